@@ -1,0 +1,92 @@
+// The engine context: one fixed-layout record per handle holding the model, the thirteen
+// parameters and the result store. Recording a result allocates nothing; the accessors of
+// the C API are plain copies out of this record.
+#ifndef OCRB_ENGINE_CONTEXT_H_
+#define OCRB_ENGINE_CONTEXT_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "ocrb.h"
+
+namespace ocrb {
+
+class TBackpropNetwork;
+class TPattern;
+
+constexpr int kMaxLines = OCRB_MAX_LINES;
+constexpr int kMaxLineLength = OCRB_MAX_LINE_LENGTH;
+
+// A length byte followed by room for 255 single-byte characters; Chars[0] is character 1.
+struct TShortString {
+  uint8_t Length = 0;
+  char Chars[255] = {};
+
+  std::string_view View() const { return std::string_view(Chars, Length); }
+  // Copies at most the first 255 characters of a NUL-terminated string.
+  void Assign(const char* text);
+};
+
+// One line of recognised text. Entries 0..Text.Length-1 of Confidences and Rects run
+// parallel to the characters; entries past the length mean nothing.
+struct TResultLine {
+  TShortString Text;
+  float Confidences[kMaxLineLength] = {};
+  TRect Rects[kMaxLineLength] = {};
+  // Union of the rectangles of the characters placed into the line by AddCharToLines.
+  TRect Bounds = {};
+};
+
+// Six 16-bin ink profiles of one class and a spare value that nothing fills.
+struct TClassProfile {
+  double Profiles[6][16];
+  double Spare;
+};
+
+// The result store: up to 255 lines, the first LineCount of them valid.
+struct TResultStore {
+  TResultLine Lines[kMaxLines] = {};
+  int32_t LineCount = 0;
+};
+
+constexpr int kTemplateClassSlots = 16;
+constexpr int kGridCells = 256;
+
+struct TEngineContext {
+  // Model objects, owned by the context and made by the model start-up.
+  TBackpropNetwork* Network = nullptr;
+  TClassProfile ClassProfiles[kTemplateClassSlots] = {};
+  // [plane: 0 ink, 1 paper][class slot][grid cell]
+  int32_t TemplateCounts[2][kTemplateClassSlots][kGridCells] = {};
+  TPattern* Pattern = nullptr;
+
+  TResultStore Results;  // Lines and LineCount
+
+  TShortString Reserved1;
+  TShortString Reserved2;
+
+  uint8_t InsertSpaces = 0;  // parameter 1, one byte wide
+  int32_t MaxPasses = 0;     // parameter 13
+  int32_t UseTemplates = 0;  // parameter 12
+  int32_t SpaceWidth = 0;    // parameters 2..11, in this order
+  int32_t MinCharWidth = 0;
+  int32_t MinCharHeight = 0;
+  int32_t MaxCharWidth = 0;
+  int32_t MaxCharHeight = 0;
+  int32_t SpeckSize = 0;
+  int32_t DashMinWidth = 0;
+  int32_t DashMinHeight = 0;
+  int32_t DashMaxWidth = 0;
+  int32_t DashMaxHeight = 0;
+};
+
+// Sets the thirteen parameters to their defaults.
+void SetDefaultParameters(TEngineContext& context);
+
+// Stores Value into parameter Id (1..13); parameter 1 keeps the low 8 bits. Returns false,
+// changing nothing, for any other Id.
+bool SetParameter(TEngineContext& context, int32_t id, int32_t value);
+
+}  // namespace ocrb
+
+#endif  // OCRB_ENGINE_CONTEXT_H_

@@ -1,0 +1,9 @@
+set(OCRB_PLATFORM_SOURCES
+  platform/beep.cpp
+  platform/error.cpp
+  platform/memory.cpp
+  platform/rect.cpp
+  platform/resources.cpp
+  platform/stream.cpp)
+set(OCRB_PLATFORM_TESTS
+  tests/platform_test.cpp)
