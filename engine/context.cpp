@@ -6,7 +6,7 @@ namespace ocrb {
 
 void TShortString::Assign(const char* text) {
   const size_t n = text == nullptr ? 0 : strnlen(text, sizeof Chars);
-  std::memcpy(Chars, text, n);
+  if (n > 0) std::memcpy(Chars, text, n);
   Length = static_cast<uint8_t>(n);
 }
 

@@ -19,10 +19,11 @@ bool IntersectRect(TRect& dst, const TRect& a, const TRect& b);
 // Moves r by dx columns and dy rows.
 void OffsetRect(TRect& r, int32_t dx, int32_t dy);
 
+}  // namespace ocrb::platform
+
+// TRect is the public C type, declared outside any namespace; its comparison lives beside it.
 inline bool operator==(const TRect& a, const TRect& b) {
   return a.Left == b.Left && a.Top == b.Top && a.Right == b.Right && a.Bottom == b.Bottom;
 }
-
-}  // namespace ocrb::platform
 
 #endif  // OCRB_PLATFORM_RECT_H_

@@ -1,1 +1,201 @@
+// The exported functions: handles, parameters and the result accessors, called as a host
+// would call them.
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/context.h"
+#include "engine/lines.h"
+#include "ocrb.h"
+
+namespace ocrb {
+namespace {
+
+class ApiTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(OCRB_Init("first", "second", &handle_), OCRB_STATUS_OK); }
+  void TearDown() override {
+    if (handle_ != nullptr) {
+      EXPECT_EQ(OCRB_Done(handle_), OCRB_STATUS_OK);
+    }
+  }
+  TEngineContext& Context() { return *static_cast<TEngineContext*>(handle_); }
+
+  OCRB_HANDLE handle_ = nullptr;
+};
+
+TEST_F(ApiTest, FreshHandleHasDefaultsReservedCopiesAndAnEmptyResult) {
+  TEngineContext& c = Context();
+  EXPECT_EQ(c.Reserved1.View(), "first");
+  EXPECT_EQ(c.Reserved2.View(), "second");
+  const int32_t expected[] = {1, 18, 6, 12, 25, 30, 6, 10, 2, 20, 8, 0, 8};
+  const int32_t actual[] = {c.InsertSpaces, c.SpaceWidth,   c.MinCharWidth,  c.MinCharHeight,
+                            c.MaxCharWidth, c.MaxCharHeight, c.SpeckSize,    c.DashMinWidth,
+                            c.DashMinHeight, c.DashMaxWidth, c.DashMaxHeight, c.UseTemplates,
+                            c.MaxPasses};
+  for (int id = 1; id <= 13; ++id) EXPECT_EQ(actual[id - 1], expected[id - 1]) << "id " << id;
+
+  int32_t count = -1, length = -1;
+  EXPECT_EQ(OCRB_ResultLinesCount(handle_, &count), OCRB_STATUS_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(OCRB_ResultLineLength(handle_, 0, &length), OCRB_STATUS_BAD_LINE);
+  EXPECT_EQ(length, 0);
+}
+
+TEST(Api, ReservedStringsAreCutAt255AndNullCountsAsEmpty) {
+  const std::string long_text(300, 'r');
+  OCRB_HANDLE handle = nullptr;
+  ASSERT_EQ(OCRB_Init(long_text.c_str(), nullptr, &handle), OCRB_STATUS_OK);
+  auto* context = static_cast<TEngineContext*>(handle);
+  EXPECT_EQ(context->Reserved1.View(), long_text.substr(0, 255));
+  EXPECT_EQ(context->Reserved2.Length, 0);
+  EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
+  EXPECT_EQ(OCRB_Init("", "", nullptr), OCRB_STATUS_FAILED);
+}
+
+TEST_F(ApiTest, SetParameterStoresValuesUncheckedAndRefusesUnknownIds) {
+  for (int id = 2; id <= 13; ++id) {
+    ASSERT_EQ(OCRB_SetParameter(handle_, id, -1000 - id), OCRB_STATUS_OK) << id;
+  }
+  EXPECT_EQ(Context().SpaceWidth, -1002);
+  EXPECT_EQ(Context().DashMaxHeight, -1011);
+  EXPECT_EQ(Context().UseTemplates, -1012);
+  EXPECT_EQ(Context().MaxPasses, -1013);
+
+  const TEngineContext before = Context();
+  for (int id : {0, 14, -1, 1 << 30}) {
+    EXPECT_EQ(OCRB_SetParameter(handle_, id, 7), OCRB_STATUS_BAD_PARAMETER) << id;
+  }
+  EXPECT_EQ(std::memcmp(&before.InsertSpaces, &Context().InsertSpaces,
+                        sizeof(TEngineContext) - offsetof(TEngineContext, InsertSpaces)),
+            0);
+}
+
+TEST_F(ApiTest, InsertSpacesKeepsTheLowEightBits) {
+  const struct {
+    int32_t value;
+    uint8_t stored;
+  } cases[] = {{256, 0}, {2, 2}, {257, 1}, {-1, 255}, {0, 0}, {0x1234, 0x34}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(OCRB_SetParameter(handle_, OCRB_PARAM_INSERT_SPACES, c.value), OCRB_STATUS_OK);
+    EXPECT_EQ(Context().InsertSpaces, c.stored) << c.value;
+  }
+}
+
+TEST_F(ApiTest, AccessorsCopyExactlyTheLineAndNothingMore) {
+  TResultStore& store = Context().Results;
+  AddCharToLines(store, '4', TRect{10, 0, 20, 19}, 0.75f);
+  AddCharToLines(store, '2', TRect{30, 1, 40, 20}, 0.5f);
+  store.LineCount = 2;  // line 1 stays empty, as single-line mode can leave it
+
+  int32_t length = 0;
+  ASSERT_EQ(OCRB_ResultLineLength(handle_, 0, &length), OCRB_STATUS_OK);
+  ASSERT_EQ(length, 2);
+
+  char text[8];
+  std::memset(text, 'x', sizeof text);
+  ASSERT_EQ(OCRB_ResultLineChars(handle_, 0, text), OCRB_STATUS_OK);
+  EXPECT_EQ(std::string(text, 4), std::string("42\0x", 4));
+
+  float conf[4] = {9, 9, 9, 9};
+  ASSERT_EQ(OCRB_ResultLineConfidences(handle_, 0, conf), OCRB_STATUS_OK);
+  EXPECT_EQ(conf[0], 0.75f);
+  EXPECT_EQ(conf[1], 0.5f);
+  EXPECT_EQ(conf[2], 9.0f);
+
+  TRect rects[3];
+  std::memset(rects, 0x5A, sizeof rects);
+  ASSERT_EQ(OCRB_ResultLineRects(handle_, 0, rects), OCRB_STATUS_OK);
+  EXPECT_EQ(rects[1].Left, 30);
+  EXPECT_EQ(rects[1].Bottom, 20);
+  EXPECT_EQ(rects[2].Left, 0x5A5A5A5A);
+
+  // The empty line: only the NUL byte, and nothing else is written.
+  std::memset(text, 'x', sizeof text);
+  ASSERT_EQ(OCRB_ResultLineChars(handle_, 1, text), OCRB_STATUS_OK);
+  EXPECT_EQ(text[0], '\0');
+  EXPECT_EQ(text[1], 'x');
+  conf[0] = 9;
+  EXPECT_EQ(OCRB_ResultLineConfidences(handle_, 1, conf), OCRB_STATUS_OK);
+  EXPECT_EQ(conf[0], 9.0f);
+  std::memset(rects, 0x5A, sizeof rects);
+  EXPECT_EQ(OCRB_ResultLineRects(handle_, 1, rects), OCRB_STATUS_OK);
+  EXPECT_EQ(rects[0].Left, 0x5A5A5A5A);
+}
+
+TEST_F(ApiTest, LineIndexOutsideTheResultLeavesBuffersUntouched) {
+  AddCharToLines(Context().Results, '1', TRect{0, 0, 9, 19}, 1.0f);
+  for (int32_t line : {1, -1, 255, INT32_MIN}) {
+    int32_t length = 77;
+    char text[4] = {'x', 'x', 'x', 'x'};
+    float conf[1] = {3};
+    TRect rects[1] = {{1, 2, 3, 4}};
+    EXPECT_EQ(OCRB_ResultLineLength(handle_, line, &length), OCRB_STATUS_BAD_LINE);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(OCRB_ResultLineChars(handle_, line, text), OCRB_STATUS_BAD_LINE);
+    EXPECT_EQ(text[0], 'x');
+    EXPECT_EQ(OCRB_ResultLineConfidences(handle_, line, conf), OCRB_STATUS_BAD_LINE);
+    EXPECT_EQ(conf[0], 3.0f);
+    EXPECT_EQ(OCRB_ResultLineRects(handle_, line, rects), OCRB_STATUS_BAD_LINE);
+    EXPECT_EQ(rects[0].Left, 1);
+  }
+}
+
+TEST_F(ApiTest, NullHandlesAndNullBuffersAreAnsweredWithFailure) {
+  int32_t value = 0;
+  char text[256];
+  float conf[255];
+  TRect rects[255];
+  EXPECT_EQ(OCRB_SetParameter(nullptr, 2, 1), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLinesCount(nullptr, &value), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLinesCount(handle_, nullptr), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineLength(nullptr, 0, &value), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineLength(handle_, 0, nullptr), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineChars(nullptr, 0, text), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineChars(handle_, 0, nullptr), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineConfidences(nullptr, 0, conf), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineConfidences(handle_, 0, nullptr), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineRects(nullptr, 0, rects), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLineRects(handle_, 0, nullptr), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_Done(nullptr), OCRB_STATUS_FAILED);
+}
+
+TEST(Api, ReleasedAndForeignHandlesAreRefused) {
+  OCRB_HANDLE handle = nullptr;
+  ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
+  ASSERT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
+  int32_t count = 0;
+  EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_SetParameter(handle, 2, 1), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_ResultLinesCount(handle, &count), OCRB_STATUS_FAILED);
+  int local = 0;
+  EXPECT_EQ(OCRB_ResultLinesCount(&local, &count), OCRB_STATUS_FAILED);
+  EXPECT_EQ(OCRB_Done(&local), OCRB_STATUS_FAILED);
+}
+
+TEST(Api, HandlesOnSeparateThreadsKeepTheirOwnParameters) {
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 50; ++i) {
+        OCRB_HANDLE handle = nullptr;
+        if (OCRB_Init("", "", &handle) != OCRB_STATUS_OK) {
+          ++failures[t];
+          continue;
+        }
+        OCRB_SetParameter(handle, OCRB_PARAM_SPACE_WIDTH, t * 100 + i);
+        if (static_cast<TEngineContext*>(handle)->SpaceWidth != t * 100 + i) ++failures[t];
+        OCRB_Done(handle);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+}
+
+}  // namespace
+}  // namespace ocrb
