@@ -32,18 +32,42 @@ bool SetParameter(TEngineContext& context, int32_t id, int32_t value) {
     case OCRB_PARAM_INSERT_SPACES:
       context.InsertSpaces = static_cast<uint8_t>(value & 0xFF);
       return true;
-    case OCRB_PARAM_SPACE_WIDTH: field = &context.SpaceWidth; break;
-    case OCRB_PARAM_MIN_CHAR_WIDTH: field = &context.MinCharWidth; break;
-    case OCRB_PARAM_MIN_CHAR_HEIGHT: field = &context.MinCharHeight; break;
-    case OCRB_PARAM_MAX_CHAR_WIDTH: field = &context.MaxCharWidth; break;
-    case OCRB_PARAM_MAX_CHAR_HEIGHT: field = &context.MaxCharHeight; break;
-    case OCRB_PARAM_SPECK_SIZE: field = &context.SpeckSize; break;
-    case OCRB_PARAM_DASH_MIN_WIDTH: field = &context.DashMinWidth; break;
-    case OCRB_PARAM_DASH_MIN_HEIGHT: field = &context.DashMinHeight; break;
-    case OCRB_PARAM_DASH_MAX_WIDTH: field = &context.DashMaxWidth; break;
-    case OCRB_PARAM_DASH_MAX_HEIGHT: field = &context.DashMaxHeight; break;
-    case OCRB_PARAM_USE_TEMPLATES: field = &context.UseTemplates; break;
-    case OCRB_PARAM_MAX_PASSES: field = &context.MaxPasses; break;
+    case OCRB_PARAM_SPACE_WIDTH:
+      field = &context.SpaceWidth;
+      break;
+    case OCRB_PARAM_MIN_CHAR_WIDTH:
+      field = &context.MinCharWidth;
+      break;
+    case OCRB_PARAM_MIN_CHAR_HEIGHT:
+      field = &context.MinCharHeight;
+      break;
+    case OCRB_PARAM_MAX_CHAR_WIDTH:
+      field = &context.MaxCharWidth;
+      break;
+    case OCRB_PARAM_MAX_CHAR_HEIGHT:
+      field = &context.MaxCharHeight;
+      break;
+    case OCRB_PARAM_SPECK_SIZE:
+      field = &context.SpeckSize;
+      break;
+    case OCRB_PARAM_DASH_MIN_WIDTH:
+      field = &context.DashMinWidth;
+      break;
+    case OCRB_PARAM_DASH_MIN_HEIGHT:
+      field = &context.DashMinHeight;
+      break;
+    case OCRB_PARAM_DASH_MAX_WIDTH:
+      field = &context.DashMaxWidth;
+      break;
+    case OCRB_PARAM_DASH_MAX_HEIGHT:
+      field = &context.DashMaxHeight;
+      break;
+    case OCRB_PARAM_USE_TEMPLATES:
+      field = &context.UseTemplates;
+      break;
+    case OCRB_PARAM_MAX_PASSES:
+      field = &context.MaxPasses;
+      break;
     default:
       return false;
   }

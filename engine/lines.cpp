@@ -17,9 +17,13 @@ namespace ocrb {
 namespace {
 
 // Rectangle arithmetic is done in 64 bits so that no rectangle, however odd, overflows.
-int64_t Mid(int32_t low, int32_t high) { return low + (int64_t{high} - low) / 2; }
+int64_t Mid(int32_t low, int32_t high) {
+  return low + (int64_t{high} - low) / 2;
+}
 
-int Length(const TResultLine& line) { return line.Text.Length; }
+int Length(const TResultLine& line) {
+  return line.Text.Length;
+}
 
 // Inserts Count copies of a character at index K, moving K.. right. The caller has checked
 // that Count characters fit.
@@ -74,12 +78,12 @@ void RemoveOverlaps(TResultLine& line) {
       const int64_t cx = Mid(rj.Left, rj.Right);
       if (cx < ri.Left || cx > ri.Right) continue;
       compared = true;
-      const long double si = static_cast<long double>((int64_t{ri.Right} - ri.Left) *
-                                                      (int64_t{ri.Bottom} - ri.Top)) *
-                             line.Confidences[i];
-      const long double sj = static_cast<long double>((int64_t{rj.Right} - rj.Left) *
-                                                      (int64_t{rj.Bottom} - rj.Top)) *
-                             line.Confidences[j];
+      const long double si =
+          static_cast<long double>((int64_t{ri.Right} - ri.Left) * (int64_t{ri.Bottom} - ri.Top)) *
+          line.Confidences[i];
+      const long double sj =
+          static_cast<long double>((int64_t{rj.Right} - rj.Left) * (int64_t{rj.Bottom} - rj.Top)) *
+          line.Confidences[j];
       // The mark takes effect at once: later pairs see -1 for a removed character.
       if (sj <= si) {
         line.Confidences[j] = -1.0f;
@@ -196,6 +200,8 @@ void FinishLines(const TRect& image_rect, TResultStore& store, bool single_line)
   for (int l = 0; l < store.LineCount; ++l) RemoveOverlaps(store.Lines[l]);
 }
 
-std::string SpaceString(int32_t n) { return n <= 0 ? std::string() : std::string(n, ' '); }
+std::string SpaceString(int32_t n) {
+  return n <= 0 ? std::string() : std::string(n, ' ');
+}
 
 }  // namespace ocrb

@@ -15,17 +15,25 @@ OCRB_EXPORT OCRB_HGLOBAL OCRB_GlobalAlloc(uint32_t Flags, size_t Bytes) {
   return mem::GlobalAlloc(Flags, Bytes);
 }
 
-OCRB_EXPORT void* OCRB_GlobalLock(OCRB_HGLOBAL Mem) { return mem::GlobalLock(Mem); }
+OCRB_EXPORT void* OCRB_GlobalLock(OCRB_HGLOBAL Mem) {
+  return mem::GlobalLock(Mem);
+}
 
-OCRB_EXPORT int32_t OCRB_GlobalUnlock(OCRB_HGLOBAL Mem) { return mem::GlobalUnlock(Mem) ? 1 : 0; }
+OCRB_EXPORT int32_t OCRB_GlobalUnlock(OCRB_HGLOBAL Mem) {
+  return mem::GlobalUnlock(Mem) ? 1 : 0;
+}
 
 OCRB_EXPORT OCRB_HGLOBAL OCRB_GlobalReAlloc(OCRB_HGLOBAL Mem, size_t Bytes, uint32_t Flags) {
   return mem::GlobalReAlloc(Mem, Bytes, Flags);
 }
 
-OCRB_EXPORT size_t OCRB_GlobalSize(OCRB_HGLOBAL Mem) { return mem::GlobalSize(Mem); }
+OCRB_EXPORT size_t OCRB_GlobalSize(OCRB_HGLOBAL Mem) {
+  return mem::GlobalSize(Mem);
+}
 
-OCRB_EXPORT OCRB_HGLOBAL OCRB_GlobalFree(OCRB_HGLOBAL Mem) { return mem::GlobalFree(Mem); }
+OCRB_EXPORT OCRB_HGLOBAL OCRB_GlobalFree(OCRB_HGLOBAL Mem) {
+  return mem::GlobalFree(Mem);
+}
 
 }  // extern "C"
 

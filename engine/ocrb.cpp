@@ -1,6 +1,8 @@
 // The exported engine functions. Each one checks its handle and pointers, does its work on
 // the engine context, and catches every failure so that nothing but a status code crosses
 // the C boundary.
+#include "ocrb.h"
+
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -9,7 +11,6 @@
 
 #include "engine/context.h"
 #include "engine/lines.h"
-#include "ocrb.h"
 
 namespace ocrb {
 namespace {
@@ -121,8 +122,7 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLineLength(OCRB_HANDLE Handle, int32_t 
   }
 }
 
-OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLineChars(OCRB_HANDLE Handle, int32_t Line,
-                                                   char* Buffer) {
+OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLineChars(OCRB_HANDLE Handle, int32_t Line, char* Buffer) {
   try {
     TEngineContext* context = ocrb::ContextOf(Handle);
     if (context == nullptr || Buffer == nullptr) return OCRB_STATUS_FAILED;

@@ -57,13 +57,13 @@ extern "C" {
 #endif
 
 /* Status codes. */
-#define OCRB_STATUS_OK 0                /* success */
-#define OCRB_STATUS_CREATE_FAILED (-1)  /* OCRB_Init: context or model object not created */
-#define OCRB_STATUS_MODEL_FAILED (-2)   /* OCRB_Init: a model resource could not be read */
-#define OCRB_STATUS_FAILED (-3)         /* a failure was caught inside the call */
-#define OCRB_STATUS_READ_FAILED (-4)    /* OCRB_Read failed */
-#define OCRB_STATUS_BAD_LINE (-5)       /* the line index names no line of the result */
-#define OCRB_STATUS_BAD_PARAMETER (-6)  /* unrecognised parameter identifier */
+#define OCRB_STATUS_OK 0               /* success */
+#define OCRB_STATUS_CREATE_FAILED (-1) /* OCRB_Init: context or model object not created */
+#define OCRB_STATUS_MODEL_FAILED (-2)  /* OCRB_Init: a model resource could not be read */
+#define OCRB_STATUS_FAILED (-3)        /* a failure was caught inside the call */
+#define OCRB_STATUS_READ_FAILED (-4)   /* OCRB_Read failed */
+#define OCRB_STATUS_BAD_LINE (-5)      /* the line index names no line of the result */
+#define OCRB_STATUS_BAD_PARAMETER (-6) /* unrecognised parameter identifier */
 
 /* Parameter identifiers for OCRB_SetParameter, each with its default. Sizes marked
    "scaled" are pixels of a 200 dpi image; each read converts them to the image's
@@ -146,8 +146,7 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLineConfidences(OCRB_HANDLE Handle, int
                                                          float* Buffer);
 
 /* Copies Length rectangles of line Line. Returns 0; -5 leaving Buffer untouched; -3. */
-OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLineRects(OCRB_HANDLE Handle, int32_t Line,
-                                                   TRect* Buffer);
+OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLineRects(OCRB_HANDLE Handle, int32_t Line, TRect* Buffer);
 
 #if !defined(_WIN32)
 /* Movable memory with the semantics of the Windows global memory functions, so that any

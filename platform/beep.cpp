@@ -12,7 +12,9 @@ namespace {
 std::atomic<unsigned long long> beeps{0};
 }  // namespace
 
-unsigned long long BeepCount() { return beeps.load(); }
+unsigned long long BeepCount() {
+  return beeps.load();
+}
 
 void Beep() {
   ++beeps;

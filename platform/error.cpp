@@ -8,15 +8,18 @@
 
 namespace ocrb {
 
-SystemError::SystemError(uint32_t code)
-    : Error(platform::SystemErrorMessage(code)), code_(code) {}
+SystemError::SystemError(uint32_t code) : Error(platform::SystemErrorMessage(code)), code_(code) {}
 
 namespace platform {
 
 #ifdef _WIN32
 
-uint32_t GetLastError() { return ::GetLastError(); }
-void SetLastError(uint32_t code) { ::SetLastError(code); }
+uint32_t GetLastError() {
+  return ::GetLastError();
+}
+void SetLastError(uint32_t code) {
+  ::SetLastError(code);
+}
 
 std::string SystemErrorText(uint32_t code) {
   char buffer[512] = {};
@@ -34,8 +37,12 @@ namespace {
 thread_local uint32_t last_error = kErrorSuccess;
 }  // namespace
 
-uint32_t GetLastError() { return last_error; }
-void SetLastError(uint32_t code) { last_error = code; }
+uint32_t GetLastError() {
+  return last_error;
+}
+void SetLastError(uint32_t code) {
+  last_error = code;
+}
 
 std::string SystemErrorText(uint32_t code) {
   switch (code) {
@@ -61,7 +68,9 @@ std::string SystemErrorMessage(uint32_t code) {
   return std::string(head) + "\n" + SystemErrorText(code);
 }
 
-void RaiseLastOSError() { throw SystemError(GetLastError()); }
+void RaiseLastOSError() {
+  throw SystemError(GetLastError());
+}
 
 }  // namespace platform
 }  // namespace ocrb

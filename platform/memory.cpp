@@ -12,14 +12,24 @@
 
 namespace ocrb::platform {
 
-HGlobal GlobalAlloc(uint32_t flags, size_t bytes) { return ::GlobalAlloc(flags, bytes); }
-void* GlobalLock(HGlobal mem) { return ::GlobalLock(mem); }
-bool GlobalUnlock(HGlobal mem) { return ::GlobalUnlock(mem) != 0; }
+HGlobal GlobalAlloc(uint32_t flags, size_t bytes) {
+  return ::GlobalAlloc(flags, bytes);
+}
+void* GlobalLock(HGlobal mem) {
+  return ::GlobalLock(mem);
+}
+bool GlobalUnlock(HGlobal mem) {
+  return ::GlobalUnlock(mem) != 0;
+}
 HGlobal GlobalReAlloc(HGlobal mem, size_t bytes, uint32_t flags) {
   return ::GlobalReAlloc(mem, bytes, flags);
 }
-size_t GlobalSize(HGlobal mem) { return ::GlobalSize(mem); }
-HGlobal GlobalFree(HGlobal mem) { return ::GlobalFree(mem); }
+size_t GlobalSize(HGlobal mem) {
+  return ::GlobalSize(mem);
+}
+HGlobal GlobalFree(HGlobal mem) {
+  return ::GlobalFree(mem);
+}
 
 }  // namespace ocrb::platform
 

@@ -13,7 +13,9 @@ namespace ocrb::platform {
 // TRect and RECT share their layout: four 32-bit integers in the same order.
 static_assert(sizeof(TRect) == sizeof(RECT));
 
-bool IsRectEmpty(const TRect& r) { return ::IsRectEmpty(reinterpret_cast<const RECT*>(&r)); }
+bool IsRectEmpty(const TRect& r) {
+  return ::IsRectEmpty(reinterpret_cast<const RECT*>(&r));
+}
 bool UnionRect(TRect& dst, const TRect& a, const TRect& b) {
   return ::UnionRect(reinterpret_cast<RECT*>(&dst), reinterpret_cast<const RECT*>(&a),
                      reinterpret_cast<const RECT*>(&b));
@@ -28,7 +30,9 @@ void OffsetRect(TRect& r, int32_t dx, int32_t dy) {
 
 #else
 
-bool IsRectEmpty(const TRect& r) { return r.Right <= r.Left || r.Bottom <= r.Top; }
+bool IsRectEmpty(const TRect& r) {
+  return r.Right <= r.Left || r.Bottom <= r.Top;
+}
 
 bool UnionRect(TRect& dst, const TRect& a, const TRect& b) {
   const bool a_empty = IsRectEmpty(a);
@@ -49,8 +53,8 @@ bool UnionRect(TRect& dst, const TRect& a, const TRect& b) {
 }
 
 bool IntersectRect(TRect& dst, const TRect& a, const TRect& b) {
-  const TRect overlap{std::max(a.Left, b.Left), std::max(a.Top, b.Top),
-                      std::min(a.Right, b.Right), std::min(a.Bottom, b.Bottom)};
+  const TRect overlap{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+                      std::min(a.Bottom, b.Bottom)};
   if (IsRectEmpty(a) || IsRectEmpty(b) || IsRectEmpty(overlap)) {
     dst = TRect{0, 0, 0, 0};
     return false;

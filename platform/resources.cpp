@@ -47,7 +47,9 @@ const ResourceProvider& ActiveResourceProvider() {
 ScopedResourceProvider::ScopedResourceProvider(const ResourceProvider& provider)
     : previous_(active_provider.exchange(&provider)) {}
 
-ScopedResourceProvider::~ScopedResourceProvider() { active_provider.store(previous_); }
+ScopedResourceProvider::~ScopedResourceProvider() {
+  active_provider.store(previous_);
+}
 
 std::unique_ptr<TStream> OpenResourceStream(std::string_view name) {
   ResourceBytes bytes;

@@ -12,8 +12,7 @@ void TStream::ReadBuffer(void* buffer, int64_t count) {
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
-  if (count < 0 || (count > 0 && Write(buffer, count) != count))
-    throw Error("Stream write error");
+  if (count < 0 || (count > 0 && Write(buffer, count) != count)) throw Error("Stream write error");
 }
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
@@ -32,7 +31,9 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   return count;
 }
 
-void TMemoryStream::Seek(int64_t position) { position_ = std::clamp<int64_t>(position, 0, Size()); }
+void TMemoryStream::Seek(int64_t position) {
+  position_ = std::clamp<int64_t>(position, 0, Size());
+}
 
 int64_t TReadOnlyMemoryStream::Read(void* buffer, int64_t count) {
   const int64_t n = std::clamp<int64_t>(size_ - position_, 0, std::max<int64_t>(count, 0));
@@ -48,8 +49,9 @@ void TReadOnlyMemoryStream::Seek(int64_t position) {
 TFileStream::TFileStream(const std::string& file_name, Mode mode) : mode_(mode) {
   file_ = std::fopen(file_name.c_str(), mode == Mode::fmOpenRead ? "rb" : "wb");
   if (file_ == nullptr) {
-    throw Error(std::string(mode == Mode::fmOpenRead ? "Cannot open file \"" : "Cannot create file \"") +
-                file_name + "\"");
+    throw Error(
+        std::string(mode == Mode::fmOpenRead ? "Cannot open file \"" : "Cannot create file \"") +
+        file_name + "\"");
   }
 }
 
@@ -75,7 +77,9 @@ int64_t TFileStream::Size() const {
   return end;
 }
 
-int64_t TFileStream::Position() const { return std::ftell(file_); }
+int64_t TFileStream::Position() const {
+  return std::ftell(file_);
+}
 
 void TFileStream::Seek(int64_t position) {
   std::fseek(file_, static_cast<long>(std::max<int64_t>(position, 0)), SEEK_SET);

@@ -8,13 +8,13 @@
 static int failures = 0;
 static int checks = 0;
 
-#define CHECK(cond)                                           \
-  do {                                                        \
-    ++checks;                                                 \
-    if (!(cond)) {                                            \
-      ++failures;                                             \
+#define CHECK(cond)                                              \
+  do {                                                           \
+    ++checks;                                                    \
+    if (!(cond)) {                                               \
+      ++failures;                                                \
       fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-    }                                                         \
+    }                                                            \
   } while (0)
 
 int main(void) {

@@ -1,11 +1,12 @@
 // Line assembly: filing characters into lines, spaces, sorting, single-line mode, overlap
 // removal and the store's capacity.
+#include "engine/lines.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "engine/lines.h"
 #include "platform/error.h"
 #include "platform/rect.h"
 
@@ -56,8 +57,8 @@ TEST_F(LinesTest, CharacterNotWhollyLeftOfAnyoneIsAppended) {
 }
 
 TEST_F(LinesTest, LineMatchingUsesQuarterPointsAndContainment) {
-  AddCharToLines(*store_, 'a', TRect{0, 0, 10, 20}, 1);    // line 0: rows 0..20
-  AddCharToLines(*store_, 'b', TRect{0, 40, 10, 60}, 1);   // line 1: rows 40..60
+  AddCharToLines(*store_, 'a', TRect{0, 0, 10, 20}, 1);   // line 0: rows 0..20
+  AddCharToLines(*store_, 'b', TRect{0, 40, 10, 60}, 1);  // line 1: rows 40..60
   // Rows 15..45 have quarter points 22 and 38: inside neither line, so a new line opens.
   AddCharToLines(*store_, 'd', TRect{40, 15, 50, 45}, 1);
   EXPECT_EQ(store_->LineCount, 3);

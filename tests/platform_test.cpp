@@ -94,8 +94,7 @@ TEST(Memory, BlocksFromManyThreadsAtOnce) {
 
 TEST(SystemError, MessageNamesTheCodeOrSaysNoCodeWasGiven) {
   EXPECT_EQ(SystemErrorMessage(0), "A call to an OS function failed");
-  EXPECT_EQ(SystemErrorMessage(8),
-            "System Error.  Code: 8.\n" + SystemErrorText(8));
+  EXPECT_EQ(SystemErrorMessage(8), "System Error.  Code: 8.\n" + SystemErrorText(8));
   SetLastError(kErrorInvalidHandle);
   try {
     RaiseLastOSError();
@@ -108,7 +107,7 @@ TEST(SystemError, MessageNamesTheCodeOrSaysNoCodeWasGiven) {
 
 // The rectangle rules, each row checked against an independent description.
 TEST(Rect, EmptinessUnionIntersectionAndOffset) {
-  EXPECT_TRUE(IsRectEmpty({5, 5, 5, 9}));   // one pixel wide as an inclusive rectangle
+  EXPECT_TRUE(IsRectEmpty({5, 5, 5, 9}));  // one pixel wide as an inclusive rectangle
   EXPECT_TRUE(IsRectEmpty({0, 3, 9, 3}));
   EXPECT_TRUE(IsRectEmpty({4, 0, 2, 9}));
   EXPECT_FALSE(IsRectEmpty({0, 0, 1, 1}));

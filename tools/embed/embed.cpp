@@ -38,8 +38,7 @@ int main(int argc, char** argv) {
   }
   out += "extern const EmbeddedResource kEmbeddedResources[];\n";
   out += "extern const size_t kEmbeddedResourceCount;\n";
-  out += "const EmbeddedResource kEmbeddedResources[] = {\n" + table +
-         "  {\"\", nullptr, 0}};\n";
+  out += "const EmbeddedResource kEmbeddedResources[] = {\n" + table + "  {\"\", nullptr, 0}};\n";
   out += "const size_t kEmbeddedResourceCount = " + std::to_string(argc - 2) + ";\n";
   out += "}  // namespace ocrb::platform\n";
   std::ofstream file(argv[1], std::ios::binary);
