@@ -1,0 +1,13 @@
+set(OCRB_NEURAL_SOURCES
+  neural/adaline.cpp
+  neural/backprop.cpp
+  neural/base.cpp
+  neural/pattern.cpp)
+set(OCRB_NEURAL_TESTS
+  tests/neural_base_test.cpp
+  tests/pattern_test.cpp
+  tests/adaline_test.cpp
+  tests/backprop_test.cpp
+  tests/netstream_test.cpp)
+set(OCRB_NEURAL_BENCH
+  bench/neural_bench.cpp)
