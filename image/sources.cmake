@@ -1,0 +1,13 @@
+set(OCRB_IMAGE_SOURCES
+  image/blobs.cpp
+  image/convert.cpp
+  image/dib.cpp
+  image/thin.cpp)
+set(OCRB_IMAGE_TESTS
+  tests/blobs_test.cpp
+  tests/convert_test.cpp
+  tests/dib_fuzz_test.cpp
+  tests/dib_test.cpp
+  tests/thin_test.cpp)
+set(OCRB_IMAGE_BENCH
+  bench/image_bench.cpp)
