@@ -5,14 +5,14 @@
 #define OCRB_ENGINE_CONTEXT_H_
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
+#include "neural/backprop.h"
+#include "neural/pattern.h"
 #include "ocrb.h"
 
 namespace ocrb {
-
-class TBackpropNetwork;
-class TPattern;
 
 constexpr int kMaxLines = OCRB_MAX_LINES;
 constexpr int kMaxLineLength = OCRB_MAX_LINE_LENGTH;
@@ -53,12 +53,12 @@ constexpr int kTemplateClassSlots = 16;
 constexpr int kGridCells = 256;
 
 struct TEngineContext {
-  // Model objects, owned by the context and made by the model start-up.
-  TBackpropNetwork* Network = nullptr;
+  // Model objects, made and loaded by the model start-up (engine/model.h).
+  std::unique_ptr<TBackpropNetwork> Network;
   TClassProfile ClassProfiles[kTemplateClassSlots] = {};
   // [plane: 0 ink, 1 paper][class slot][grid cell]
   int32_t TemplateCounts[2][kTemplateClassSlots][kGridCells] = {};
-  TPattern* Pattern = nullptr;
+  std::unique_ptr<TPattern> Pattern;  // the network's input vector, 256 inputs, 15 outputs
 
   TResultStore Results;  // Lines and LineCount
 

@@ -11,6 +11,7 @@
 
 #include "engine/context.h"
 #include "engine/lines.h"
+#include "engine/model.h"
 
 namespace ocrb {
 namespace {
@@ -68,7 +69,18 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Init(const char* Reserved1, const char* Reser
     if (!context) return OCRB_STATUS_CREATE_FAILED;
     context->Reserved1.Assign(Reserved1);
     context->Reserved2.Assign(Reserved2);
-    ocrb::SetDefaultParameters(*context);
+    try {
+      ocrb::CreateModel(*context);
+      ocrb::SetDefaultParameters(*context);
+    } catch (...) {
+      return OCRB_STATUS_CREATE_FAILED;  // the context and what it holds go with it
+    }
+    try {
+      ocrb::LoadModel(*context);
+    } catch (...) {
+      ocrb::ReleaseModel(*context);
+      return OCRB_STATUS_MODEL_FAILED;
+    }
     ocrb::Registry().Add(context.get());
     *Handle = context.release();
     return OCRB_STATUS_OK;
@@ -81,6 +93,7 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Done(OCRB_HANDLE Handle) {
   try {
     auto* context = static_cast<TEngineContext*>(Handle);
     if (Handle == nullptr || !ocrb::Registry().Remove(context)) return OCRB_STATUS_FAILED;
+    ocrb::ReleaseModel(*context);
     delete context;
     return OCRB_STATUS_OK;
   } catch (...) {

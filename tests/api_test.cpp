@@ -65,13 +65,14 @@ TEST_F(ApiTest, SetParameterStoresValuesUncheckedAndRefusesUnknownIds) {
   EXPECT_EQ(Context().UseTemplates, -1012);
   EXPECT_EQ(Context().MaxPasses, -1013);
 
-  const TEngineContext before = Context();
+  // The parameters are the context's last fields, from InsertSpaces on.
+  const auto* params = reinterpret_cast<const unsigned char*>(&Context().InsertSpaces);
+  const size_t bytes = reinterpret_cast<const unsigned char*>(&Context() + 1) - params;
+  const std::vector<unsigned char> before(params, params + bytes);
   for (int id : {0, 14, -1, 1 << 30}) {
     EXPECT_EQ(OCRB_SetParameter(handle_, id, 7), OCRB_STATUS_BAD_PARAMETER) << id;
   }
-  EXPECT_EQ(std::memcmp(&before.InsertSpaces, &Context().InsertSpaces,
-                        sizeof(TEngineContext) - offsetof(TEngineContext, InsertSpaces)),
-            0);
+  EXPECT_EQ(std::memcmp(before.data(), params, bytes), 0);
 }
 
 TEST_F(ApiTest, InsertSpacesKeepsTheLowEightBits) {
