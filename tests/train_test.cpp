@@ -1,0 +1,155 @@
+// The model trainer: rendering, the views it learns from, a few training steps, the three
+// files it writes; and the embedded model on glyphs the trainer never saw.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "classify/classifier.h"
+#include "neural/backprop.h"
+#include "ocrb.h"
+#include "platform/stream.h"
+#include "tools/train/dense.h"
+#include "tools/train/glyphs.h"
+#include "tools/train/model_files.h"
+
+namespace ocrb::train {
+namespace {
+
+const GlyphMaker& Maker() {
+  static const GlyphMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
+  return maker;
+}
+
+TEST(Render, DigitsStandAtTheRequestedHeightOnATenPerInchPitch) {
+  Font font(DefaultFontPath("OCRB.otf"));
+  TextStyle style;
+  style.XDpi = style.YDpi = 300;
+  style.DigitHeightMm = 2.54;  // 30 pixels at 300 dpi
+  std::vector<TRect> boxes;
+  const InkImage ink = Binarise(font.RenderLine("10 8", style, 2, &boxes), 0.5f);
+  ASSERT_EQ(boxes.size(), 4u);
+  EXPECT_NEAR(boxes[1].Bottom - boxes[1].Top + 1, 30, 1.5);
+  EXPECT_GT(boxes[2].Left, boxes[2].Right);  // the space has no ink
+  // Character cells are 30 pixels apart: "0" and "8" are two cells apart.
+  EXPECT_NEAR((boxes[3].Left + boxes[3].Right) / 2.0 - (boxes[1].Left + boxes[1].Right) / 2.0, 60,
+              1.5);
+  const TRect all = InkBounds(ink, TRect{0, 0, ink.Width - 1, ink.Height - 1});
+  EXPECT_LE(all.Left, boxes[0].Left + 1);
+}
+
+TEST(TrainingData, ViewsAreTheClassifiersOwnPasses) {
+  std::mt19937_64 random(5);
+  const RenderedGlyph glyph = Maker().Render(8, GlyphRecipe{}, random);
+  const std::vector<GlyphView> views = GlyphMaker::Views(glyph);
+  ASSERT_EQ(views.size(), 8u);
+  // Pass 1 is the plain glyph: the same inputs the engine's extraction gives.
+  TPattern pattern(256, 15);
+  ExtractGlyphPattern(*glyph.Image, TRect{0, 0, 0, 0}, false, pattern);
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(views[0].Inputs[i], pattern.GetInput(i)) << i;
+  // Thinning leaves less ink than the plain pass.
+  auto ink = [](const GlyphView& v) {
+    int n = 0;
+    for (float x : v.Inputs) n += x > 0.5f;
+    return n;
+  };
+  EXPECT_LT(ink(views[2]), ink(views[0]));
+}
+
+TEST(Trainer, LearnsAndWritesFilesTheEngineReads) {
+  std::mt19937_64 random(11);
+  std::vector<GlyphView> views;
+  for (int n = 0; n < 6; ++n)
+    for (int c = 0; c < kClassCount; ++c)
+      for (const GlyphView& v : GlyphMaker::Views(Maker().Render(c, GlyphRecipe{}, random)))
+        if (v.Pass <= 2) views.push_back(v);
+  std::vector<Example> examples;
+  for (const GlyphView& v : views) {
+    Example e;
+    e.Inputs.assign(v.Inputs.begin(), v.Inputs.end());
+    e.Targets.assign(kClassCount, 0.0f);
+    e.Targets[v.Class] = 1.0f;
+    examples.push_back(e);
+  }
+  DenseNet net(256, 16, kClassCount, 3);
+  TrainOptions options;
+  options.Epochs = 30;
+  options.ValidationShare = 0;
+  options.Verbose = false;
+  const TrainReport report = net.Train(examples, options);
+  EXPECT_GT(report.TrainingAccuracy, 0.9);
+
+  // The stored network computes what the dense one does, within single precision.
+  const std::vector<uint8_t> bytes = NetworkStream(net, views[0].Inputs);
+  EXPECT_EQ(bytes.size(), 28 + 256 * 28 + (16 + 15) * 44 + 12 * (256 * 16 + 16 * 15u));
+  TBackpropNetwork stored;
+  TReadOnlyMemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+  stored.LoadFromStream(stream);
+  TPattern pattern(256, 15);
+  for (int i = 0; i < 256; ++i) pattern.SetInput(i, views[37].Inputs[i]);
+  stored.SetInputs(pattern);
+  stored.Run();
+  std::vector<float> hidden(16), outputs(15);
+  net.Forward(views[37].Inputs.data(), hidden.data(), outputs.data());
+  for (int k = 0; k < 15; ++k) EXPECT_NEAR(stored.GetOutput(k), outputs[k], 1e-4);
+  EXPECT_EQ(stored.GetNode(stored.FirstOutput()).GetValue(1), 0.45);
+
+  // Template counts: ink + paper is the class's glyph count at every cell.
+  std::vector<const GlyphView*> pointers;
+  for (const GlyphView& v : views) pointers.push_back(&v);
+  const std::vector<uint8_t> counts = TemplateCountsBytes(pointers);
+  ASSERT_EQ(counts.size(), 32768u);
+  auto count = [&](int plane, int slot, int cell) {
+    int32_t v;
+    std::memcpy(&v, &counts[((plane * 16 + slot) * 256 + cell) * 4], 4);
+    return v;
+  };
+  for (int k = 0; k < 16; ++k)
+    for (int n = 0; n < 256; n += 17) EXPECT_EQ(count(0, k, n) + count(1, k, n), k < 15 ? 12 : 0);
+
+  // Profiles 1 and 2 of a class hold the same total ink.
+  const std::vector<uint8_t> profiles = ClassProfilesBytes(pointers);
+  ASSERT_EQ(profiles.size(), 11520u);
+  double rows = 0, columns = 0;
+  for (int b = 0; b < 16; ++b) {
+    double v1, v2;
+    std::memcpy(&v1, &profiles[((3 * 16 + b) * 6 + 0) * 8], 8);
+    std::memcpy(&v2, &profiles[((3 * 16 + b) * 6 + 1) * 8], 8);
+    rows += v1;
+    columns += v2;
+  }
+  EXPECT_NEAR(rows, columns, 1e-12);
+  EXPECT_GT(rows, 0.1);
+}
+
+// The embedded model on glyphs drawn with a seed the trainer never used.
+TEST(EmbeddedModel, NamesFreshGlyphs) {
+  OCRB_HANDLE handle = nullptr;
+  ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
+  TEngineContext& context = *static_cast<TEngineContext*>(handle);
+  std::mt19937_64 random(424242);
+  std::vector<RenderedGlyph> glyphs;
+  for (int n = 0; n < 20; ++n)
+    for (int c = 0; c < kClassCount; ++c)
+      glyphs.push_back(Maker().Render(c, GlyphRecipe{}, random));
+  for (int templates = 0; templates <= 1; ++templates) {
+    context.UseTemplates = templates;
+    int right = 0;
+    for (const RenderedGlyph& g : glyphs) {
+      char ch = 0;
+      double confidence = 0;
+      ClassifyGlyph(context, *g.Image,
+                    TRect{0, 0, static_cast<int32_t>(g.Image->Width()) - 1,
+                          static_cast<int32_t>(g.Image->Height()) - 1},
+                    ch, confidence);
+      right += ch == kAlphabet[g.Class];
+    }
+    const double share = static_cast<double>(right) / glyphs.size();
+    EXPECT_GE(share, templates ? 0.95 : 0.99) << (templates ? "templates" : "network");
+  }
+  EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
+}
+
+}  // namespace
+}  // namespace ocrb::train
