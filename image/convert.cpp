@@ -29,12 +29,16 @@ double Ratio(int32_t old_count, int32_t new_count) {
   return static_cast<double>(static_cast<long double>(old_count) / new_count);
 }
 
-// The source index round(I * Ratio) of every new index I.
+// The source index round(I * Ratio) of every new index I, kept inside the old picture. When
+// enlarging, the last index can round up to OldCount (for an even OldCount doubled, for
+// example), which would read a row or column that SetSize has just filled with zeros: a black
+// line along the bottom or right edge of every such image. It takes the last old one instead.
 std::vector<int32_t> NearestSources(int32_t old_count, int32_t new_count) {
   const double ratio = Ratio(old_count, new_count);
   std::vector<int32_t> source(static_cast<size_t>(new_count));
   for (int32_t i = 0; i < new_count; ++i) {
-    source[i] = static_cast<int32_t>(Round(static_cast<long double>(i) * ratio));
+    const auto nearest = static_cast<int32_t>(Round(static_cast<long double>(i) * ratio));
+    source[i] = std::min(nearest, old_count - 1);
   }
   return source;
 }
