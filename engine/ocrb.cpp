@@ -12,6 +12,7 @@
 #include "engine/context.h"
 #include "engine/lines.h"
 #include "engine/model.h"
+#include "engine/read.h"
 
 namespace ocrb {
 namespace {
@@ -108,6 +109,17 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_SetParameter(OCRB_HANDLE Handle, int32_t Id, 
     return ocrb::SetParameter(*context, Id, Value) ? OCRB_STATUS_OK : OCRB_STATUS_BAD_PARAMETER;
   } catch (...) {
     return OCRB_STATUS_FAILED;
+  }
+}
+
+OCRB_EXPORT int32_t OCRB_CALL OCRB_Read(OCRB_HANDLE Handle, void* DIBHandle, int32_t SingleLine) {
+  try {
+    TEngineContext* context = ocrb::ContextOf(Handle);
+    if (context == nullptr) return OCRB_STATUS_READ_FAILED;
+    ocrb::RecognizeBitmap(*context, DIBHandle, SingleLine != 0);
+    return OCRB_STATUS_OK;
+  } catch (...) {
+    return OCRB_STATUS_READ_FAILED;
   }
 }
 

@@ -3,7 +3,9 @@ set(OCRB_ENGINE_SOURCES
   engine/lines.cpp
   engine/memory_api.cpp
   engine/model.cpp
-  engine/ocrb.cpp)
+  engine/ocrb.cpp
+  engine/passes.cpp
+  engine/read.cpp)
 set(OCRB_ENGINE_TESTS
   tests/lines_test.cpp
   tests/api_test.cpp

@@ -128,6 +128,14 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Done(OCRB_HANDLE Handle);
    changes), or -3. */
 OCRB_EXPORT int32_t OCRB_CALL OCRB_SetParameter(OCRB_HANDLE Handle, int32_t Id, int32_t Value);
 
+/* Recognises the 1-bit packed DIB in the movable block DIBHandle, replacing the previous
+   result. SingleLine nonzero reduces the result to one line. The block is only read.
+   Returns 0, or -4 on any failure (a null or released engine handle included); a bitmap
+   refused before recognition starts (an invalid or freed block, a header, colour table or
+   pixel rows that do not fit the block, a depth other than 1 bit, a compressed or top-down
+   bitmap, an image too large to work on) leaves the previous result readable. */
+OCRB_EXPORT int32_t OCRB_CALL OCRB_Read(OCRB_HANDLE Handle, void* DIBHandle, int32_t SingleLine);
+
 /* Writes the number of lines of the last result (0..255). Returns 0, or -3. */
 OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLinesCount(OCRB_HANDLE Handle, int32_t* Count);
 

@@ -1,7 +1,7 @@
 # Fails unless the shared library's defined dynamic symbols are exactly the API functions.
 set(expected
   OCRB_Done OCRB_GlobalAlloc OCRB_GlobalFree OCRB_GlobalLock OCRB_GlobalReAlloc OCRB_GlobalSize
-  OCRB_GlobalUnlock OCRB_Init OCRB_ResultLineChars OCRB_ResultLineConfidences
+  OCRB_GlobalUnlock OCRB_Init OCRB_Read OCRB_ResultLineChars OCRB_ResultLineConfidences
   OCRB_ResultLineLength OCRB_ResultLineRects OCRB_ResultLinesCount OCRB_SetParameter)
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

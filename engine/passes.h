@@ -1,0 +1,81 @@
+// Blob qualification and merging: the four passes that turn the connected components of the
+// working image into characters. Sizes are the read's scaled parameters.
+#ifndef OCRB_ENGINE_PASSES_H_
+#define OCRB_ENGINE_PASSES_H_
+
+#include <cstdint>
+#include <functional>
+
+#include "engine/context.h"
+#include "ocrb.h"
+
+namespace ocrb {
+
+class TDIB;
+class TBlobList;
+
+// Blob statuses.
+enum TBlobStatus : int32_t {
+  bsCandidate = 0,  // a plausible character or flat mark, classified on its own
+  bsFragment = 1,   // too small or oddly shaped alone; grouped with neighbours
+  bsDone = 2,       // placed, absorbed into another blob's character, or split
+  bsRun = 3,        // a run of touching characters, split at narrow places
+};
+
+// Below this confidence a candidate is retried merged with its nearest neighbour.
+constexpr double kMergeBelowConfidence = 0.8;
+// A fragment group is placed only above this confidence.
+constexpr double kFragmentPlaceAbove = 0.5;
+// Room in the run pass's piece list; further pieces of one run are ignored.
+constexpr int kMaxRunPieces = 256;
+// A fragment group takes at most this many members.
+constexpr int kMaxFragmentMembers = 8;
+
+// The ten size parameters scaled to the working resolution.
+struct TScaledSizes {
+  int32_t SpaceWidth, MinCharWidth, MinCharHeight, MaxCharWidth, MaxCharHeight, SpeckSize,
+      DashMinWidth, DashMinHeight, DashMaxWidth, DashMaxHeight;
+};
+
+// Classifies a rectangle (inclusive, inside Image): a character and a confidence in [0, 1].
+using TGlyphClassifier =
+    std::function<void(const TDIB& image, const TRect& rect, char& ch, double& confidence)>;
+
+// Round(Resolution / 200 * Value), halves to even, kept inside the 32-bit range.
+int32_t ScaleParam(int32_t value, int32_t resolution);
+TScaledSizes ScaleSizes(const TEngineContext& context, int32_t resolution);
+
+// Window tests on inclusive rectangles (W = Right - Left + 1, H = Bottom - Top + 1).
+bool IsOutsideCharWindow(const TRect& rect, int32_t speck_w, int32_t speck_h, int32_t min_w,
+                         int32_t min_h, int32_t max_w, int32_t max_h);
+bool IsInWindow(const TRect& rect, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
+bool IsWideRun(const TRect& rect, int32_t max_w, int32_t max_h);
+
+// Squared distance of the two rectangles' centres (Left + (Right - Left) div 2, likewise
+// for rows). Computed in 64 bits, so that far-apart blobs of a large page cannot overflow.
+int64_t CenterDistance(const TRect& a, const TRect& b);
+
+// The nearest other blob that is not bsDone (the lowest index on a tie), or -1.
+int32_t FindNearestBlob(const TBlobList& list, int32_t index);
+
+// Swaps Top and Bottom if Bottom < Top, then Left and Right if Right < Left.
+void NormalizeRect(TRect& rect);
+
+// Cuts the run in Piece (its ink is the image's BlackIndex) before the columns where the ink
+// grows again after narrowing at both ends; keeps the pieces that fit the character window,
+// at most kMaxRunPieces, left to right in Piece's coordinates. Returns how many were kept.
+int32_t SplitRun(const TDIB& piece, TRect (&pieces)[kMaxRunPieces], int32_t speck_w,
+                 int32_t speck_h, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
+
+// The four passes, in the order the driver runs them.
+void QualifyBlobs(TBlobList& list, const TScaledSizes& s);
+void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+                   const TGlyphClassifier& classify, TResultStore& store);
+void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+             const TGlyphClassifier& classify, TResultStore& store);
+void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+                  const TGlyphClassifier& classify, TResultStore& store);
+
+}  // namespace ocrb
+
+#endif  // OCRB_ENGINE_PASSES_H_

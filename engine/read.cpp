@@ -1,0 +1,102 @@
+// The recognition driver. The caller's bitmap is wrapped without copying and duplicated
+// once; all work happens on that private copy. Non-square pixels are squared by repeating
+// rows or columns up to the larger resolution, the size parameters (stated for 200 dpi) are
+// scaled to the working resolution, and the 8-connected components go through the four
+// passes. Rectangles are mapped back to the caller's grid at the end.
+#include "engine/read.h"
+
+#include <cmath>
+
+#include "classify/classifier.h"
+#include "engine/lines.h"
+#include "image/blobs.h"
+#include "image/dib.h"
+#include "platform/error.h"
+
+namespace ocrb {
+namespace {
+
+// Bitmaps stating no resolution, or a screen resolution, are read as 200 dpi.
+constexpr int32_t kScreenResolution = 96;
+constexpr int32_t kDefaultResolution = 200;
+
+int32_t RoundToInt(long double x) {
+  if (!(std::fabs(x) < 2147483647.0L)) throw Error("Image too large");
+  return static_cast<int32_t>(std::nearbyint(x));
+}
+
+// Squares the pixels of Work, whose resolutions differ, at the larger of the two.
+void SquarePixels(TDIB& work, int32_t x_res, int32_t y_res) {
+  // One resolution stated and the other 0 (or negative) gives no ratio to work with.
+  if (x_res <= 0 || y_res <= 0) throw Error("Invalid DIB resolution");
+  const int32_t m = std::max(x_res, y_res);
+  const int32_t width = RoundToInt(static_cast<long double>(int64_t{work.Width()} * m) / x_res);
+  const int32_t height = RoundToInt(static_cast<long double>(int64_t{work.Height()} * m) / y_res);
+  if (int64_t{width} * height > kMaxWorkingPixels) throw Error("Image too large");
+  work.Resize(width, height, false);
+  work.SetXResolution(m);
+  work.SetYResolution(m);
+}
+
+}  // namespace
+
+void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single_line,
+                     const TGlyphClassifier* classify) {
+  std::unique_ptr<TDIB> work;
+  {
+    // The wrapper never owns the caller's block: releasing it only unlocks.
+    TDIB wrapper;
+    wrapper.SetOwnsHandle(false);
+    wrapper.LoadFromHandle(dib);
+    if (int64_t{wrapper.Width()} * wrapper.Height() > kMaxWorkingPixels)
+      throw Error("Image too large");
+    work = wrapper.Duplicate();
+  }
+  work->SetTrailingBits();
+  if (work->BitCount() != 1) throw Error("Invalid DIB BitCount...");
+
+  const int32_t x_res0 = work->XResolution();
+  const int32_t y_res0 = work->YResolution();
+  if (x_res0 != y_res0) SquarePixels(*work, x_res0, y_res0);
+  int32_t resolution = work->XResolution();
+  if (resolution <= kScreenResolution) resolution = kDefaultResolution;
+  const TScaledSizes sizes = ScaleSizes(context, resolution);
+
+  TBlobList blobs;
+  work->FindBlobs(true, 1, 1, 4, &blobs);
+
+  const TGlyphClassifier own = [&context](const TDIB& image, const TRect& rect, char& ch,
+                                          double& confidence) {
+    ClassifyGlyph(context, image, rect, ch, confidence);
+  };
+  const TGlyphClassifier& classifier = classify != nullptr ? *classify : own;
+  TResultStore& store = context.Results;
+  ClearResults(store);
+  QualifyBlobs(blobs, sizes);
+  CandidatePass(blobs, *work, sizes, classifier, store);
+  RunPass(blobs, *work, sizes, classifier, store);
+  FragmentPass(blobs, *work, sizes, classifier, store);
+  if (context.InsertSpaces != 0) InsertLineSpaces(store, resolution, sizes.SpaceWidth);
+  FinishLines(TRect{0, 0, static_cast<int32_t>(work->Width()) - 1,
+                    static_cast<int32_t>(work->Height()) - 1},
+              store, single_line);
+
+  if (x_res0 != y_res0) {
+    const long double x_scale = work->XResolution();
+    const long double y_scale = work->YResolution();
+    auto back = [](int32_t value, int32_t res0, long double res) {
+      return static_cast<int32_t>(
+          std::nearbyint(static_cast<long double>(int64_t{value} * res0) / res));
+    };
+    for (int32_t l = 0; l < store.LineCount; ++l) {
+      TResultLine& line = store.Lines[l];
+      for (int k = 0; k < line.Text.Length; ++k) {
+        TRect& r = line.Rects[k];
+        r = TRect{back(r.Left, x_res0, x_scale), back(r.Top, y_res0, y_scale),
+                  back(r.Right, x_res0, x_scale), back(r.Bottom, y_res0, y_scale)};
+      }
+    }
+  }
+}
+
+}  // namespace ocrb
