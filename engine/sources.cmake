@@ -9,4 +9,8 @@ set(OCRB_ENGINE_SOURCES
 set(OCRB_ENGINE_TESTS
   tests/lines_test.cpp
   tests/api_test.cpp
-  tests/model_test.cpp)
+  tests/model_test.cpp
+  tests/passes_test.cpp
+  tests/read_test.cpp)
+set(OCRB_ENGINE_BENCH
+  bench/read_bench.cpp)

@@ -1,0 +1,260 @@
+// The blob passes on hand-made blob lists and images, with scripted classifiers.
+#include "engine/passes.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dib_test_util.h"
+#include "engine/lines.h"
+#include "image/blobs.h"
+#include "image/dib.h"
+
+namespace ocrb {
+namespace {
+
+using testing_util::Box;
+using testing_util::FromArt;
+
+TScaledSizes At200() {
+  TEngineContext* context = new TEngineContext;
+  SetDefaultParameters(*context);
+  const TScaledSizes s = ScaleSizes(*context, 200);
+  delete context;
+  return s;
+}
+
+TRect Sized(int32_t left, int32_t top, int32_t w, int32_t h) {
+  return TRect{left, top, left + w - 1, top + h - 1};
+}
+
+TEST(ScaleParam, DefaultsAt300And150DpiWithHalvesToEven) {
+  auto context = std::make_unique<TEngineContext>();
+  SetDefaultParameters(*context);
+  const TScaledSizes s300 = ScaleSizes(*context, 300);
+  const TScaledSizes s150 = ScaleSizes(*context, 150);
+  const std::vector<int32_t> got300 = {s300.SpaceWidth,   s300.MinCharWidth,  s300.MinCharHeight,
+                                       s300.MaxCharWidth, s300.MaxCharHeight, s300.SpeckSize,
+                                       s300.DashMinWidth, s300.DashMinHeight, s300.DashMaxWidth,
+                                       s300.DashMaxHeight};
+  const std::vector<int32_t> got150 = {s150.SpaceWidth,   s150.MinCharWidth,  s150.MinCharHeight,
+                                       s150.MaxCharWidth, s150.MaxCharHeight, s150.SpeckSize,
+                                       s150.DashMinWidth, s150.DashMinHeight, s150.DashMaxWidth,
+                                       s150.DashMaxHeight};
+  EXPECT_EQ(got300, (std::vector<int32_t>{27, 9, 18, 38, 45, 9, 15, 3, 30, 12}));
+  EXPECT_EQ(got150, (std::vector<int32_t>{14, 4, 9, 19, 22, 4, 8, 2, 15, 6}));
+  EXPECT_EQ(ScaleParam(INT32_MAX, 400), INT32_MAX);  // kept in range, no overflow
+}
+
+TEST(Qualification, StatusFromSizeAlone) {
+  const struct {
+    int32_t w, h, status;
+  } cases[] = {{14, 20, bsCandidate}, {6, 20, bsFragment},  {14, 12, bsFragment},
+               {12, 4, bsCandidate},  {5, 5, bsFragment},   {26, 20, bsRun},
+               {60, 30, bsRun},       {26, 31, bsFragment}, {25, 30, bsCandidate}};
+  TBlobList list;
+  for (const auto& c : cases) list.AddBlob(Sized(0, 0, c.w, c.h), 10, 0, 0);
+  QualifyBlobs(list, At200());
+  for (int i = 0; i < list.Count(); ++i)
+    EXPECT_EQ(list.Items(i).Status, cases[i].status) << cases[i].w << " x " << cases[i].h;
+}
+
+TEST(FindNearestBlob, LowestIndexWinsTiesAndDoneBlobsAreSkipped) {
+  TBlobList list;
+  list.AddBlob(Sized(100, 100, 10, 10), 1, 0, 0);  // 0: the one asking
+  list.AddBlob(Sized(130, 100, 10, 10), 1, 0, 0);  // 1: 30 to the right
+  list.AddBlob(Sized(70, 100, 10, 10), 1, 0, 0);   // 2: 30 to the left, a tie
+  list.AddBlob(Sized(100, 60, 10, 10), 1, 0, 0);   // 3: 40 above
+  EXPECT_EQ(FindNearestBlob(list, 0), 1);
+  list.Items(1).Status = bsDone;
+  EXPECT_EQ(FindNearestBlob(list, 0), 2);
+  list.Items(2).Status = bsDone;
+  list.Items(3).Status = bsDone;
+  EXPECT_EQ(FindNearestBlob(list, 0), -1);
+  EXPECT_EQ(CenterDistance(Sized(0, 0, 11, 11), Sized(3, 4, 11, 11)), 25);
+}
+
+// Two solid blocks in columns 0-11 and 16-27 joined by a bridge in columns 12-15, rows 9-10.
+std::vector<std::string> TwoBlocks() {
+  std::vector<std::string> art(20, std::string(28, '.'));
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 28; ++x)
+      if (x < 12 || x >= 16 || y == 9 || y == 10) art[y][x] = '#';
+  return art;
+}
+
+int32_t Split(const TDIB& piece, TRect (&pieces)[kMaxRunPieces], int32_t min_w = 6) {
+  const TScaledSizes s = At200();
+  return SplitRun(piece, pieces, s.SpeckSize, s.SpeckSize, min_w, s.MinCharHeight, s.MaxCharWidth,
+                  s.MaxCharHeight);
+}
+
+TEST(SplitRun, CutsWhereTheInkGrowsAgainAfterNarrowing) {
+  TRect pieces[kMaxRunPieces];
+  auto image = FromArt(TwoBlocks());
+  ASSERT_EQ(Split(*image, pieces), 2);
+  EXPECT_EQ(Box(pieces[0]), Box({0, 0, 15, 19}));
+  EXPECT_EQ(Box(pieces[1]), Box({16, 0, 27, 19}));
+
+  auto bar = FromArt(std::vector<std::string>(3, std::string(300, '#')));
+  EXPECT_EQ(Split(*bar, pieces), 0);  // one piece, far too wide
+}
+
+TEST(SplitRun, FollowsTheInkWhateverTheColourTableOrder) {
+  // The same picture with the table (white, black): ink is value 1 there.
+  auto image = FromArt(TwoBlocks());
+  TDIB inverted;
+  inverted.NewImage(28, 20, kFormat1Bit, 200, 200);
+  inverted.SetPaletteEntry(0, 0xFFFFFF);
+  inverted.SetPaletteEntry(1, 0x000000);
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 28; ++x) inverted.SetPixel(x, y, image->GetPixel(x, y) == 0 ? 1 : 0);
+  TRect pieces[kMaxRunPieces];
+  ASSERT_EQ(Split(inverted, pieces), 2);
+  EXPECT_EQ(Box(pieces[1]), Box({16, 0, 27, 19}));
+}
+
+TEST(SplitRun, TinyMinimumWidthAndCrowdedRunsStayInBounds) {
+  TRect pieces[kMaxRunPieces];
+  auto image = FromArt(TwoBlocks());
+  for (int32_t min_w : {0, 1, -5}) EXPECT_LE(Split(*image, pieces, min_w), 2) << min_w;
+  // 300 teeth joined by thin bridges: more pieces than the list holds.
+  std::vector<std::string> art(20, std::string(300 * 4, '.'));
+  for (int t = 0; t < 300; ++t) {
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 3; ++x) art[y][t * 4 + x] = '#';
+    art[9][t * 4 + 3] = art[10][t * 4 + 3] = '#';
+  }
+  auto teeth = FromArt(art);
+  const int32_t n = SplitRun(*teeth, pieces, 0, 0, 1, 1, 100, 100);
+  EXPECT_EQ(n, kMaxRunPieces);
+  EXPECT_EQ(Box(pieces[0]), Box({0, 0, 3, 19}));
+  EXPECT_EQ(pieces[n - 1].Left, (n - 1) * 4);
+}
+
+// A classifier that answers from a script keyed by the rectangle asked about, and records
+// every question.
+struct ScriptedClassifier {
+  struct Answer {
+    TRect rect;
+    char ch;
+    double confidence;
+  };
+  std::vector<Answer> answers;
+  std::vector<TRect> asked;
+  TGlyphClassifier Function() {
+    return [this](const TDIB&, const TRect& rect, char& ch, double& confidence) {
+      asked.push_back(rect);
+      ch = '~';
+      confidence = 0;
+      for (const Answer& a : answers) {
+        if (Box(a.rect) == Box(rect)) {
+          ch = a.ch;
+          confidence = a.confidence;
+        }
+      }
+    };
+  }
+};
+
+class PassesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { image_.NewImage(400, 200, kFormat1Bit, 200, 200); }
+  TDIB image_;
+  TBlobList list_;
+  std::unique_ptr<TResultStore> store_ = std::make_unique<TResultStore>();
+  ScriptedClassifier script_;
+};
+
+TEST_F(PassesTest, ConfidentCandidateIsPlacedWithoutLookingForNeighbours) {
+  list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);
+  list_.AddBlob(Sized(30, 10, 14, 20), 100, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 20), '4', 0.8}, {Sized(30, 10, 14, 20), '2', 0.95}};
+  QualifyBlobs(list_, At200());
+  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  EXPECT_EQ(script_.asked.size(), 2u);
+  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "42");
+  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[0], 0.8f);
+}
+
+TEST_F(PassesTest, DoubtfulCandidateMergesWithItsNeighbourWhenThatReadsBetter) {
+  // A character broken into an upper part (a candidate) and a lower part (a fragment).
+  list_.AddBlob(Sized(10, 10, 14, 13), 100, 0, 0);
+  list_.AddBlob(Sized(10, 25, 14, 9), 50, 0, 0);
+  list_.AddBlob(Sized(100, 10, 14, 20), 100, 0, 0);  // far away
+  script_.answers = {{Sized(10, 10, 14, 13), '7', 0.6}, {Sized(10, 10, 14, 24), '2', 0.9}};
+  QualifyBlobs(list_, At200());
+  ASSERT_EQ(list_.Items(1).Status, bsFragment);
+  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  EXPECT_EQ(Box(script_.asked[1]), Box(Sized(10, 10, 14, 24)));
+  EXPECT_EQ(list_.Items(1).Status, bsDone);
+  EXPECT_EQ(Box(list_.Items(0).Bounds), Box(Sized(10, 10, 14, 24)));
+  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "2~");
+  // The fragment absorbed by the merge is not taken by the fragment pass.
+  script_.asked.clear();
+  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
+  EXPECT_TRUE(script_.asked.empty());
+}
+
+TEST_F(PassesTest, WeakFragmentGroupPlacesNothingAndFreesItsMembers) {
+  list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);  // a line to join
+  list_.AddBlob(Sized(50, 12, 7, 8), 20, 0, 0);     // fragments
+  list_.AddBlob(Sized(50, 22, 7, 8), 20, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 12, 7, 18), '8', 0.5}};
+  QualifyBlobs(list_, At200());
+  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
+  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "1");
+  EXPECT_EQ(list_.Items(1).Status, bsFragment);
+  EXPECT_EQ(list_.Items(2).Status, bsFragment);
+}
+
+TEST_F(PassesTest, StrongFragmentGroupJoinsTheLineWhoseMiddleItSitsIn) {
+  list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);
+  list_.AddBlob(Sized(50, 12, 7, 8), 20, 0, 0);
+  list_.AddBlob(Sized(50, 22, 7, 8), 20, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 12, 7, 18), '8', 0.7}};
+  QualifyBlobs(list_, At200());
+  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
+  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "18");
+  EXPECT_EQ(Box(store_->Lines[0].Rects[1]), Box(Sized(50, 12, 7, 18)));
+  EXPECT_EQ(list_.Items(2).Status, bsDone);
+}
+
+TEST_F(PassesTest, StrongFragmentGroupOutsideEveryLineMiddlePlacesNothing) {
+  list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);  // line rows 10..29, middle third 16..23
+  list_.AddBlob(Sized(50, 40, 7, 8), 20, 0, 0);     // a group well below the line
+  list_.AddBlob(Sized(50, 50, 7, 8), 20, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 40, 7, 18), '8', 0.9}};
+  QualifyBlobs(list_, At200());
+  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
+  EXPECT_EQ(store_->LineCount, 1);
+  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "1");
+  EXPECT_EQ(list_.Items(2).Status, bsDone);
+}
+
+TEST_F(PassesTest, RunIsCutAndEveryPieceIsPlacedInImageCoordinates) {
+  auto picture = FromArt(TwoBlocks());
+  TDIB page;
+  page.NewImage(100, 60, kFormat1Bit, 200, 200);
+  page.FillWhite();
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 28; ++x) page.SetPixel(40 + x, 30 + y, picture->GetPixel(x, y));
+  list_.AddBlob(TRect{40, 30, 67, 49}, 500, 0, 0);
+  QualifyBlobs(list_, At200());
+  ASSERT_EQ(list_.Items(0).Status, bsRun);
+  script_.answers = {{TRect{0, 0, 15, 19}, '0', 0.9}};  // asked in the piece's coordinates
+  RunPass(list_, page, At200(), script_.Function(), *store_);
+  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "0~");
+  EXPECT_EQ(Box(store_->Lines[0].Rects[0]), Box({40, 30, 55, 49}));
+  EXPECT_EQ(Box(store_->Lines[0].Rects[1]), Box({56, 30, 67, 49}));
+  EXPECT_EQ(list_.Items(0).Status, bsDone);
+}
+
+}  // namespace
+}  // namespace ocrb
