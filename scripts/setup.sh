@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
 set -euo pipefail
 packages=(cmake make g++ gcc libgtest-dev libgmock-dev libbenchmark-dev binutils
-  libfreetype-dev fonts-ocr-b python3 python3-numpy)
+  libfreetype-dev fonts-ocr-b libleptonica-dev python3 python3-numpy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
