@@ -172,7 +172,7 @@ void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
     if (list.Items(i).Status != bsCandidate) continue;
     char ch = 0;
     double conf = 0;
-    classify(image, list.Items(i).Bounds, ch, conf);
+    classify(TGlyphQuery{image, list.Items(i).Bounds, list.Items(i).Bounds, qkCandidate}, ch, conf);
     if (conf < kMergeBelowConfidence) {
       const int32_t j = FindNearestBlob(list, i);
       if (j >= 0) {
@@ -181,7 +181,7 @@ void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
         if (!IsWide(u, s)) {
           char ch2 = 0;
           double conf2 = 0;
-          classify(image, u, ch2, conf2);
+          classify(TGlyphQuery{image, u, u, qkCandidateMerge}, ch2, conf2);
           if (conf2 > conf) {
             list.Items(j).Status = bsDone;
             list.Items(i).Bounds = u;
@@ -208,7 +208,9 @@ void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
     for (int32_t k = 0; k < n; ++k) {
       char ch = 0;
       double conf = 0;
-      classify(*piece, pieces[k], ch, conf);
+      TRect on_page = pieces[k];
+      platform::OffsetRect(on_page, blob.Bounds.Left, blob.Bounds.Top);
+      classify(TGlyphQuery{*piece, pieces[k], on_page, qkRunPiece}, ch, conf);
       platform::OffsetRect(pieces[k], blob.Bounds.Left, blob.Bounds.Top);
       AddCharToLines(store, ch, pieces[k], static_cast<float>(conf));
     }
@@ -234,7 +236,7 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
       if (FitsCharWindow(u, s)) {
         char ch2 = 0;
         double conf2 = 0;
-        classify(image, u, ch2, conf2);
+        classify(TGlyphQuery{image, u, u, qkFragmentGroup}, ch2, conf2);
         if (conf2 > conf) {
           conf = conf2;
           ch = ch2;

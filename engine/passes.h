@@ -37,9 +37,27 @@ struct TScaledSizes {
       DashMinWidth, DashMinHeight, DashMaxWidth, DashMaxHeight;
 };
 
-// Classifies a rectangle (inclusive, inside Image): a character and a confidence in [0, 1].
+// Which step of the passes asks for a classification.
+enum TQueryKind : int32_t {
+  qkCandidate = 0,       // a candidate blob on its own
+  qkCandidateMerge = 1,  // a doubtful candidate merged with its nearest neighbour
+  qkRunPiece = 2,        // a piece of a split run, asked on the run's own image
+  qkFragmentGroup = 3,   // a group of fragments
+};
+
+// One classification asked for by the passes: Rect (inclusive) of Image, which is the
+// working image or, for run pieces, the run's piece image; PageRect is the same rectangle in
+// the working image's coordinates.
+struct TGlyphQuery {
+  const TDIB& Image;
+  TRect Rect;
+  TRect PageRect;
+  TQueryKind Kind;
+};
+
+// Classifies a query: a character and a confidence in [0, 1].
 using TGlyphClassifier =
-    std::function<void(const TDIB& image, const TRect& rect, char& ch, double& confidence)>;
+    std::function<void(const TGlyphQuery& query, char& ch, double& confidence)>;
 
 // Round(Resolution / 200 * Value), halves to even, kept inside the 32-bit range.
 int32_t ScaleParam(int32_t value, int32_t resolution);

@@ -65,9 +65,8 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   TBlobList blobs;
   work->FindBlobs(true, 1, 1, 4, &blobs);
 
-  const TGlyphClassifier own = [&context](const TDIB& image, const TRect& rect, char& ch,
-                                          double& confidence) {
-    ClassifyGlyph(context, image, rect, ch, confidence);
+  const TGlyphClassifier own = [&context](const TGlyphQuery& query, char& ch, double& confidence) {
+    ClassifyGlyph(context, query.Image, query.Rect, ch, confidence);
   };
   const TGlyphClassifier& classifier = classify != nullptr ? *classify : own;
   TResultStore& store = context.Results;

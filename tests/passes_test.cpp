@@ -145,9 +145,14 @@ struct ScriptedClassifier {
   };
   std::vector<Answer> answers;
   std::vector<TRect> asked;
+  std::vector<TRect> pages;
+  std::vector<TQueryKind> kinds;
   TGlyphClassifier Function() {
-    return [this](const TDIB&, const TRect& rect, char& ch, double& confidence) {
+    return [this](const TGlyphQuery& query, char& ch, double& confidence) {
+      const TRect& rect = query.Rect;
       asked.push_back(rect);
+      pages.push_back(query.PageRect);
+      kinds.push_back(query.Kind);
       ch = '~';
       confidence = 0;
       for (const Answer& a : answers) {
@@ -190,6 +195,7 @@ TEST_F(PassesTest, DoubtfulCandidateMergesWithItsNeighbourWhenThatReadsBetter) {
   ASSERT_EQ(list_.Items(1).Status, bsFragment);
   CandidatePass(list_, image_, At200(), script_.Function(), *store_);
   EXPECT_EQ(Box(script_.asked[1]), Box(Sized(10, 10, 14, 24)));
+  EXPECT_EQ(script_.kinds[1], qkCandidateMerge);
   EXPECT_EQ(list_.Items(1).Status, bsDone);
   EXPECT_EQ(Box(list_.Items(0).Bounds), Box(Sized(10, 10, 14, 24)));
   EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "2~");
@@ -221,6 +227,7 @@ TEST_F(PassesTest, StrongFragmentGroupJoinsTheLineWhoseMiddleItSitsIn) {
   CandidatePass(list_, image_, At200(), script_.Function(), *store_);
   FragmentPass(list_, image_, At200(), script_.Function(), *store_);
   EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "18");
+  EXPECT_EQ(script_.kinds.back(), qkFragmentGroup);
   EXPECT_EQ(Box(store_->Lines[0].Rects[1]), Box(Sized(50, 12, 7, 18)));
   EXPECT_EQ(list_.Items(2).Status, bsDone);
 }
@@ -253,6 +260,9 @@ TEST_F(PassesTest, RunIsCutAndEveryPieceIsPlacedInImageCoordinates) {
   EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "0~");
   EXPECT_EQ(Box(store_->Lines[0].Rects[0]), Box({40, 30, 55, 49}));
   EXPECT_EQ(Box(store_->Lines[0].Rects[1]), Box({56, 30, 67, 49}));
+  ASSERT_EQ(script_.kinds.size(), 2u);
+  EXPECT_EQ(script_.kinds[0], qkRunPiece);
+  EXPECT_EQ(Box(script_.pages[0]), Box({40, 30, 55, 49}));  // the piece on the page
   EXPECT_EQ(list_.Items(0).Status, bsDone);
 }
 
