@@ -2,6 +2,7 @@
 // files it writes; and the embedded model on glyphs the trainer never saw.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -12,7 +13,9 @@
 #include "platform/stream.h"
 #include "tools/train/dense.h"
 #include "tools/train/glyphs.h"
+#include "tools/train/harvest.h"
 #include "tools/train/model_files.h"
+#include "tools/train/pages.h"
 
 namespace ocrb::train {
 namespace {
@@ -51,7 +54,7 @@ TEST(TrainingData, ViewsAreTheClassifiersOwnPasses) {
   // Thinning leaves less ink than the plain pass.
   auto ink = [](const GlyphView& v) {
     int n = 0;
-    for (float x : v.Inputs) n += x > 0.5f;
+    for (uint8_t x : v.Inputs) n += x;
     return n;
   };
   EXPECT_LT(ink(views[2]), ink(views[0]));
@@ -64,25 +67,27 @@ TEST(Trainer, LearnsAndWritesFilesTheEngineReads) {
     for (int c = 0; c < kClassCount; ++c)
       for (const GlyphView& v : GlyphMaker::Views(Maker().Render(c, GlyphRecipe{}, random)))
         if (v.Pass <= 2) views.push_back(v);
-  std::vector<Example> examples;
+  std::vector<Sample> samples;
   for (const GlyphView& v : views) {
-    Example e;
-    e.Inputs.assign(v.Inputs.begin(), v.Inputs.end());
-    e.Targets.assign(kClassCount, 0.0f);
-    e.Targets[v.Class] = 1.0f;
-    examples.push_back(e);
+    Sample e;
+    e.Inputs = v.Inputs;
+    e.Class = static_cast<int8_t>(v.Class);
+    samples.push_back(e);
   }
-  DenseNet net(256, 16, kClassCount, 3);
+  // A few all-paper inputs teach "not a character".
+  for (int n = 0; n < 20; ++n) samples.push_back(Sample{});
+  DenseNet net(32, kClassCount, 3);
   TrainOptions options;
-  options.Epochs = 30;
-  options.ValidationShare = 0;
+  options.Epochs = 150;
+  options.LearningRate = 0.5;
+  options.LearningRateDecay = 0.99;
   options.Verbose = false;
-  const TrainReport report = net.Train(examples, options);
+  const TrainReport report = net.Train(samples, options);
   EXPECT_GT(report.TrainingAccuracy, 0.9);
 
   // The stored network computes what the dense one does, within single precision.
   const std::vector<uint8_t> bytes = NetworkStream(net, views[0].Inputs);
-  EXPECT_EQ(bytes.size(), 28 + 256 * 28 + (16 + 15) * 44 + 12 * (256 * 16 + 16 * 15u));
+  EXPECT_EQ(bytes.size(), 28 + 256 * 28 + (32 + 15) * 44 + 12 * (256 * 32 + 32 * 15u));
   TBackpropNetwork stored;
   TReadOnlyMemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
   stored.LoadFromStream(stream);
@@ -90,8 +95,9 @@ TEST(Trainer, LearnsAndWritesFilesTheEngineReads) {
   for (int i = 0; i < 256; ++i) pattern.SetInput(i, views[37].Inputs[i]);
   stored.SetInputs(pattern);
   stored.Run();
-  std::vector<float> hidden(16), outputs(15);
+  std::vector<float> hidden(32), outputs(15);
   net.Forward(views[37].Inputs.data(), hidden.data(), outputs.data());
+  EXPECT_EQ(std::max_element(outputs.begin(), outputs.end()) - outputs.begin(), views[37].Class);
   for (int k = 0; k < 15; ++k) EXPECT_NEAR(stored.GetOutput(k), outputs[k], 1e-4);
   EXPECT_EQ(stored.GetNode(stored.FirstOutput()).GetValue(1), 0.45);
 
@@ -121,6 +127,60 @@ TEST(Trainer, LearnsAndWritesFilesTheEngineReads) {
   }
   EXPECT_NEAR(rows, columns, 1e-12);
   EXPECT_GT(rows, 0.1);
+}
+
+TEST(Labels, WholeGlyphsAreTheirClassAnythingElseIsNotACharacter) {
+  // Two glyphs on a 20-pixel pitch (200 dpi).
+  const std::vector<TrueGlyph> glyphs = {{'7', TRect{10, 10, 21, 29}},
+                                         {'+', TRect{30, 13, 41, 26}}};
+  const struct {
+    TRect query;
+    int label;
+  } cases[] = {
+      {{10, 10, 21, 29}, 7},     // exactly the glyph
+      {{11, 11, 20, 28}, 7},     // a thin print of it
+      {{8, 9, 23, 31}, 7},       // a bold print of it
+      {{31, 14, 40, 25}, 10},    // the "+"
+      {{10, 10, 41, 29}, -1},    // both glyphs touching
+      {{10, 10, 21, 18}, -1},    // the top half of the "7"
+      {{10, 10, 33, 29}, -1},    // the "7" and part of the "+"
+      {{100, 10, 104, 14}, -1},  // a speck far away
+      {{4, 2, 27, 37}, -1},      // the "7" inside far more than itself
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LabelQuery(c.query, glyphs, 20.0), c.label)
+        << c.query.Left << "," << c.query.Top << "," << c.query.Right << "," << c.query.Bottom;
+  }
+}
+
+TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
+  PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
+  PageRecipe clean;
+  clean.MaxBlur = 0.35;
+  clean.MinWeight = clean.MaxWeight = 1.0;
+  clean.MinThreshold = clean.MaxThreshold = 0.5;
+  clean.MaxNoise = 0;
+  clean.MaxSpecks = 0;
+  clean.MaxAngleDeg = 0;
+  clean.HalfHeightShare = 0;
+  std::mt19937_64 random(3);
+  const SynthPage page = maker.Make(clean, random);
+  ASSERT_FALSE(page.Glyphs.empty());
+  // Read it: every character but the small ones the passes cannot see is found where its box
+  // says.
+  OCRB_HANDLE handle = nullptr;
+  ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
+  TEngineContext& context = *static_cast<TEngineContext*>(handle);
+  std::vector<Sample> samples;
+  std::vector<GlyphView> plain;
+  HarvestStats stats;
+  const uint32_t ppm = page.Dib[24] | page.Dib[25] << 8;
+  Harvest(context, page, static_cast<int32_t>(std::lround(ppm / 39.37)), false, samples, plain,
+          stats);
+  EXPECT_GE(stats.Positives[qkCandidate], stats.Queries[qkCandidate] * 9 / 10);
+  EXPECT_LE(stats.Errors, stats.Characters / 10);
+  EXPECT_FALSE(samples.empty());
+  EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
 }
 
 // The embedded model on glyphs drawn with a seed the trainer never used.

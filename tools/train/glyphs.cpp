@@ -49,21 +49,26 @@ RenderedGlyph GlyphMaker::Render(int cls, const GlyphRecipe& recipe,
 
 std::vector<GlyphView> GlyphMaker::Views(const RenderedGlyph& glyph) {
   const TDIB& image = *glyph.Image;
-  const TRect rect{0, 0, static_cast<int32_t>(image.Width()) - 1,
-                   static_cast<int32_t>(image.Height()) - 1};
+  return Views(image,
+               TRect{0, 0, static_cast<int32_t>(image.Width()) - 1,
+                     static_cast<int32_t>(image.Height()) - 1},
+               glyph.Class);
+}
+
+std::vector<GlyphView> GlyphMaker::Views(const TDIB& image, const TRect& rect, int cls) {
   TDIB working;
-  working.NewImage(static_cast<int32_t>(image.Width()), static_cast<int32_t>(image.Height()),
-                   kFormat1Bit, image.XResolution(), image.YResolution());
+  working.NewImage(rect.Right - rect.Left + 1, rect.Bottom - rect.Top + 1, kFormat1Bit,
+                   image.XResolution(), image.YResolution());
   TPattern pattern(256, 15);
   std::vector<GlyphView> views;
   for (int pass = 1; pass <= kMaxPassCount; ++pass) {
     GlyphView view;
-    view.Class = glyph.Class;
+    view.Class = cls;
     view.Pass = pass;
     const bool trim = PrepareGlyphPass(image, rect, pass, working);
     const TRect whole{0, 0, 0, 0};
     ExtractGlyphPattern(working, whole, trim, pattern);
-    for (int i = 0; i < 256; ++i) view.Inputs[i] = static_cast<float>(pattern.GetInput(i));
+    for (int i = 0; i < 256; ++i) view.Inputs[i] = pattern.GetInput(i) > 0.5 ? 1 : 0;
     ExtractGlyphGrid(working, whole, trim, view.Grid);
     views.push_back(view);
   }

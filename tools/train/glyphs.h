@@ -36,8 +36,8 @@ struct RenderedGlyph {
 struct GlyphView {
   int Class = 0;
   int Pass = 1;
-  std::array<float, 256> Inputs{};  // the network's inputs, row by row
-  TGlyphGrid Grid{};                // the template grid, column by column
+  std::array<uint8_t, 256> Inputs{};  // the network's inputs (0 or 1), row by row
+  TGlyphGrid Grid{};                  // the template grid, column by column
 };
 
 class GlyphMaker {
@@ -50,6 +50,8 @@ class GlyphMaker {
 
   // The views of passes 1..8 of Glyph.
   static std::vector<GlyphView> Views(const RenderedGlyph& glyph);
+  // The views of passes 1..8 of the glyph in Rect (inclusive) of Image, labelled Class.
+  static std::vector<GlyphView> Views(const TDIB& image, const TRect& rect, int cls);
 
   // A 1-bit image of Ink's pixels inside Box (black-and-white table, ink black).
   static std::unique_ptr<TDIB> ToDIB(const InkImage& ink, const TRect& box, int32_t dpi);

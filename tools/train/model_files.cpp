@@ -23,8 +23,8 @@ void PutDouble(std::vector<uint8_t>& bytes, size_t offset, double value) {
 
 }  // namespace
 
-std::vector<uint8_t> NetworkStream(const DenseNet& net, const std::array<float, 256>& inputs) {
-  const int in = net.Inputs(), hidden = net.Hidden(), out = net.Outputs();
+std::vector<uint8_t> NetworkStream(const DenseNet& net, const std::array<uint8_t, 256>& inputs) {
+  const int in = kInputs, hidden = net.Hidden(), out = net.Outputs();
   const std::vector<int32_t> sizes{in, hidden, out};
   // A network with the stored shape and fresh identifiers; its random weights are then
   // replaced in the stream, because stored weights may lie outside the -1..1 that the link
@@ -42,11 +42,10 @@ std::vector<uint8_t> NetworkStream(const DenseNet& net, const std::array<float, 
   const size_t links = 28 + size_t(in) * 28 + size_t(hidden + out) * 44;
   size_t k = 0;
   for (int t = 0; t < hidden; ++t) {
-    for (int s = 0; s < in; ++s, ++k) PutDouble(bytes, links + 12 * k + 4, net.W1()[t * in + s]);
+    for (int s = 0; s < in; ++s, ++k) PutDouble(bytes, links + 12 * k + 4, net.W1(t, s));
   }
   for (int t = 0; t < out; ++t) {
-    for (int s = 0; s < hidden; ++s, ++k)
-      PutDouble(bytes, links + 12 * k + 4, net.W2()[t * hidden + s]);
+    for (int s = 0; s < hidden; ++s, ++k) PutDouble(bytes, links + 12 * k + 4, net.W2(t, s));
   }
   if (links + 12 * k != bytes.size()) throw std::logic_error("network stream layout mismatch");
 
@@ -55,7 +54,7 @@ std::vector<uint8_t> NetworkStream(const DenseNet& net, const std::array<float, 
   TReadOnlyMemoryStream source(bytes.data(), static_cast<int64_t>(bytes.size()));
   trained.LoadFromStream(source);
   TPattern pattern(in, out);
-  for (int i = 0; i < in; ++i) pattern.SetInput(i, inputs[i] > 0.5f ? 1.0 : 0.0);
+  for (int i = 0; i < in; ++i) pattern.SetInput(i, inputs[i] ? 1.0 : 0.0);
   trained.SetInputs(pattern);
   trained.Run();
   TMemoryStream final_stream;

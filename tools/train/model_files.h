@@ -16,7 +16,7 @@ namespace ocrb::train {
 // The network stream: a 256-H-15 back-propagation network written by the library's own
 // stream writer, holding Net's weights, learning rate 0.45 and momentum 0.9 in every unit,
 // identifiers as a fresh process hands them out, and Inputs (0/1) as the last pattern run.
-std::vector<uint8_t> NetworkStream(const DenseNet& net, const std::array<float, 256>& inputs);
+std::vector<uint8_t> NetworkStream(const DenseNet& net, const std::array<uint8_t, 256>& inputs);
 
 // Per class slot and grid cell, how many of the class's views have ink and how many paper
 // there: [plane 0 ink, 1 paper][slot 0..15][cell], signed 32-bit little-endian. Slot 15 is 0.

@@ -81,6 +81,7 @@ GreyImage Font::RenderLine(const std::string& text, const TextStyle& style, int 
         const float v = bitmap.buffer[r * bitmap.pitch + c] / 255.0f;
         if (v <= 0) continue;
         image.At(x, y) = std::min(1.0f, image.At(x, y) + v);
+        if (v < 0.5f) continue;  // the box holds what a mid threshold makes ink
         box.Left = std::min(box.Left, x);
         box.Top = std::min(box.Top, y);
         box.Right = std::max(box.Right, x);

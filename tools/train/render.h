@@ -52,8 +52,8 @@ class Font {
   Font& operator=(const Font&) = delete;
 
   // Renders Text on one line with Margin pixels of paper around the ink. Boxes receives one
-  // inclusive rectangle per character of Text: the pixels its outline covers at all (spaces
-  // and characters without ink get an empty rectangle 0,0,-1,-1).
+  // inclusive rectangle per character of Text: the pixels its outline covers at least half
+  // (spaces and characters without such pixels get an empty rectangle 0,0,-1,-1).
   GreyImage RenderLine(const std::string& text, const TextStyle& style, int margin,
                        std::vector<TRect>* boxes) const;
 

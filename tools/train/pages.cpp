@@ -1,0 +1,237 @@
+// A page is rendered as grey coverage at its true resolution, line by line on a 2.54 mm
+// pitch, then degraded in the order a print-and-scan chain does it: stroke weight (coverage
+// scaled), optical blur (separable Gaussian), a slight rotation about the centre, sensor
+// noise, binarisation at a threshold, and isolated specks. Half-height pages are rendered
+// square and lose every other row, as a fax-mode scan does.
+#include "tools/train/pages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "classify/classifier.h"
+
+namespace ocrb::train {
+namespace {
+
+void Blur(GreyImage& image, double sigma) {
+  if (sigma < 0.2) return;
+  const int radius = static_cast<int>(std::ceil(3 * sigma));
+  std::vector<float> kernel(2 * radius + 1);
+  float total = 0;
+  for (int i = -radius; i <= radius; ++i)
+    total += kernel[i + radius] = static_cast<float>(std::exp(-i * i / (2 * sigma * sigma)));
+  for (float& k : kernel) k /= total;
+  std::vector<float> line;
+  // Rows, then columns; paper beyond the edges.
+  for (int y = 0; y < image.Height; ++y) {
+    line.assign(image.Width, 0);
+    for (int x = 0; x < image.Width; ++x) {
+      float sum = 0;
+      for (int i = -radius; i <= radius; ++i) {
+        const int xx = x + i;
+        if (xx >= 0 && xx < image.Width) sum += kernel[i + radius] * image.At(xx, y);
+      }
+      line[x] = sum;
+    }
+    for (int x = 0; x < image.Width; ++x) image.At(x, y) = line[x];
+  }
+  for (int x = 0; x < image.Width; ++x) {
+    line.assign(image.Height, 0);
+    for (int y = 0; y < image.Height; ++y) {
+      float sum = 0;
+      for (int i = -radius; i <= radius; ++i) {
+        const int yy = y + i;
+        if (yy >= 0 && yy < image.Height) sum += kernel[i + radius] * image.At(x, yy);
+      }
+      line[y] = sum;
+    }
+    for (int y = 0; y < image.Height; ++y) image.At(x, y) = line[y];
+  }
+}
+
+GreyImage Rotate(const GreyImage& image, double angle, std::vector<TrueGlyph>& glyphs) {
+  if (std::fabs(angle) < 1e-6) return image;
+  const double c = std::cos(angle), s = std::sin(angle);
+  const double cx = image.Width / 2.0, cy = image.Height / 2.0;
+  GreyImage out;
+  out.Width = image.Width;
+  out.Height = image.Height;
+  out.Pixels.assign(image.Pixels.size(), 0);
+  for (int y = 0; y < out.Height; ++y) {
+    for (int x = 0; x < out.Width; ++x) {
+      // The source of (x, y) under the inverse rotation, sampled bilinearly.
+      const double sx = c * (x - cx) + s * (y - cy) + cx;
+      const double sy = -s * (x - cx) + c * (y - cy) + cy;
+      const int x0 = static_cast<int>(std::floor(sx)), y0 = static_cast<int>(std::floor(sy));
+      const double fx = sx - x0, fy = sy - y0;
+      auto at = [&](int xx, int yy) -> double {
+        return xx < 0 || yy < 0 || xx >= image.Width || yy >= image.Height ? 0.0 : image.At(xx, yy);
+      };
+      out.At(x, y) = static_cast<float>((1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x0 + 1, y0)) +
+                                        fy * ((1 - fx) * at(x0, y0 + 1) + fx * at(x0 + 1, y0 + 1)));
+    }
+  }
+  for (TrueGlyph& g : glyphs) {
+    double left = 1e9, top = 1e9, right = -1e9, bottom = -1e9;
+    for (int corner = 0; corner < 4; ++corner) {
+      const double px = (corner & 1) ? g.Box.Right : g.Box.Left;
+      const double py = (corner & 2) ? g.Box.Bottom : g.Box.Top;
+      const double rx = c * (px - cx) - s * (py - cy) + cx;
+      const double ry = s * (px - cx) + c * (py - cy) + cy;
+      left = std::min(left, rx);
+      right = std::max(right, rx);
+      top = std::min(top, ry);
+      bottom = std::max(bottom, ry);
+    }
+    g.Box =
+        TRect{static_cast<int32_t>(std::lround(left)), static_cast<int32_t>(std::lround(top)),
+              static_cast<int32_t>(std::lround(right)), static_cast<int32_t>(std::lround(bottom))};
+  }
+  return out;
+}
+
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The packed 1-bit DIB of Ink, keeping every Step-th row (Step 2 for a half-height page).
+std::vector<uint8_t> PackDib(const InkImage& ink, int step, int x_dpi, int y_dpi,
+                             bool white_first) {
+  const int width = ink.Width, height = (ink.Height + step - 1) / step;
+  const size_t stride = ((static_cast<size_t>(width) + 31) / 32) * 4;
+  std::vector<uint8_t> b(48 + stride * height, 0);
+  Put32(b, 0, 40);
+  Put32(b, 4, static_cast<uint32_t>(width));
+  Put32(b, 8, static_cast<uint32_t>(height));
+  b[12] = 1;
+  b[14] = 1;
+  Put32(b, 20, static_cast<uint32_t>(stride * height));
+  Put32(b, 24, static_cast<uint32_t>(std::lround(x_dpi * 39.37)));
+  Put32(b, 28, static_cast<uint32_t>(std::lround(y_dpi * 39.37)));
+  const uint32_t black = 0x000000, white = 0xFFFFFF;
+  Put32(b, 40, white_first ? white : black);
+  Put32(b, 44, white_first ? black : white);
+  const int ink_value = white_first ? 1 : 0;
+  for (int row = 0; row < height; ++row) {
+    const int y = row * step;
+    uint8_t* stored = &b[48 + stride * (height - 1 - row)];  // bottom row first
+    for (int x = 0; x < width; ++x) {
+      const int value = ink.At(x, y) ? ink_value : 1 - ink_value;
+      if (value) stored[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    }
+  }
+  return b;
+}
+
+}  // namespace
+
+std::string RandomLine(std::mt19937_64& random) {
+  std::uniform_int_distribution<int> digit(0, 9), cls(0, kClassCount - 1);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::string line;
+  if (unit(random) < 0.35) {
+    // Coding-line-like: digit groups closed by symbols, separated by spaces.
+    const int groups = 1 + static_cast<int>(unit(random) * 4);
+    for (int g = 0; g < groups; ++g) {
+      if (g > 0) line += ' ';
+      const int n = 2 + static_cast<int>(unit(random) * 14);
+      for (int i = 0; i < n; ++i) line += static_cast<char>('0' + digit(random));
+      line += "><+#-"[static_cast<int>(unit(random) * 5)];
+    }
+    return line;
+  }
+  const int n = 3 + static_cast<int>(unit(random) * 40);
+  for (int i = 0; i < n; ++i) {
+    if (i > 0 && i + 1 < n && unit(random) < 0.07)
+      line += std::string(1 + (unit(random) < 0.3), ' ');
+    line += kAlphabet[cls(random)];
+  }
+  return line;
+}
+
+PageMaker::PageMaker(const std::string& regular_font, const std::string& bold_font)
+    : regular_(regular_font), bold_(bold_font) {}
+
+SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
+  std::uniform_real_distribution<double> unit(0, 1);
+  auto between = [&](double low, double high) { return low + (high - low) * unit(random); };
+  const bool half_height = unit(random) < r.HalfHeightShare;
+  const int dpi = half_height ? 200 : static_cast<int>(std::lround(between(r.MinDpi, r.MaxDpi)));
+  const Font& font = unit(random) < r.BoldFaceShare ? bold_ : regular_;
+
+  SynthPage page;
+  const int lines = r.MinLines + static_cast<int>(unit(random) * (r.MaxLines - r.MinLines + 1));
+  TextStyle style;
+  style.XDpi = style.YDpi = dpi;
+  style.DigitHeightMm = between(r.MinDigitMm, r.MaxDigitMm);
+  const double line_pitch = between(3.8, 6.0) / 25.4 * dpi;  // baseline to baseline
+  const int margin = static_cast<int>(dpi / 200.0 * 8);
+
+  std::vector<GreyImage> rendered;
+  std::vector<std::vector<TRect>> boxes(lines);
+  int width = 0;
+  for (int l = 0; l < lines; ++l) {
+    page.Lines.push_back(RandomLine(random));
+    style.OffsetX = unit(random);
+    style.OffsetY = unit(random);
+    rendered.push_back(font.RenderLine(page.Lines.back(), style, 2, &boxes[l]));
+    width = std::max(width, rendered.back().Width);
+  }
+  GreyImage grey;
+  grey.Width = width + 2 * margin;
+  const int row_height = rendered[0].Height;
+  grey.Height = static_cast<int>(std::ceil(line_pitch * (lines - 1))) + row_height + 2 * margin;
+  grey.Pixels.assign(static_cast<size_t>(grey.Width) * grey.Height, 0);
+  for (int l = 0; l < lines; ++l) {
+    const int dx = margin + static_cast<int>(unit(random) * (width - rendered[l].Width + 1));
+    const int dy = margin + static_cast<int>(std::lround(line_pitch * l));
+    for (int y = 0; y < rendered[l].Height; ++y)
+      for (int x = 0; x < rendered[l].Width; ++x)
+        grey.At(dx + x, dy + y) = std::max(grey.At(dx + x, dy + y), rendered[l].At(x, y));
+    for (size_t k = 0; k < page.Lines[l].size(); ++k) {
+      const TRect& b = boxes[l][k];
+      if (page.Lines[l][k] == ' ' || b.Left > b.Right) continue;
+      page.Glyphs.push_back(
+          TrueGlyph{page.Lines[l][k], TRect{b.Left + dx, b.Top + dy, b.Right + dx, b.Bottom + dy}});
+    }
+  }
+
+  // Degradation: a third of the pages nearly clean, a third mild, a third heavy.
+  const double scale = dpi / 200.0;
+  const double level = unit(random) * 3;
+  const double severity = level < 1   ? 0.15 * level
+                          : level < 2 ? 0.15 + 0.35 * (level - 1)
+                                      : 0.5 + 0.5 * (level - 2);
+  const double weight = std::exp(between(-1, 1) * severity * std::log(r.MaxWeight));
+  const double blur = (0.35 + severity * (r.MaxBlur - 0.35) * unit(random)) * scale;
+  for (float& v : grey.Pixels) v = static_cast<float>(std::min(1.0, v * weight));
+  Blur(grey, blur);
+  grey = Rotate(grey, between(-r.MaxAngleDeg, r.MaxAngleDeg) * severity * M_PI / 180, page.Glyphs);
+  const double noise = r.MaxNoise * severity * unit(random);
+  std::normal_distribution<float> gauss(0.0f, static_cast<float>(noise));
+  if (noise > 0.005)
+    for (float& v : grey.Pixels) v += gauss(random);
+  // The threshold moves away from one half with the severity; a thin stroke (weight below 1)
+  // never meets a threshold above what its blurred coverage reaches.
+  double threshold = 0.5 + between(-1, 1) * severity * (r.MaxThreshold - 0.5);
+  threshold = std::clamp(threshold, r.MinThreshold, std::min(r.MaxThreshold, 0.8 * weight));
+  InkImage ink = Binarise(grey, static_cast<float>(threshold));
+  const int speck_count =
+      static_cast<int>(r.MaxSpecks * severity * unit(random) * ink.Width * ink.Height);
+  for (int i = 0; i < speck_count; ++i) {
+    const int x = static_cast<int>(unit(random) * ink.Width);
+    const int y = static_cast<int>(unit(random) * ink.Height);
+    const int size = 1 + static_cast<int>(unit(random) * 1.5 * scale);
+    for (int yy = y; yy < std::min(ink.Height, y + size); ++yy)
+      for (int xx = x; xx < std::min(ink.Width, x + size); ++xx)
+        ink.Pixels[static_cast<size_t>(yy) * ink.Width + xx] = 1;
+  }
+  const bool white_first = unit(random) < 0.2;
+  page.Dib = PackDib(ink, half_height ? 2 : 1, dpi, half_height ? dpi / 2 : dpi, white_first);
+  page.Width = ink.Width;
+  page.Height = half_height ? ((ink.Height + 1) / 2) * 2 : ink.Height;
+  return page;
+}
+
+}  // namespace ocrb::train

@@ -1,0 +1,60 @@
+// Synthetic scans: lines of OCR-B text rendered with FreeType and degraded the way print and
+// scan degrade them (blur, stroke weight, binarisation threshold, noise, specks, skew), then
+// packed as the 1-bit DIB a host would hand to the engine, with the true box of every
+// character in the engine's working (square-pixel) coordinates.
+#ifndef OCRB_TOOLS_TRAIN_PAGES_H_
+#define OCRB_TOOLS_TRAIN_PAGES_H_
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ocrb.h"
+#include "tools/train/render.h"
+
+namespace ocrb::train {
+
+struct PageRecipe {
+  double MinDpi = 150, MaxDpi = 400;
+  double HalfHeightShare = 0.12;  // share of 200 x 100 dpi pages (every other row dropped)
+  double MinDigitMm = 2.25, MaxDigitMm = 2.85;
+  int MinLines = 1, MaxLines = 4;
+  double MaxBlur = 2.4;                     // Gaussian sigma in pixels at 200 dpi
+  double MinWeight = 0.5, MaxWeight = 1.8;  // coverage scale: below 1 thins, above bolds
+  double MinThreshold = 0.28, MaxThreshold = 0.86;
+  double MaxNoise = 0.05;   // grey noise before the threshold
+  double MaxSpecks = 3e-4;  // specks per pixel
+  double MaxAngleDeg = 1.0;
+  double BoldFaceShare = 0.3;
+};
+
+struct TrueGlyph {
+  char Ch;
+  TRect Box;  // inclusive, in working coordinates; the outline's extent before degradation
+};
+
+struct SynthPage {
+  std::vector<uint8_t> Dib;        // packed DIB: 40-byte header, colour table, rows bottom-up
+  std::vector<TrueGlyph> Glyphs;   // every character but spaces
+  std::vector<std::string> Lines;  // the text, top to bottom
+  int Width = 0, Height = 0;       // of the working image
+};
+
+class PageMaker {
+ public:
+  PageMaker(const std::string& regular_font, const std::string& bold_font);
+  SynthPage Make(const PageRecipe& recipe, std::mt19937_64& random) const;
+
+ private:
+  Font regular_;
+  Font bold_;
+};
+
+// A random line of text: coding-line-like groups or random strings of the fifteen
+// characters with occasional spaces.
+std::string RandomLine(std::mt19937_64& random);
+
+}  // namespace ocrb::train
+
+#endif  // OCRB_TOOLS_TRAIN_PAGES_H_
