@@ -1,8 +1,9 @@
 /* ocrb_readbmp: reads 1-bit BMP files through the C API and writes each one's text.
      ocrb_readbmp [-s] FILE.bmp...        text to standard output, a blank line between files
      ocrb_readbmp [-s] -o DIR FILE.bmp... DIR/NAME.txt for every FILE
-   -s asks for a single line. The packed DIB behind the 14-byte file header is handed to the
-   engine as it is. */
+   -s asks for a single line; with -o, -c also writes DIR/NAME.conf, the confidences of each
+   line's characters separated by spaces. The packed DIB behind the 14-byte file header is handed to
+   the engine as it is. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,10 +29,35 @@ static OCRB_HGLOBAL LoadDib(const char* path) {
   return block;
 }
 
+/* DIR/NAME.conf: one line per text line, the confidence of every character. */
+static void WriteConfidences(OCRB_HANDLE engine, int32_t count, const char* out_dir,
+                             const char* path) {
+  char name[4096];
+  const char* base = strrchr(path, '/');
+  size_t n;
+  int32_t line, k;
+  FILE* out;
+  base = base ? base + 1 : path;
+  n = strlen(base);
+  if (n > 4 && strcmp(base + n - 4, ".bmp") == 0) n -= 4;
+  snprintf(name, sizeof name, "%s/%.*s.conf", out_dir, (int)n, base);
+  out = fopen(name, "w");
+  if (out == NULL) return;
+  for (line = 0; line < count; ++line) {
+    float conf[OCRB_MAX_LINE_LENGTH];
+    int32_t length = 0;
+    OCRB_ResultLineLength(engine, line, &length);
+    OCRB_ResultLineConfidences(engine, line, conf);
+    for (k = 0; k < length; ++k) fprintf(out, k ? " %.4f" : "%.4f", conf[k]);
+    fprintf(out, "\n");
+  }
+  fclose(out);
+}
+
 int main(int argc, char** argv) {
   OCRB_HANDLE engine = NULL;
   const char* out_dir = NULL;
-  int single = 0, failures = 0, i;
+  int single = 0, confidences = 0, failures = 0, i;
   if (OCRB_Init("", "", &engine) != OCRB_STATUS_OK) {
     fprintf(stderr, "ocrb_readbmp: engine start-up failed\n");
     return 3;
@@ -43,6 +69,10 @@ int main(int argc, char** argv) {
     FILE* out = stdout;
     if (strcmp(path, "-s") == 0) {
       single = 1;
+      continue;
+    }
+    if (strcmp(path, "-c") == 0) {
+      confidences = 1;
       continue;
     }
     if (strcmp(path, "-o") == 0 && i + 1 < argc) {
@@ -83,9 +113,10 @@ int main(int argc, char** argv) {
       OCRB_ResultLineChars(engine, line, text);
       fprintf(out, "%s\n", text);
     }
-    if (out != stdout)
+    if (out != stdout) {
       fclose(out);
-    else if (i + 1 < argc)
+      if (confidences) WriteConfidences(engine, count, out_dir, path);
+    } else if (i + 1 < argc)
       fprintf(out, "\n");
   }
   OCRB_Done(engine);
