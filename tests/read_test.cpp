@@ -242,10 +242,10 @@ std::string Normalised(const std::vector<std::string>& lines) {
 }
 
 // Every tenth scan of the evaluation set: the character error rate (spaces removed) must
-// not rise above what the engine reached when this check was set. Lower it when the
+// not rise above what the engine reached when this check was set (3.82 %). Lower it when the
 // engine improves; a rise means a change made reading worse.
 TEST_F(ReadTest, AccuracyOnAFixedSetOfScansDoesNotRegress) {
-  constexpr double kMaxErrorRate = 0.055;
+  constexpr double kMaxErrorRate = 0.040;
   size_t errors = 0, length = 0;
   for (int n = 0; n < 300; n += 10) {
     char name[32];

@@ -1,7 +1,8 @@
 /* ocrb_readbmp: reads 1-bit BMP files through the C API and writes each one's text.
      ocrb_readbmp [-s] FILE.bmp...        text to standard output, a blank line between files
      ocrb_readbmp [-s] -o DIR FILE.bmp... DIR/NAME.txt for every FILE
-   -s asks for a single line; with -o, -c also writes DIR/NAME.conf, the confidences of each
+   -p ID=VALUE sets engine parameter ID (applies to the files after it); -s asks for a
+   single line; with -o, -c also writes DIR/NAME.conf, the confidences of each
    line's characters separated by spaces. The packed DIB behind the 14-byte file header is handed to
    the engine as it is. */
 #include <stdio.h>
@@ -73,6 +74,15 @@ int main(int argc, char** argv) {
     }
     if (strcmp(path, "-c") == 0) {
       confidences = 1;
+      continue;
+    }
+    if (strcmp(path, "-p") == 0 && i + 1 < argc) {
+      int id = 0, value = 0;
+      if (sscanf(argv[++i], "%d=%d", &id, &value) != 2 ||
+          OCRB_SetParameter(engine, id, value) != OCRB_STATUS_OK) {
+        fprintf(stderr, "ocrb_readbmp: bad parameter %s\n", argv[i]);
+        return 1;
+      }
       continue;
     }
     if (strcmp(path, "-o") == 0 && i + 1 < argc) {
