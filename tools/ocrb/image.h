@@ -1,0 +1,99 @@
+// Turning image files into the 1-bit packed DIBs the engine reads.
+//
+// A 1-bit BMP is handed over as it is: the packed DIB behind the 14-byte file header, with its
+// palette and resolution. Every other image is decoded by Leptonica, reduced to grey and
+// binarised; its pages become DIBs whose palette is (white, black) and whose resolution is
+// the file's. A file stating no resolution gets the one the caller gives, if any.
+#ifndef OCRB_TOOLS_OCRB_IMAGE_H_
+#define OCRB_TOOLS_OCRB_IMAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "lept.h"
+#include "ocrb.h"
+
+namespace ocrb::cli {
+
+// Exit statuses of the reader; a file's failure carries the one it contributes.
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitEnvironment = 1,  // usage, a file that cannot be opened, an output that cannot be written
+  kExitCorrupt = 2,      // a file that is not an image or whose image data is damaged
+  kExitInternal = 3,     // anything else
+};
+
+// A failure to read one input: the reason (without the file name) and its exit status.
+class InputError : public std::runtime_error {
+ public:
+  InputError(int status, const std::string& reason) : std::runtime_error(reason), status_(status) {}
+  int Status() const { return status_; }
+
+ private:
+  int status_;
+};
+
+// How grey and colour images become 1-bit: Sauvola's local threshold (the default), Otsu's
+// threshold after flattening the background, or one global Otsu threshold.
+enum class Binarisation { kSauvola, kNormalisedOtsu, kOtsu };
+
+// Parses "sauvola", "normalised-otsu" or "otsu"; false for anything else.
+bool ParseBinarisation(const std::string& name, Binarisation* method);
+const char* BinarisationName(Binarisation method);
+
+// A movable block from the engine's allocator, freed on destruction.
+class GlobalBlock {
+ public:
+  GlobalBlock() = default;
+  // Copies Size bytes; throws std::bad_alloc when the block cannot be had.
+  GlobalBlock(const uint8_t* data, size_t size);
+  ~GlobalBlock();
+  GlobalBlock(GlobalBlock&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  GlobalBlock& operator=(GlobalBlock&& other) noexcept;
+  GlobalBlock(const GlobalBlock&) = delete;
+  GlobalBlock& operator=(const GlobalBlock&) = delete;
+
+  OCRB_HGLOBAL Get() const { return handle_; }
+
+ private:
+  OCRB_HGLOBAL handle_ = nullptr;
+};
+
+// One page ready for the engine.
+struct Page {
+  GlobalBlock Dib;
+  int Width = 0;
+  int Height = 0;
+  int XDpi = 0;  // as handed to the engine; 0 when neither the file nor the caller states one
+  int YDpi = 0;
+  Pix Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
+};
+
+struct LoadOptions {
+  int Dpi = 0;  // resolution for files that state none; 0 leaves them without
+  Binarisation Method = Binarisation::kSauvola;
+  bool KeepPicture = false;
+};
+
+// The whole content of a file, or of standard input for "-". Throws InputError with
+// kExitEnvironment when it cannot be opened or read.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// Decodes every page of an image file. Throws InputError with kExitCorrupt when the bytes
+// are not an image or the image is damaged.
+std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options);
+
+// A 1-bit image (1 = ink) as a packed DIB: 40-byte header, palette (white, black), rows bottom
+// up, the resolutions in pixels per metre (0 stays 0).
+std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi);
+
+// Reduces any Leptonica image to 1 bit, 1 = ink. Bilevel images keep their pixels; grey and
+// colour ones are binarised with Method, whose window follows Dpi.
+Pix Binarise(PIX* pix, Binarisation method, int dpi);
+
+}  // namespace ocrb::cli
+
+#endif  // OCRB_TOOLS_OCRB_IMAGE_H_

@@ -1,0 +1,297 @@
+// ocrb_make_examples: renders the images in examples/ and, for measuring binarisation, sets
+// of grey scanned-looking images. Every image comes with NAME.gt.txt, its text.
+//
+//   ocrb_make_examples DIR                 the bundled examples
+//   ocrb_make_examples --grey DIR N SEED   N grey PNGs with uneven light, blur and noise
+//
+// Text is set in the OCR-B faces with FreeType, blurred like a scanner's optics, given paper
+// noise and then either thresholded (1-bit files) or kept grey. Same arguments, same bytes.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "image.h"
+#include "lept.h"
+#include "tools/train/render.h"
+
+namespace {
+
+using ocrb::cli::Pix;
+using ocrb::train::Font;
+using ocrb::train::GreyImage;
+using ocrb::train::TextStyle;
+
+constexpr double kLinePitchMm = 25.4 / 6;  // six lines to the inch
+
+struct Scan {
+  double XDpi = 200;
+  double YDpi = 200;
+  double DigitHeightMm = 2.54;
+  double BlurPx = 0.6;     // Gaussian sigma, pixels
+  double NoiseLevels = 6;  // Gaussian noise on 0..255 grey
+  double Paper = 235;      // grey of the paper at the left edge
+  double PaperSlope = 0;   // change of paper grey from left to right edge
+  double Ink = 40;         // grey of full ink
+  double SkewDegrees = 0;
+};
+
+// Lays the lines out one under another (0 = paper, 1 = ink).
+GreyImage SetLines(const Font& font, const std::vector<std::string>& lines, const Scan& scan) {
+  TextStyle style;
+  style.XDpi = scan.XDpi;
+  style.YDpi = scan.YDpi;
+  style.DigitHeightMm = scan.DigitHeightMm;
+  const int margin = static_cast<int>(std::lround(3.0 / 25.4 * scan.XDpi));
+  const int pitch = static_cast<int>(std::lround(kLinePitchMm / 25.4 * scan.YDpi));
+  std::vector<GreyImage> rendered;
+  int width = 0;
+  for (const std::string& text : lines) {
+    rendered.push_back(font.RenderLine(text, style, margin, nullptr));
+    width = std::max(width, rendered.back().Width);
+  }
+  GreyImage page;
+  page.Width = width;
+  page.Height = rendered.back().Height + pitch * static_cast<int>(lines.size() - 1);
+  page.Pixels.assign(static_cast<size_t>(page.Width) * page.Height, 0.0f);
+  for (size_t l = 0; l < rendered.size(); ++l) {
+    const int top = pitch * static_cast<int>(l);
+    for (int y = 0; y < rendered[l].Height; ++y) {
+      for (int x = 0; x < rendered[l].Width; ++x) {
+        float& v = page.At(x, top + y);
+        v = std::min(1.0f, v + rendered[l].At(x, y));
+      }
+    }
+  }
+  return page;
+}
+
+// Rotates about the centre by Degrees (nearest neighbour on the coverage).
+GreyImage Skew(const GreyImage& in, double degrees) {
+  if (degrees == 0) return in;
+  const double a = degrees * 3.14159265358979 / 180, c = std::cos(a), s = std::sin(a);
+  GreyImage out = in;
+  const double cx = in.Width / 2.0, cy = in.Height / 2.0;
+  for (int y = 0; y < in.Height; ++y) {
+    for (int x = 0; x < in.Width; ++x) {
+      const int sx = static_cast<int>(std::lround(c * (x - cx) + s * (y - cy) + cx));
+      const int sy = static_cast<int>(std::lround(-s * (x - cx) + c * (y - cy) + cy));
+      out.At(x, y) = sx >= 0 && sy >= 0 && sx < in.Width && sy < in.Height ? in.At(sx, sy) : 0.0f;
+    }
+  }
+  return out;
+}
+
+GreyImage Blur(const GreyImage& in, double sigma) {
+  if (sigma <= 0) return in;
+  const int radius = static_cast<int>(std::ceil(3 * sigma));
+  std::vector<float> kernel(2 * radius + 1);
+  float sum = 0;
+  for (int i = -radius; i <= radius; ++i) {
+    sum += kernel[i + radius] = static_cast<float>(std::exp(-i * i / (2 * sigma * sigma)));
+  }
+  for (float& k : kernel) k /= sum;
+  GreyImage pass = in, out = in;
+  for (int y = 0; y < in.Height; ++y) {
+    for (int x = 0; x < in.Width; ++x) {
+      float v = 0;
+      for (int i = -radius; i <= radius; ++i) {
+        v += kernel[i + radius] * in.At(std::clamp(x + i, 0, in.Width - 1), y);
+      }
+      pass.At(x, y) = v;
+    }
+  }
+  for (int y = 0; y < in.Height; ++y) {
+    for (int x = 0; x < in.Width; ++x) {
+      float v = 0;
+      for (int i = -radius; i <= radius; ++i) {
+        v += kernel[i + radius] * pass.At(x, std::clamp(y + i, 0, in.Height - 1));
+      }
+      out.At(x, y) = v;
+    }
+  }
+  return out;
+}
+
+// The scanned grey picture of the coverage: paper and ink levels, light falling off across
+// the sheet, noise.
+Pix ToGrey(const GreyImage& coverage, const Scan& scan, std::mt19937& random) {
+  Pix pix(pixCreate(coverage.Width, coverage.Height, 8));
+  if (!pix) throw std::runtime_error("out of memory");
+  pixSetResolution(pix.get(), static_cast<l_int32>(scan.XDpi), static_cast<l_int32>(scan.YDpi));
+  std::normal_distribution<double> noise(0, scan.NoiseLevels);
+  for (int y = 0; y < coverage.Height; ++y) {
+    for (int x = 0; x < coverage.Width; ++x) {
+      const double paper = scan.Paper + scan.PaperSlope * x / coverage.Width;
+      const double v = paper + (scan.Ink - paper) * coverage.At(x, y) + noise(random);
+      pixSetPixel(pix.get(), x, y, static_cast<l_uint32>(std::clamp(std::lround(v), 0L, 255L)));
+    }
+  }
+  return pix;
+}
+
+Pix Threshold(PIX* grey, int level) {
+  return Pix(pixThresholdToBinary(grey, level));
+}
+
+Pix Render(const Font& font, const std::vector<std::string>& lines, const Scan& scan,
+           std::mt19937& random) {
+  return ToGrey(Blur(Skew(SetLines(font, lines, scan), scan.SkewDegrees), scan.BlurPx), scan,
+                random);
+}
+
+void WriteText(const std::filesystem::path& path, const std::vector<std::string>& lines) {
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) throw std::runtime_error("cannot write " + path.string());
+  for (const std::string& line : lines) std::fprintf(file, "%s\n", line.c_str());
+  std::fclose(file);
+}
+
+// A 1-bit BMP: the file header, then the packed DIB the engine reads.
+void WriteBmp(const std::filesystem::path& path, PIX* ink) {
+  l_int32 x_dpi = 0, y_dpi = 0;
+  pixGetResolution(ink, &x_dpi, &y_dpi);
+  const std::vector<uint8_t> dib = ocrb::cli::PackDib(ink, x_dpi, y_dpi);
+  const uint32_t size = static_cast<uint32_t>(14 + dib.size());
+  const uint32_t offset = 14 + 40 + 8;
+  const uint8_t header[14] = {'B',
+                              'M',
+                              static_cast<uint8_t>(size),
+                              static_cast<uint8_t>(size >> 8),
+                              static_cast<uint8_t>(size >> 16),
+                              static_cast<uint8_t>(size >> 24),
+                              0,
+                              0,
+                              0,
+                              0,
+                              static_cast<uint8_t>(offset),
+                              0,
+                              0,
+                              0};
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) throw std::runtime_error("cannot write " + path.string());
+  std::fwrite(header, 1, sizeof header, file);
+  std::fwrite(dib.data(), 1, dib.size(), file);
+  std::fclose(file);
+}
+
+void WritePix(const std::filesystem::path& path, PIX* pix, l_int32 format) {
+  if (pixWrite(path.c_str(), pix, format) != 0) {
+    throw std::runtime_error("cannot write " + path.string());
+  }
+}
+
+void MakeExamples(const std::filesystem::path& dir) {
+  std::filesystem::create_directories(dir);
+  const Font font(ocrb::train::DefaultFontPath("OCRB.otf"));
+  std::mt19937 random(20240607);
+
+  // A payment-slip coding line, scanned at 200 dpi and saved as a 1-bit BMP.
+  const std::vector<std::string> coding = {"0100000123456>120000019876543210005+ 010304565>"};
+  Scan plain;
+  plain.BlurPx = 0.7;
+  plain.NoiseLevels = 10;
+  plain.SkewDegrees = 0.3;
+  Pix coding_grey = Render(font, coding, plain, random);
+  WriteBmp(dir / "coding-200dpi.bmp", Threshold(coding_grey.get(), 138).get());
+  WriteText(dir / "coding-200dpi.gt.txt", coding);
+
+  // A block of lines at 300 dpi, kept grey with light falling off to the right: the reader
+  // binarises it.
+  const std::vector<std::string> block = {"1234567890 +-<># 0987654321", "<<4721>> #3018-55+",
+                                          "2020-06-30 >>> 774411+", "#9632587410#"};
+  Scan page;
+  page.XDpi = page.YDpi = 300;
+  page.DigitHeightMm = 2.4;
+  page.BlurPx = 1.0;
+  page.NoiseLevels = 4;
+  page.Paper = 230;
+  page.PaperSlope = -60;
+  page.Ink = 60;
+  page.SkewDegrees = -0.4;
+  WritePix(dir / "block-300dpi.png", Render(font, block, page, random).get(), IFF_PNG);
+  WriteText(dir / "block-300dpi.gt.txt", block);
+
+  // A fax: 200 dpi across, 100 dpi down, Group 4 compressed.
+  const std::vector<std::string> fax = {"+41 44 123 45 67", "0041-87#2231>09<"};
+  Scan fine;
+  fine.YDpi = 100;
+  fine.DigitHeightMm = 2.8;
+  fine.BlurPx = 0.4;
+  fine.NoiseLevels = 6;
+  Pix fax_grey = Render(font, fax, fine, random);
+  WritePix(dir / "fax-200x100dpi.tif", Threshold(fax_grey.get(), 128).get(), IFF_TIFF_G4);
+  WriteText(dir / "fax-200x100dpi.gt.txt", fax);
+}
+
+std::string RandomLine(std::mt19937& random, int length) {
+  static const char kAlphabet[] = "0123456789+-><#";
+  std::uniform_int_distribution<int> pick(0, 14), gap(0, 11);
+  std::string line;
+  for (int i = 0; i < length; ++i) {
+    line += gap(random) == 0 && i > 0 && i + 1 < length && line.back() != ' '
+                ? ' '
+                : kAlphabet[pick(random)];
+  }
+  return line;
+}
+
+// Grey images spanning the troubles binarisation meets: weak contrast, light falling off,
+// blur and noise.
+void MakeGreySet(const std::filesystem::path& dir, int count, unsigned seed) {
+  std::filesystem::create_directories(dir);
+  const Font regular(ocrb::train::DefaultFontPath("OCRB.otf"));
+  const Font bold(ocrb::train::DefaultFontPath("OCRBS.otf"));
+  std::mt19937 random(seed);
+  auto uniform = [&random](double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(random);
+  };
+  const double kDpis[] = {200, 240, 300, 400};
+  for (int i = 0; i < count; ++i) {
+    Scan scan;
+    scan.XDpi = scan.YDpi = kDpis[std::uniform_int_distribution<int>(0, 3)(random)];
+    scan.DigitHeightMm = uniform(2.3, 2.8);
+    scan.BlurPx = uniform(0.3, 1.6) * scan.XDpi / 200;
+    scan.NoiseLevels = uniform(2, 25);
+    scan.Paper = uniform(170, 250);
+    scan.Ink = uniform(0, scan.Paper - 70);
+    scan.PaperSlope = uniform(-90, 30);
+    scan.SkewDegrees = uniform(-1, 1);
+    std::vector<std::string> lines;
+    const int line_count = std::uniform_int_distribution<int>(1, 4)(random);
+    for (int l = 0; l < line_count; ++l) {
+      lines.push_back(RandomLine(random, std::uniform_int_distribution<int>(8, 40)(random)));
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "g%04d", i);
+    const Font& font = uniform(0, 1) < 0.8 ? regular : bold;
+    WritePix(dir / (std::string(name) + ".png"), Render(font, lines, scan, random).get(), IFF_PNG);
+    WriteText(dir / (std::string(name) + ".gt.txt"), lines);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setMsgSeverity(L_SEVERITY_WARNING);
+  try {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0][0] != '-') {
+      MakeExamples(args[0]);
+    } else if (args.size() == 4 && args[0] == "--grey") {
+      MakeGreySet(args[1], std::stoi(args[2]), static_cast<unsigned>(std::stoul(args[3])));
+    } else {
+      std::fprintf(stderr, "usage: ocrb_make_examples DIR | --grey DIR N SEED\n");
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ocrb_make_examples: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

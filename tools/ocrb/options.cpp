@@ -1,0 +1,291 @@
+#include "options.h"
+
+#include <leptonica/allheaders.h>
+
+#include <charconv>
+#include <cstring>
+#include <memory>
+
+namespace ocrb::cli {
+namespace {
+
+// An engine parameter as the command line names it. Sizes are pixels of a 200 dpi image.
+struct ParameterInfo {
+  int Id;
+  const char* Name;
+  bool Flag;  // on/off: --NAME and --no-NAME
+  int Min;
+  int Max;
+  const char* Meaning;
+};
+
+constexpr int kMaxSize = 10000;
+constexpr ParameterInfo kParameters[] = {
+    {OCRB_PARAM_INSERT_SPACES, "insert-spaces", true, 0, 1,
+     "fill wide gaps between characters with spaces"},
+    {OCRB_PARAM_SPACE_WIDTH, "space-width", false, 1, kMaxSize, "width of one space in a gap"},
+    {OCRB_PARAM_MIN_CHAR_WIDTH, "min-char-width", false, 0, kMaxSize,
+     "a character is wider than this"},
+    {OCRB_PARAM_MIN_CHAR_HEIGHT, "min-char-height", false, 0, kMaxSize,
+     "a character is taller than this"},
+    {OCRB_PARAM_MAX_CHAR_WIDTH, "max-char-width", false, 0, kMaxSize,
+     "a character is at most this wide"},
+    {OCRB_PARAM_MAX_CHAR_HEIGHT, "max-char-height", false, 0, kMaxSize,
+     "a character is at most this tall"},
+    {OCRB_PARAM_SPECK_SIZE, "speck-size", false, 0, kMaxSize,
+     "a blob this small is no character on its own"},
+    {OCRB_PARAM_DASH_MIN_WIDTH, "dash-min-width", false, 0, kMaxSize,
+     "least width of a flat mark (minus sign)"},
+    {OCRB_PARAM_DASH_MIN_HEIGHT, "dash-min-height", false, 0, kMaxSize,
+     "least height of a flat mark"},
+    {OCRB_PARAM_DASH_MAX_WIDTH, "dash-max-width", false, 0, kMaxSize,
+     "greatest width of a flat mark"},
+    {OCRB_PARAM_DASH_MAX_HEIGHT, "dash-max-height", false, 0, kMaxSize,
+     "greatest height of a flat mark"},
+    {OCRB_PARAM_USE_TEMPLATES, "templates", true, 0, 1,
+     "recognise with templates instead of the network"},
+    {OCRB_PARAM_MAX_PASSES, "max-passes", false, 1, 8, "preprocessing passes per glyph"},
+};
+
+int ParseNumber(const std::string& option, const std::string& text, int min, int max) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error == std::errc::invalid_argument || ptr != end) {
+    throw UsageError(option + ": '" + text + "' is not a whole number");
+  }
+  if (error == std::errc::result_out_of_range || value < min || value > max) {
+    throw UsageError(option + ": " + text + " is outside " + std::to_string(min) + ".." +
+                     std::to_string(max));
+  }
+  return value;
+}
+
+// Walks argv, handing out options and their values in the "--name value", "--name=value" and
+// "-xVALUE" spellings.
+class ArgumentReader {
+ public:
+  ArgumentReader(int argc, char** argv) : args_(argv + 1, argv + argc) {}
+
+  bool Done() const { return next_ >= args_.size(); }
+
+  // Splits off the next argument: Option gets "--name" or "-x", Attached the value written
+  // into the same argument (if any). Returns false for an operand.
+  bool NextOption(std::string* option) {
+    const std::string& arg = args_[next_++];
+    attached_.reset();
+    if (only_operands_ || arg == "-" || arg.size() < 2 || arg[0] != '-') {
+      operand_ = arg;
+      return false;
+    }
+    if (arg == "--") {
+      only_operands_ = true;
+      operand_.clear();
+      *option = arg;
+      return true;
+    }
+    if (arg[1] == '-') {
+      const size_t eq = arg.find('=');
+      *option = arg.substr(0, eq);
+      if (eq != std::string::npos) attached_ = std::make_unique<std::string>(arg.substr(eq + 1));
+    } else {
+      *option = arg.substr(0, 2);
+      if (arg.size() > 2) attached_ = std::make_unique<std::string>(arg.substr(2));
+    }
+    return true;
+  }
+
+  const std::string& Operand() const { return operand_; }
+
+  std::string Value(const std::string& option) {
+    if (attached_) return *attached_;
+    if (Done()) throw UsageError(option + " needs a value");
+    return args_[next_++];
+  }
+
+  // For options without a value: refuses "--flag=x" and "-qx".
+  void NoValue(const std::string& option) {
+    if (attached_) throw UsageError(option + " takes no value");
+  }
+
+ private:
+  std::vector<std::string> args_;
+  size_t next_ = 0;
+  bool only_operands_ = false;
+  std::string operand_;
+  std::unique_ptr<std::string> attached_;
+};
+
+bool SetEngineParameter(const std::string& option, ArgumentReader& args, Parameters& values) {
+  if (option.rfind("--", 0) != 0) return false;
+  const std::string name = option.substr(2);
+  for (const ParameterInfo& p : kParameters) {
+    if (p.Flag && (name == p.Name || name == std::string("no-") + p.Name)) {
+      args.NoValue(option);
+      values[p.Id] = name == p.Name ? 1 : 0;
+      return true;
+    }
+    if (!p.Flag && name == p.Name) {
+      values[p.Id] = ParseNumber(option, args.Value(option), p.Min, p.Max);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Options ParseCommandLine(int argc, char** argv) {
+  Options o;
+  ArgumentReader args(argc, argv);
+  std::string option;
+  while (!args.Done()) {
+    if (!args.NextOption(&option)) {
+      o.Files.push_back(args.Operand());
+      continue;
+    }
+    if (option == "--") {
+      continue;
+    } else if (option == "-h" || option == "--help") {
+      args.NoValue(option);
+      o.What = Action::kHelp;
+    } else if (option == "-V" || option == "--version") {
+      args.NoValue(option);
+      if (o.What != Action::kHelp) o.What = Action::kVersion;
+    } else if (option == "--print-parameters") {
+      args.NoValue(option);
+      if (o.What == Action::kRead) o.What = Action::kPrintParameters;
+    } else if (option == "-f" || option == "--format") {
+      const std::string value = args.Value(option);
+      if (value == "text") {
+        o.OutputFormat = Format::kText;
+      } else if (value == "tsv") {
+        o.OutputFormat = Format::kTsv;
+      } else if (value == "json") {
+        o.OutputFormat = Format::kJson;
+      } else {
+        throw UsageError(option + ": unknown format '" + value + "' (text, tsv or json)");
+      }
+    } else if (option == "-o" || option == "--output") {
+      o.OutputFile = args.Value(option);
+    } else if (option == "--output-dir") {
+      o.OutputDir = args.Value(option);
+    } else if (option == "--overlay") {
+      o.Overlay = args.Value(option);
+    } else if (option == "--files-from") {
+      o.FilesFrom = args.Value(option);
+    } else if (option == "--dpi") {
+      o.Dpi = ParseNumber(option, args.Value(option), 1, 100000);
+    } else if (option == "-j" || option == "--jobs") {
+      o.Jobs = ParseNumber(option, args.Value(option), 1, 256);
+    } else if (option == "--binarise" || option == "--binarize") {
+      const std::string value = args.Value(option);
+      if (!ParseBinarisation(value, &o.Method)) {
+        throw UsageError(option + ": unknown method '" + value +
+                         "' (sauvola, normalised-otsu or otsu)");
+      }
+    } else if (option == "--single-line") {
+      args.NoValue(option);
+      o.SingleLine = true;
+    } else if (option == "-q" || option == "--quiet") {
+      args.NoValue(option);
+      o.Quiet = true;
+    } else if (!SetEngineParameter(option, args, o.Engine)) {
+      throw UsageError("unknown option '" + option + "'");
+    }
+  }
+  if (o.What != Action::kRead) return o;
+  if (!o.OutputFile.empty() && !o.OutputDir.empty()) {
+    throw UsageError("-o and --output-dir exclude each other");
+  }
+  return o;
+}
+
+std::vector<std::string> ReadNameList(const std::string& list) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(list);
+  std::vector<std::string> names;
+  std::string name;
+  for (size_t i = 0; i <= bytes.size(); ++i) {
+    if (i == bytes.size() || bytes[i] == '\n') {
+      if (!name.empty() && name.back() == '\r') name.pop_back();
+      if (!name.empty()) names.push_back(name);
+      name.clear();
+    } else {
+      name.push_back(static_cast<char>(bytes[i]));
+    }
+  }
+  return names;
+}
+
+void PrintHelp(FILE* out) {
+  std::fputs(
+      "Usage: ocrb [OPTION]... FILE...\n"
+      "Reads numeric OCR-B text (0123456789+-><#) from images and prints it.\n"
+      "\n"
+      "Input: 1-bit BMP files go to the engine as they are; PNG, TIFF (all pages), JPEG,\n"
+      "PNM, GIF, WebP and other BMPs are binarised first. FILE '-' is standard input.\n"
+      "\n"
+      "Output:\n"
+      "  -f, --format FMT      text (default): the lines top to bottom, a header line\n"
+      "                        '==> FILE <==' per file when there are several, a form feed\n"
+      "                        between pages;\n"
+      "                        tsv: file, page, line, index, char, confidence, left, top,\n"
+      "                        right, bottom, one row per character (1-based page, line and\n"
+      "                        index; inclusive boxes in the image's pixels, empty for spaces);\n"
+      "                        json: files, pages, lines, characters with confidence and box\n"
+      "  -o, --output FILE     write the output to FILE instead of standard output\n"
+      "      --output-dir DIR  write DIR/NAME.txt (.tsv, .json) for every input NAME.ext\n"
+      "      --overlay OUT.png draw every box and character on the image (one input only;\n"
+      "                        pages after the first go to OUT-p2.png, ...); green: sure,\n"
+      "                        orange: confidence below 0.9, red: below 0.5 or unnamed ('~')\n"
+      "\n"
+      "Reading:\n"
+      "      --dpi N           resolution of images that state none (otherwise 200 dpi)\n"
+      "      --binarise M      how grey and colour images become black and white:\n"
+      "                        sauvola (default: a threshold from each pixel's\n"
+      "                        surroundings), normalised-otsu (Otsu after flattening the\n"
+      "                        background) or otsu (one threshold for the whole image)\n"
+      "      --single-line     reduce the result to one line\n"
+      "  -j, --jobs N          read N files at a time, one engine per thread (default 1)\n"
+      "      --files-from LIST read file names from LIST, one per line ('-': standard input)\n"
+      "  -q, --quiet           no progress bar\n"
+      "\n"
+      "Engine parameters (sizes are pixels at 200 dpi, scaled to the image's resolution):\n",
+      out);
+  const Parameters defaults;
+  for (const ParameterInfo& p : kParameters) {
+    std::string spelling =
+        p.Flag ? std::string("--[no-]") + p.Name : std::string("--") + p.Name + " N";
+    std::fprintf(
+        out, "      %-22s %s (default %s)\n", spelling.c_str(), p.Meaning,
+        p.Flag ? (defaults[p.Id] != 0 ? "on" : "off") : std::to_string(defaults[p.Id]).c_str());
+  }
+  std::fputs(
+      "      --print-parameters  list every parameter with its value and default\n"
+      "\n"
+      "  -h, --help            this help\n"
+      "  -V, --version         version of ocrb, the engine and Leptonica\n"
+      "\n"
+      "Exit status: 0 all files read (an image without text is not an error), 1 usage or\n"
+      "environment error (bad option or value, missing file, unwritable output), 2 some\n"
+      "input was not an image or was damaged, 3 internal error. With several failures the\n"
+      "highest status wins; the other files are still read.\n",
+      out);
+}
+
+void PrintVersion(FILE* out) {
+  char* leptonica = getLeptonicaVersion();
+  std::fprintf(out, "ocrb %s (libocrb %s, %s)\n", OCRB_CLI_VERSION, OCRB_CLI_VERSION,
+               leptonica != nullptr ? leptonica : "Leptonica");
+  lept_free(leptonica);
+}
+
+void PrintParameters(FILE* out, const Parameters& values) {
+  const Parameters defaults;
+  std::fprintf(out, "%-18s %6s %8s  %s\n", "# name", "value", "default", "meaning");
+  for (const ParameterInfo& p : kParameters) {
+    std::fprintf(out, "%-18s %6d %8d  %s\n", p.Name, values[p.Id], defaults[p.Id], p.Meaning);
+  }
+}
+
+}  // namespace ocrb::cli

@@ -1,0 +1,53 @@
+// The reader's command line.
+#ifndef OCRB_TOOLS_OCRB_OPTIONS_H_
+#define OCRB_TOOLS_OCRB_OPTIONS_H_
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "image.h"
+
+namespace ocrb::cli {
+
+enum class Format { kText, kTsv, kJson };
+enum class Action { kRead, kHelp, kVersion, kPrintParameters };
+
+struct Options {
+  Action What = Action::kRead;
+  Format OutputFormat = Format::kText;
+  std::string OutputFile;  // empty: standard output
+  std::string OutputDir;   // nonempty: one file per input there
+  std::string Overlay;
+  std::string FilesFrom;
+  int Dpi = 0;
+  int Jobs = 1;
+  bool SingleLine = false;
+  bool Quiet = false;
+  Binarisation Method = Binarisation::kSauvola;
+  Parameters Engine;
+  std::vector<std::string> Files;
+};
+
+// A command line that cannot be followed; the message says why.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses argv (without checking that files exist). Throws UsageError.
+Options ParseCommandLine(int argc, char** argv);
+
+// Reads the names in List ("-" for standard input), one per line, skipping empty lines.
+// Throws InputError(kExitEnvironment) when the list cannot be read.
+std::vector<std::string> ReadNameList(const std::string& list);
+
+void PrintHelp(FILE* out);
+void PrintVersion(FILE* out);
+void PrintParameters(FILE* out, const Parameters& values);
+
+}  // namespace ocrb::cli
+
+#endif  // OCRB_TOOLS_OCRB_OPTIONS_H_

@@ -1,0 +1,177 @@
+#include "output.h"
+
+#include <cstdio>
+
+namespace ocrb::cli {
+namespace {
+
+void AppendF(std::string& out, const char* format, int a, int b, int c, int d) {
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, format, a, b, c, d);
+  out += buffer;
+}
+
+std::string Confidence(float value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(value));
+  return buffer;
+}
+
+// A TSV cell: tab, newline, carriage return and backslash written as escapes.
+std::string TsvField(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
+      out += buffer;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string Text(const FileResult& file, size_t index, size_t count) {
+  std::string out;
+  if (file.Status != kExitOk) return out;  // the reason goes to standard error
+  if (count > 1) out += (index > 0 ? "\n==> " : "==> ") + file.Name + " <==\n";
+  for (size_t p = 0; p < file.Pages.size(); ++p) {
+    if (p > 0) out += "\f\n";
+    for (const TextLine& line : file.Pages[p].Lines) out += line.Text + "\n";
+  }
+  return out;
+}
+
+std::string Tsv(const FileResult& file) {
+  std::string out;
+  const std::string name = TsvField(file.Name);
+  for (size_t p = 0; p < file.Pages.size(); ++p) {
+    const std::vector<TextLine>& lines = file.Pages[p].Lines;
+    for (size_t l = 0; l < lines.size(); ++l) {
+      const TextLine& line = lines[l];
+      for (size_t k = 0; k < line.Text.size(); ++k) {
+        out += name;
+        AppendF(out, "\t%d\t%d\t%d\t", static_cast<int>(p + 1), static_cast<int>(l + 1),
+                static_cast<int>(k + 1), 0);
+        out += line.Text[k];
+        out += '\t' + Confidence(line.Confidences[k]);
+        if (line.Text[k] == ' ') {
+          out += "\t\t\t\t\n";  // a space has no box
+        } else {
+          const TRect& r = line.Boxes[k];
+          AppendF(out, "\t%d\t%d\t%d\t%d\n", r.Left, r.Top, r.Right, r.Bottom);
+        }
+      }
+    }
+  }
+  return out;
+}
+
+std::string Json(const FileResult& file, size_t index) {
+  std::string out = index > 0 ? ",\n  {\"file\": " : "  {\"file\": ";
+  out += JsonString(file.Name);
+  if (file.Status != kExitOk) {
+    out += ", \"error\": " + JsonString(file.Error);
+    AppendF(out, ", \"status\": %d", file.Status, 0, 0, 0);
+  }
+  out += ", \"pages\": [";
+  for (size_t p = 0; p < file.Pages.size(); ++p) {
+    const PageResult& page = file.Pages[p];
+    out += p > 0 ? ",\n    " : "\n    ";
+    AppendF(out, "{\"page\": %d, \"width\": %d, \"height\": %d, \"xdpi\": %d",
+            static_cast<int>(p + 1), page.Width, page.Height, page.XDpi);
+    AppendF(out, ", \"ydpi\": %d, \"lines\": [", page.YDpi, 0, 0, 0);
+    for (size_t l = 0; l < page.Lines.size(); ++l) {
+      const TextLine& line = page.Lines[l];
+      out += l > 0 ? ",\n      {\"text\": " : "\n      {\"text\": ";
+      out += JsonString(line.Text) + ", \"chars\": [";
+      for (size_t k = 0; k < line.Text.size(); ++k) {
+        out += k > 0 ? ", {\"char\": " : "{\"char\": ";
+        out += JsonString(std::string(1, line.Text[k]));
+        out += ", \"confidence\": " + Confidence(line.Confidences[k]) + ", \"box\": ";
+        if (line.Text[k] == ' ') {
+          out += "null}";
+        } else {
+          const TRect& r = line.Boxes[k];
+          AppendF(out, "[%d, %d, %d, %d]}", r.Left, r.Top, r.Right, r.Bottom);
+        }
+      }
+      out += "]}";
+    }
+    out += page.Lines.empty() ? "]}" : "\n    ]}";
+  }
+  out += file.Pages.empty() ? "]}" : "\n  ]}";
+  return out;
+}
+
+}  // namespace
+
+std::string FormatPrologue(Format format) {
+  switch (format) {
+    case Format::kText:
+      return "";
+    case Format::kTsv:
+      return "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom\n";
+    case Format::kJson:
+      return "{\"files\": [\n";
+  }
+  return "";
+}
+
+std::string FormatEpilogue(Format format) {
+  return format == Format::kJson ? "\n]}\n" : "";
+}
+
+std::string FormatFile(Format format, const FileResult& file, size_t index, size_t count) {
+  switch (format) {
+    case Format::kText:
+      return Text(file, index, count);
+    case Format::kTsv:
+      return Tsv(file);
+    case Format::kJson:
+      return Json(file, index);
+  }
+  return "";
+}
+
+const char* FormatExtension(Format format) {
+  switch (format) {
+    case Format::kText:
+      return "txt";
+    case Format::kTsv:
+      return "tsv";
+    case Format::kJson:
+      return "json";
+  }
+  return "txt";
+}
+
+}  // namespace ocrb::cli
