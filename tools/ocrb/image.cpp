@@ -1,11 +1,15 @@
 #include "image.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 
@@ -60,6 +64,38 @@ std::string FormatName(l_int32 format) {
   }
 }
 
+// Leptonica leaves libpng, libjpeg and libtiff to print their own complaints about damaged
+// files on standard error; the reader gives one message per file instead. While any thread
+// decodes, descriptor 2 points at /dev/null (the reader's own messages go to a duplicate of
+// the real one).
+class MutedStderr {
+ public:
+  MutedStderr() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (users_++ > 0) return;
+    std::fflush(stderr);
+    saved_ = dup(2);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) dup2(null, 2);
+    if (null >= 0) close(null);
+  }
+  ~MutedStderr() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--users_ > 0 || saved_ < 0) return;
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    saved_ = -1;
+  }
+  MutedStderr(const MutedStderr&) = delete;
+  MutedStderr& operator=(const MutedStderr&) = delete;
+
+ private:
+  static inline std::mutex mutex_;
+  static inline int users_ = 0;
+  static inline int saved_ = -1;
+};
+
 // A 1-bit, uncompressed, bottom-up BMP goes to the engine without decoding. Anything else
 // (other depths, top-down rows, compression) returns nothing and is left to Leptonica.
 std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
@@ -113,6 +149,7 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   page.XDpi = PelsPerMeterToDpi(x_ppm);
   page.YDpi = PelsPerMeterToDpi(y_ppm);
   if (options.KeepPicture) {
+    const MutedStderr quiet;
     page.Picture.reset(pixReadMem(bytes.data(), bytes.size()));
     if (!page.Picture) throw InputError(kExitCorrupt, "damaged BMP data");
   }
@@ -298,6 +335,7 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
     throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
   }
   std::vector<Pix> pictures;
+  const MutedStderr quiet;
   if (L_FORMAT_IS_TIFF(format)) {
     Pixa all(pixaReadMemMultipageTiff(bytes.data(), bytes.size()));
     const int count = all ? pixaGetCount(all.get()) : 0;

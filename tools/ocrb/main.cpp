@@ -25,6 +25,10 @@
 namespace ocrb::cli {
 namespace {
 
+// Messages and the progress bar go here: a duplicate of standard error taken at start-up,
+// which stays put while decoding threads mute descriptor 2.
+FILE* messages = stderr;
+
 // A one-line bar on standard error, redrawn at most ten times a second.
 class ProgressBar {
  public:
@@ -38,17 +42,17 @@ class ProgressBar {
     last_ = now;
     constexpr size_t kWidth = 30;
     const size_t filled = kWidth * done / total_;
-    std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
+    std::fprintf(messages, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
                  std::string(kWidth - filled, ' ').c_str(), done, total_);
-    std::fflush(stderr);
+    std::fflush(messages);
     shown_ = true;
   }
 
   // Removes the bar, so that a message can take the line.
   void Clear() {
     if (!shown_) return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
+    std::fputs("\r\033[K", messages);
+    std::fflush(messages);
     shown_ = false;
     last_ = {};
   }
@@ -162,7 +166,8 @@ int ReadAll(const Options& options, FILE* out) {
   std::vector<std::jthread> threads;
   for (size_t t = 0; t < thread_count; ++t) threads.emplace_back(work);
 
-  ProgressBar progress(files.size(), !options.Quiet && files.size() > 1 && isatty(2) != 0);
+  ProgressBar progress(files.size(),
+                       !options.Quiet && files.size() > 1 && isatty(fileno(messages)) != 0);
   int status = kExitOk;
   bool output_failed = false;
   const bool to_stream = options.OutputDir.empty();
@@ -177,7 +182,7 @@ int ReadAll(const Options& options, FILE* out) {
     if (result.Status != kExitOk) {
       progress.Clear();
       const std::string shown = result.Name == "-" ? "standard input" : result.Name;
-      std::fprintf(stderr, "ocrb: %s: %s\n", shown.c_str(), result.Error.c_str());
+      std::fprintf(messages, "ocrb: %s: %s\n", shown.c_str(), result.Error.c_str());
       status = std::max(status, result.Status);
     }
     if (to_stream) {
@@ -190,7 +195,7 @@ int ReadAll(const Options& options, FILE* out) {
   output_failed |= std::fflush(out) != 0;
   progress.Clear();
   if (output_failed) {
-    std::fprintf(stderr, "ocrb: cannot write the output: %s\n", std::strerror(errno));
+    std::fprintf(messages, "ocrb: cannot write the output: %s\n", std::strerror(errno));
     status = std::max<int>(status, kExitEnvironment);
   }
   return status;
@@ -214,10 +219,10 @@ int Run(int argc, char** argv) {
       }
     }
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "ocrb: %s\nTry 'ocrb --help' for more information.\n", e.what());
+    std::fprintf(messages, "ocrb: %s\nTry 'ocrb --help' for more information.\n", e.what());
     return kExitEnvironment;
   } catch (const InputError& e) {
-    std::fprintf(stderr, "ocrb: %s: %s\n", options.FilesFrom.c_str(), e.what());
+    std::fprintf(messages, "ocrb: %s: %s\n", options.FilesFrom.c_str(), e.what());
     return e.Status();
   }
 
@@ -239,7 +244,7 @@ int Run(int argc, char** argv) {
     std::error_code error;
     std::filesystem::create_directories(options.OutputDir, error);
     if (error) {
-      std::fprintf(stderr, "ocrb: cannot create %s: %s\n", options.OutputDir.c_str(),
+      std::fprintf(messages, "ocrb: cannot create %s: %s\n", options.OutputDir.c_str(),
                    error.message().c_str());
       return kExitEnvironment;
     }
@@ -248,7 +253,7 @@ int Run(int argc, char** argv) {
   if (!options.OutputFile.empty() && options.OutputFile != "-") {
     file.reset(std::fopen(options.OutputFile.c_str(), "wb"));
     if (!file) {
-      std::fprintf(stderr, "ocrb: cannot write %s: %s\n", options.OutputFile.c_str(),
+      std::fprintf(messages, "ocrb: cannot write %s: %s\n", options.OutputFile.c_str(),
                    std::strerror(errno));
       return kExitEnvironment;
     }
@@ -262,10 +267,17 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   // Leptonica's own diagnostics are replaced by one message per file.
   setMsgSeverity(L_SEVERITY_NONE);
+  const int duplicate = dup(2);
+  if (duplicate >= 0) {
+    if (FILE* stream = fdopen(duplicate, "w")) {
+      std::setvbuf(stream, nullptr, _IOLBF, 0);
+      ocrb::cli::messages = stream;
+    }
+  }
   try {
     return ocrb::cli::Run(argc, argv);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ocrb: internal error: %s\n", e.what());
+    std::fprintf(ocrb::cli::messages, "ocrb: internal error: %s\n", e.what());
     return ocrb::cli::kExitInternal;
   }
 }

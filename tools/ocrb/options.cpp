@@ -222,54 +222,59 @@ void PrintHelp(FILE* out) {
       "Usage: ocrb [OPTION]... FILE...\n"
       "Reads numeric OCR-B text (0123456789+-><#) from images and prints it.\n"
       "\n"
-      "Input: 1-bit BMP files go to the engine as they are; PNG, TIFF (all pages), JPEG,\n"
-      "PNM, GIF, WebP and other BMPs are binarised first. FILE '-' is standard input.\n"
+      "Input: 1-bit BMP files go to the engine as they are; PNG, TIFF (every page),\n"
+      "JPEG, PNM, GIF, WebP and other BMPs are binarised first. FILE '-' is standard\n"
+      "input.\n"
       "\n"
       "Output:\n"
-      "  -f, --format FMT      text (default): the lines top to bottom, a header line\n"
-      "                        '==> FILE <==' per file when there are several, a form feed\n"
-      "                        between pages;\n"
-      "                        tsv: file, page, line, index, char, confidence, left, top,\n"
-      "                        right, bottom, one row per character (1-based page, line and\n"
-      "                        index; inclusive boxes in the image's pixels, empty for spaces);\n"
-      "                        json: files, pages, lines, characters with confidence and box\n"
+      "  -f, --format FMT      text (default): the lines top to bottom; with several\n"
+      "                          files a line '==> FILE <==' before each; a form feed\n"
+      "                          line between pages\n"
+      "                        tsv: one row per character: file, page, line, index,\n"
+      "                          char, confidence, left, top, right, bottom (page,\n"
+      "                          line and index from 1; boxes inclusive, in the\n"
+      "                          image's pixels; empty for spaces)\n"
+      "                        json: files, pages, lines, characters with confidence\n"
+      "                          and box\n"
       "  -o, --output FILE     write the output to FILE instead of standard output\n"
-      "      --output-dir DIR  write DIR/NAME.txt (.tsv, .json) for every input NAME.ext\n"
-      "      --overlay OUT.png draw every box and character on the image (one input only;\n"
-      "                        pages after the first go to OUT-p2.png, ...); green: sure,\n"
-      "                        orange: confidence below 0.9, red: below 0.5 or unnamed ('~')\n"
+      "      --output-dir DIR  write DIR/NAME.txt (.tsv, .json) for every input\n"
+      "      --overlay OUT.png draw each box and character on the image (one input;\n"
+      "                          further pages go to OUT-p2.png, ...); green: sure,\n"
+      "                          orange: confidence below 0.9, red: below 0.5 or '~'\n"
       "\n"
       "Reading:\n"
-      "      --dpi N           resolution of images that state none (otherwise 200 dpi)\n"
+      "      --dpi N           resolution of images that state none (otherwise the\n"
+      "                          engine reads them as 200 dpi)\n"
       "      --binarise M      how grey and colour images become black and white:\n"
-      "                        sauvola (default: a threshold from each pixel's\n"
-      "                        surroundings), normalised-otsu (Otsu after flattening the\n"
-      "                        background) or otsu (one threshold for the whole image)\n"
+      "                          sauvola (default: a threshold from each pixel's\n"
+      "                          surroundings), normalised-otsu (Otsu after\n"
+      "                          flattening the background) or otsu (one threshold)\n"
       "      --single-line     reduce the result to one line\n"
-      "  -j, --jobs N          read N files at a time, one engine per thread (default 1)\n"
-      "      --files-from LIST read file names from LIST, one per line ('-': standard input)\n"
+      "  -j, --jobs N          read N files at a time, one engine per thread [1]\n"
+      "      --files-from LIST read file names from LIST, one a line ('-': stdin)\n"
       "  -q, --quiet           no progress bar\n"
       "\n"
-      "Engine parameters (sizes are pixels at 200 dpi, scaled to the image's resolution):\n",
+      "Engine parameters [default] (sizes are pixels at 200 dpi, scaled to the\n"
+      "image's resolution):\n",
       out);
   const Parameters defaults;
   for (const ParameterInfo& p : kParameters) {
-    std::string spelling =
+    const std::string spelling =
         p.Flag ? std::string("--[no-]") + p.Name : std::string("--") + p.Name + " N";
-    std::fprintf(
-        out, "      %-22s %s (default %s)\n", spelling.c_str(), p.Meaning,
-        p.Flag ? (defaults[p.Id] != 0 ? "on" : "off") : std::to_string(defaults[p.Id]).c_str());
+    const std::string fallback =
+        p.Flag ? (defaults[p.Id] != 0 ? "on" : "off") : std::to_string(defaults[p.Id]);
+    std::fprintf(out, "  %-21s %s [%s]\n", spelling.c_str(), p.Meaning, fallback.c_str());
   }
   std::fputs(
-      "      --print-parameters  list every parameter with its value and default\n"
+      "  --print-parameters    list every parameter with its value and default\n"
       "\n"
       "  -h, --help            this help\n"
       "  -V, --version         version of ocrb, the engine and Leptonica\n"
       "\n"
-      "Exit status: 0 all files read (an image without text is not an error), 1 usage or\n"
-      "environment error (bad option or value, missing file, unwritable output), 2 some\n"
-      "input was not an image or was damaged, 3 internal error. With several failures the\n"
-      "highest status wins; the other files are still read.\n",
+      "Exit status: 0 all files read (an image without text is not an error),\n"
+      "1 usage or environment error (bad option or value, missing file, unwritable\n"
+      "output), 2 some input was not an image or was damaged, 3 internal error. With\n"
+      "several failures the highest status wins; the other files are still read.\n",
       out);
 }
 

@@ -1,0 +1,454 @@
+// The ocrb program run as a user runs it: every input format, the output modes, the exit
+// statuses, -j, the name lists and the overlay. Fixture images are made at start-up from
+// the bundled examples with Leptonica, in a directory of the test's own.
+#include <gtest/gtest.h>
+#include <leptonica/allheaders.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kExamples = OCRB_EXAMPLES_DIR;
+const std::string kCoding = (kExamples / "coding-200dpi.bmp").string();
+const std::string kBlock = (kExamples / "block-300dpi.png").string();
+const std::string kFax = (kExamples / "fax-200x100dpi.tif").string();
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void Spill(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The text an example holds, as ocrb prints it.
+std::string Truth(const std::string& image) {
+  return Slurp(fs::path(image).replace_extension().string() + ".gt.txt");
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> Split(const std::string& row) {
+  std::vector<std::string> cells;
+  std::string cell;
+  std::istringstream in(row);
+  while (std::getline(in, cell, '\t')) cells.push_back(cell);
+  if (!row.empty() && row.back() == '\t') cells.push_back("");
+  return cells;
+}
+
+struct PixOwner {
+  PIX* pix;
+  explicit PixOwner(PIX* p) : pix(p) { EXPECT_NE(p, nullptr); }
+  ~PixOwner() { pixDestroy(&pix); }
+};
+
+// A scratch directory holding the example images in other formats.
+class Fixtures {
+ public:
+  Fixtures() {
+    char pattern[] = "/tmp/ocrb_cli_test_XXXXXX";
+    dir_ = mkdtemp(pattern);
+    setMsgSeverity(L_SEVERITY_NONE);
+    PixOwner coding(pixRead(kCoding.c_str()));
+    PixOwner block(pixRead(kBlock.c_str()));
+    PixOwner blank(pixCreate(600, 120, 1));
+    pixSetResolution(blank.pix, 200, 200);
+    PixOwner block_rgb(pixConvertTo32(block.pix));
+    PixOwner block_bare(pixCopy(nullptr, block.pix));
+    pixSetResolution(block_bare.pix, 0, 0);
+    Write(coding.pix, "coding-1bit.png", IFF_PNG);
+    Write(coding.pix, "coding-g4.tif", IFF_TIFF_G4);
+    Write(coding.pix, "coding.pbm", IFF_PNM);
+    Write(coding.pix, "coding.gif", IFF_GIF);
+    Write(block.pix, "block-8bit.bmp", IFF_BMP);
+    Write(block_rgb.pix, "block-rgb.png", IFF_PNG);
+    Write(block_bare.pix, "block-bare.pgm", IFF_PNM);
+    Write(blank.pix, "blank.png", IFF_PNG);
+    pixWriteJpeg(Path("block.jpg").c_str(), block.pix, 95, 0);
+    pixWriteTiff(Path("two-pages.tif").c_str(), coding.pix, IFF_TIFF_G4, "w");
+    pixWriteTiff(Path("two-pages.tif").c_str(), block.pix, IFF_TIFF_ZIP, "a");
+    const std::string png = Slurp(Path("coding-1bit.png"));
+    Spill(Path("truncated.png"), png.substr(0, png.size() / 2));
+    const std::string bmp = Slurp(kCoding);
+    Spill(Path("truncated.bmp"), bmp.substr(0, bmp.size() - 600));
+    Spill(Path("notes.png"), "these are not the pixels you are looking for\n");
+  }
+  ~Fixtures() { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  void Write(PIX* pix, const std::string& name, int format) {
+    EXPECT_EQ(pixWrite(Path(name).c_str(), pix, format), 0) << name;
+  }
+  fs::path dir_;
+};
+
+const Fixtures& Files() {
+  static const Fixtures fixtures;
+  return fixtures;
+}
+
+struct Outcome {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs ocrb with Args, standard input from StdinPath (or /dev/null).
+Outcome Ocrb(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null") {
+  static int count = 0;
+  const std::string out = Files().Path("run" + std::to_string(++count) + ".out");
+  const std::string err = out + ".err";
+  std::string command = Quote(OCRB_CLI_PATH);
+  for (const std::string& a : args) command += " " + Quote(a);
+  command += " <" + Quote(stdin_path) + " >" + Quote(out) + " 2>" + Quote(err);
+  const int raw = std::system(command.c_str());
+  Outcome run;
+  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  run.Out = Slurp(out);
+  run.Err = Slurp(err);
+  return run;
+}
+
+TEST(CliInput, ReadsEveryFormat) {
+  const auto& f = Files();
+  struct Case {
+    std::string Label;
+    std::vector<std::string> Args;
+    std::string Expected;
+  };
+  const std::vector<Case> cases = {
+      {"1-bit BMP as it is", {kCoding}, Truth(kCoding)},
+      {"1-bit PNG", {f.Path("coding-1bit.png")}, Truth(kCoding)},
+      {"Group 4 TIFF", {f.Path("coding-g4.tif")}, Truth(kCoding)},
+      {"PBM without resolution", {f.Path("coding.pbm")}, Truth(kCoding)},
+      {"GIF", {f.Path("coding.gif")}, Truth(kCoding)},
+      {"grey PNG", {kBlock}, Truth(kBlock)},
+      {"RGB PNG", {f.Path("block-rgb.png")}, Truth(kBlock)},
+      {"8-bit BMP", {f.Path("block-8bit.bmp")}, Truth(kBlock)},
+      {"JPEG", {f.Path("block.jpg")}, Truth(kBlock)},
+      {"PGM with --dpi", {"--dpi", "300", f.Path("block-bare.pgm")}, Truth(kBlock)},
+      {"Otsu on flattened background", {"--binarise", "normalised-otsu", kCoding}, Truth(kCoding)},
+      {"fax TIFF, 200 x 100 dpi", {kFax}, Truth(kFax)},
+      {"multi-page TIFF", {f.Path("two-pages.tif")}, Truth(kCoding) + "\f\n" + Truth(kBlock)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Label);
+    const Outcome run = Ocrb(c.Args);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, c.Expected);
+    EXPECT_EQ(run.Err, "");
+  }
+}
+
+TEST(CliInput, ReadsStandardInput) {
+  const Outcome run = Ocrb({"-f", "tsv", "-"}, kBlock);
+  const Outcome named = Ocrb({"-f", "tsv", kBlock});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  // The same rows, with "-" as the file name.
+  std::string expected = named.Out;
+  for (size_t at; (at = expected.find(kBlock)) != std::string::npos;)
+    expected.replace(at, kBlock.size(), "-");
+  EXPECT_EQ(run.Out, expected);
+}
+
+// The TSV rows of every example spell its text line by line, boxes lie inside the image
+// and only spaces go without one.
+TEST(CliOutput, TsvRowsSpellTheTextInsideTheImage) {
+  for (const std::string& image : {kCoding, kBlock, kFax}) {
+    SCOPED_TRACE(image);
+    const Outcome run = Ocrb({"--format", "tsv", image});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::vector<std::string> rows = Lines(run.Out);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom");
+    PixOwner pix(pixRead(image.c_str()));
+    std::vector<std::string> text;
+    for (size_t r = 1; r < rows.size(); ++r) {
+      const std::vector<std::string> cells = Split(rows[r]);
+      ASSERT_EQ(cells.size(), 10u) << rows[r];
+      EXPECT_EQ(cells[0], image);
+      EXPECT_EQ(cells[1], "1");
+      const size_t line = std::stoul(cells[2]), index = std::stoul(cells[3]);
+      if (text.size() < line) text.resize(line);
+      EXPECT_EQ(index, text[line - 1].size() + 1);
+      text[line - 1] += cells[4];
+      const double confidence = std::stod(cells[5]);
+      EXPECT_TRUE(confidence >= 0 && confidence <= 1) << rows[r];
+      if (cells[4] == " ") {
+        EXPECT_EQ(cells[6] + cells[7] + cells[8] + cells[9], "");
+        continue;
+      }
+      const int left = std::stoi(cells[6]), top = std::stoi(cells[7]);
+      const int right = std::stoi(cells[8]), bottom = std::stoi(cells[9]);
+      EXPECT_TRUE(0 <= left && left <= right && right < pixGetWidth(pix.pix)) << rows[r];
+      EXPECT_TRUE(0 <= top && top <= bottom && bottom < pixGetHeight(pix.pix)) << rows[r];
+    }
+    EXPECT_EQ(text, Lines(Truth(image)));
+  }
+}
+
+// JSON carries the same characters, confidences and boxes as TSV.
+TEST(CliOutput, JsonHoldsWhatTsvHolds) {
+  const std::vector<std::string> inputs = {kCoding, kFax, Files().Path("two-pages.tif"),
+                                           Files().Path("blank.png")};
+  std::vector<std::string> args = {"-f", "json"};
+  args.insert(args.end(), inputs.begin(), inputs.end());
+  const Outcome json = Ocrb(args);
+  args[1] = "tsv";
+  const Outcome tsv = Ocrb(args);
+  ASSERT_EQ(json.Status, 0) << json.Err;
+  const std::string parsed = Files().Path("json.tsv");
+  Spill(Files().Path("to_tsv.py"),
+        "import json, sys\n"
+        "d = json.load(open(sys.argv[1]))\n"
+        "print('file\\tpage\\tline\\tindex\\tchar\\tconfidence\\tleft\\ttop\\tright\\tbottom')\n"
+        "for f in d['files']:\n"
+        "  for p in f['pages']:\n"
+        "    for l, line in enumerate(p['lines'], 1):\n"
+        "      assert ''.join(c['char'] for c in line['chars']) == line['text']\n"
+        "      for i, c in enumerate(line['chars'], 1):\n"
+        "        box = '\\t'.join(map(str, c['box'])) if c['box'] else '\\t\\t\\t'\n"
+        "        print('%s\\t%d\\t%d\\t%d\\t%s\\t%.3f\\t%s' % (f['file'], p['page'], l, i,\n"
+        "              c['char'], c['confidence'], box))\n"
+        "print(len(d['files']), file=sys.stderr)\n");
+  Spill(Files().Path("out.json"), json.Out);
+  const int status = std::system(("python3 " + Quote(Files().Path("to_tsv.py")) + " " +
+                                  Quote(Files().Path("out.json")) + " >" + Quote(parsed) + " 2>" +
+                                  Quote(parsed + ".count"))
+                                     .c_str());
+  ASSERT_EQ(status, 0) << json.Out;
+  EXPECT_EQ(Slurp(parsed), tsv.Out);
+  EXPECT_EQ(Slurp(parsed + ".count"), std::to_string(inputs.size()) + "\n");
+}
+
+TEST(CliOutput, SeveralFilesAreNamedInText) {
+  const Outcome run = Ocrb({kCoding, Files().Path("blank.png"), kFax});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "==> " + kCoding + " <==\n" + Truth(kCoding) + "\n==> " +
+                         Files().Path("blank.png") + " <==\n\n==> " + kFax + " <==\n" +
+                         Truth(kFax));
+}
+
+TEST(CliStatus, ExitStatusAndOneMessagePerFailure) {
+  const auto& f = Files();
+  const std::string missing = f.Path("no-such-file.png");
+  const std::string hint = "Try 'ocrb --help'";
+  struct Case {
+    std::string Label;
+    std::vector<std::string> Args;
+    int Status;
+    std::string Out;                   // exact standard output
+    std::vector<std::string> Reasons;  // one line of standard error each, in this order
+  };
+  const std::vector<Case> cases = {
+      {"blank image", {f.Path("blank.png")}, 0, "", {}},
+      {"missing file among good ones",
+       {kCoding, missing, kFax},
+       1,
+       "==> " + kCoding + " <==\n" + Truth(kCoding) + "\n==> " + kFax + " <==\n" + Truth(kFax),
+       {"ocrb: " + missing + ": No such file or directory"}},
+      {"corrupt PNG",
+       {f.Path("truncated.png")},
+       2,
+       "",
+       {"truncated.png: corrupt or truncated PNG"}},
+      {"truncated 1-bit BMP", {f.Path("truncated.bmp")}, 2, "", {"truncated.bmp: truncated BMP"}},
+      {"not an image", {f.Path("notes.png")}, 2, "", {"notes.png: not an image"}},
+      {"corrupt wins over missing",
+       {missing, f.Path("truncated.png")},
+       2,
+       "",
+       {"no-such-file.png: No such file", "truncated.png: corrupt"}},
+      {"directory", {f.Path("")}, 1, "", {"Is a directory"}},
+      {"unwritable output",
+       {"-o", f.Path("no/such/dir/out.txt"), kCoding},
+       1,
+       "",
+       {"cannot write"}},
+      {"unknown option", {"--colour", kCoding}, 1, "", {"unknown option '--colour'", hint}},
+      {"non-number", {"--space-width", "wide", kCoding}, 1, "", {"'wide' is not a whole", hint}},
+      {"out of range", {"--max-passes", "9", kCoding}, 1, "", {"9 is outside 1..8", hint}},
+      {"missing value", {kCoding, "-j"}, 1, "", {"-j needs a value", hint}},
+      {"flag with value", {"--templates=1", kCoding}, 1, "", {"takes no value", hint}},
+      {"unknown format", {"-f", "xml", kCoding}, 1, "", {"unknown format 'xml'", hint}},
+      {"no input", {}, 1, "", {"no input files", hint}},
+      {"overlay of two inputs",
+       {"--overlay", f.Path("x.png"), kCoding, kFax},
+       1,
+       "",
+       {"--overlay takes exactly one input file", hint}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Label);
+    const Outcome run = Ocrb(c.Args);
+    EXPECT_EQ(run.Status, c.Status);
+    EXPECT_EQ(run.Out, c.Out);
+    const std::vector<std::string> messages = Lines(run.Err);
+    ASSERT_EQ(messages.size(), c.Reasons.size()) << run.Err;
+    for (size_t i = 0; i < messages.size(); ++i) {
+      EXPECT_NE(messages[i].find(c.Reasons[i]), std::string::npos) << messages[i];
+      if (c.Reasons[i] != hint) {
+        EXPECT_EQ(messages[i].rfind("ocrb: ", 0), 0u) << messages[i];
+      }
+    }
+  }
+}
+
+TEST(CliJobs, TwoThreadsGiveTheSameOutputAsOne) {
+  const auto& f = Files();
+  std::vector<std::string> inputs;
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& name : {kCoding, kBlock, kFax, f.Path("two-pages.tif"),
+                                    f.Path("blank.png"), f.Path("truncated.png")}) {
+      inputs.push_back(name);
+    }
+  }
+  for (const std::string format : {"tsv", "text"}) {
+    SCOPED_TRACE(format);
+    std::vector<std::string> args = {"-f", format, "-j", "1"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const Outcome one = Ocrb(args);
+    args[3] = "2";
+    const Outcome two = Ocrb(args);
+    EXPECT_EQ(one.Status, 2);
+    EXPECT_EQ(two.Status, 2);
+    EXPECT_EQ(two.Out, one.Out);
+    EXPECT_EQ(two.Err, one.Err);
+    EXPECT_EQ(Lines(one.Err).size(), 2u);
+  }
+}
+
+TEST(CliFiles, NameListsAndOutputDestinations) {
+  const auto& f = Files();
+  Spill(f.Path("list.txt"), kCoding + "\n\n" + kFax + "\r\n");
+  const Outcome direct = Ocrb({"-f", "tsv", kCoding, kFax});
+  ASSERT_EQ(direct.Status, 0) << direct.Err;
+  EXPECT_EQ(Ocrb({"-f", "tsv", "--files-from", f.Path("list.txt")}).Out, direct.Out);
+  EXPECT_EQ(Ocrb({"-f", "tsv", "--files-from", "-"}, f.Path("list.txt")).Out, direct.Out);
+
+  const Outcome to_file = Ocrb({"-f", "tsv", "-o", f.Path("out.tsv"), kCoding, kFax});
+  EXPECT_EQ(to_file.Status, 0);
+  EXPECT_EQ(to_file.Out, "");
+  EXPECT_EQ(Slurp(f.Path("out.tsv")), direct.Out);
+
+  const Outcome to_dir = Ocrb({"--output-dir", f.Path("texts"), kCoding, kBlock, kFax});
+  EXPECT_EQ(to_dir.Status, 0) << to_dir.Err;
+  EXPECT_EQ(to_dir.Out, "");
+  for (const std::string& image : {kCoding, kBlock, kFax}) {
+    EXPECT_EQ(Slurp(f.Path("texts") + "/" + fs::path(image).stem().string() + ".txt"),
+              Truth(image));
+  }
+}
+
+TEST(CliParameters, ValuesReachTheEngine) {
+  const std::string coding = Truth(kCoding);
+  std::string unspaced = coding;
+  std::erase(unspaced, ' ');
+  ASSERT_NE(unspaced, coding);  // the example has a gap to fill
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Expected;
+  };
+  const std::vector<Case> cases = {
+      {{"--no-insert-spaces", kCoding}, unspaced},
+      {{"--no-insert-spaces", "--insert-spaces", kCoding}, coding},
+      {{"--min-char-height", "200", kCoding}, ""},  // nothing is that tall
+      {{"--max-char-width=2", kCoding}, ""},        // nor that narrow
+      {{"--max-passes", "1", "--templates", kFax}, Truth(kFax)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Args[0]);
+    const Outcome run = Ocrb(c.Args);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, c.Expected);
+  }
+  const Outcome single = Ocrb({"--single-line", kBlock});
+  EXPECT_EQ(Lines(single.Out).size(), 1u) << single.Out;
+}
+
+TEST(CliParameters, PrintParametersShowsValuesAndDefaults) {
+  const Outcome run = Ocrb({"--space-width", "30", "--no-insert-spaces", "--print-parameters"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  std::map<std::string, std::pair<std::string, std::string>> table;
+  for (const std::string& row : Lines(run.Out)) {
+    std::istringstream in(row);
+    std::string name, value, fallback;
+    in >> name >> value >> fallback;
+    if (name != "#") table[name] = {value, fallback};
+  }
+  EXPECT_EQ(table.size(), 13u);
+  EXPECT_EQ(table["space-width"], std::make_pair(std::string("30"), std::string("18")));
+  EXPECT_EQ(table["insert-spaces"], std::make_pair(std::string("0"), std::string("1")));
+  EXPECT_EQ(table["max-passes"], std::make_pair(std::string("8"), std::string("8")));
+  // --help documents every one of them.
+  const Outcome help = Ocrb({"--help"});
+  EXPECT_EQ(help.Status, 0);
+  for (const auto& [name, values] : table) {
+    const bool listed = help.Out.find("--" + name + " N") != std::string::npos ||
+                        help.Out.find("--[no-]" + name) != std::string::npos;
+    EXPECT_TRUE(listed) << name;
+  }
+  const Outcome version = Ocrb({"--version"});
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out.rfind(std::string("ocrb ") + OCRB_VERSION_STRING, 0), 0u) << version.Out;
+}
+
+// Every box of the TSV output is drawn in the colour its confidence calls for; the fax is
+// shown with square pixels.
+TEST(CliOverlay, DrawsEveryBoxInItsColour) {
+  for (const std::string& image : {kCoding, kFax}) {
+    SCOPED_TRACE(image);
+    const std::string overlay = Files().Path("overlay.png");
+    const Outcome run = Ocrb({"-f", "tsv", "--overlay", overlay, image});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    PixOwner source(pixRead(image.c_str()));
+    PixOwner drawn(pixRead(overlay.c_str()));
+    ASSERT_EQ(pixGetDepth(drawn.pix), 32);
+    l_int32 x_dpi = 0, y_dpi = 0;
+    pixGetResolution(source.pix, &x_dpi, &y_dpi);
+    const int stretch = y_dpi < x_dpi ? x_dpi / y_dpi : 1;
+    EXPECT_EQ(pixGetWidth(drawn.pix), pixGetWidth(source.pix));
+    EXPECT_EQ(pixGetHeight(drawn.pix), stretch * pixGetHeight(source.pix));
+    const std::vector<std::string> rows = Lines(run.Out);
+    for (size_t r = 1; r < rows.size(); ++r) {
+      const std::vector<std::string> cells = Split(rows[r]);
+      if (cells[4] == " ") continue;
+      const float confidence = std::stof(cells[5]);
+      l_int32 red = 0, green = 0, blue = 0;
+      pixGetRGBPixel(drawn.pix, std::stoi(cells[6]), std::stoi(cells[7]) * stretch, &red, &green,
+                     &blue);
+      const bool sure = confidence >= 0.9f && cells[4] != "~";
+      EXPECT_EQ(sure, green > red && green > blue) << rows[r];
+      EXPECT_EQ(!sure, red > green && red > blue) << rows[r];
+    }
+  }
+}
+
+}  // namespace
