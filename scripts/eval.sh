@@ -9,6 +9,8 @@
 # printed are its wall time divided by the number of images. A pages/ directory inside SET is
 # read and scored the same way. Needs python3 with numpy for the scoring.
 set -euo pipefail
+# Debian's interpreter, whose numpy and PIL come from the archive; PYTHON overrides it.
+python=${PYTHON:-$(command -v /usr/bin/python3 || command -v python3)}
 root=$(cd "$(dirname "$0")/.." && pwd)
 set_dir=$(cd "${1:-$root/../shared/eval/dev}" && pwd)
 out=${2:-$root/build-cli/eval/$(basename "$set_dir")}
@@ -48,8 +50,8 @@ read_set() {
   end=$(date +%s.%N)
   # Exit status 2 (an unreadable image) still leaves the rest to score.
   if [ "$status" -ne 0 ] && [ "$status" -ne 2 ]; then return "$status"; fi
-  python3 "$score" "$dir" "$dest" --json "$dest/score.json" --name "$(basename "$dir")"
-  python3 -c 'import sys; n, s = int(sys.argv[1]), float(sys.argv[2]) - float(sys.argv[3]); print("  %d images in %.2f s: %.4f s/image" % (n, s, s / n))' \
+  "$python" "$score" "$dir" "$dest" --json "$dest/score.json" --name "$(basename "$dir")"
+  "$python" -c 'import sys; n, s = int(sys.argv[1]), float(sys.argv[2]) - float(sys.argv[3]); print("  %d images in %.2f s: %.4f s/image" % (n, s, s / n))' \
     "${#files[@]}" "$end" "$start" | tee "$dest/seconds.txt"
 }
 

@@ -73,6 +73,7 @@ class Fixtures {
     PixOwner blank(pixCreate(600, 120, 1));
     pixSetResolution(blank.pix, 200, 200);
     PixOwner block_rgb(pixConvertTo32(block.pix));
+    PixOwner coding_grey(pixConvertTo8(coding.pix, 0));
     PixOwner block_bare(pixCopy(nullptr, block.pix));
     pixSetResolution(block_bare.pix, 0, 0);
     Write(coding.pix, "coding-1bit.png", IFF_PNG);
@@ -80,6 +81,7 @@ class Fixtures {
     Write(coding.pix, "coding.pbm", IFF_PNM);
     Write(coding.pix, "coding.gif", IFF_GIF);
     Write(block.pix, "block-8bit.bmp", IFF_BMP);
+    Write(coding_grey.pix, "coding-grey.png", IFF_PNG);
     Write(block_rgb.pix, "block-rgb.png", IFF_PNG);
     Write(block_bare.pix, "block-bare.pgm", IFF_PNM);
     Write(blank.pix, "blank.png", IFF_PNG);
@@ -154,7 +156,10 @@ TEST(CliInput, ReadsEveryFormat) {
       {"8-bit BMP", {f.Path("block-8bit.bmp")}, Truth(kBlock)},
       {"JPEG", {f.Path("block.jpg")}, Truth(kBlock)},
       {"PGM with --dpi", {"--dpi", "300", f.Path("block-bare.pgm")}, Truth(kBlock)},
-      {"Otsu on flattened background", {"--binarise", "normalised-otsu", kCoding}, Truth(kCoding)},
+      {"grey PNG, global Otsu", {"--binarise", "otsu", kBlock}, Truth(kBlock)},
+      {"grey PNG, flattened background",
+       {"--binarise", "normalised-otsu", f.Path("coding-grey.png")},
+       Truth(kCoding)},
       {"fax TIFF, 200 x 100 dpi", {kFax}, Truth(kFax)},
       {"multi-page TIFF", {f.Path("two-pages.tif")}, Truth(kCoding) + "\f\n" + Truth(kBlock)},
   };
