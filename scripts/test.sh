@@ -12,6 +12,6 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOCRB_SANITIZE=ON -DOCRB_BUILD_TOOLS=OFF
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOCRB_SANITIZE=ON -DOCRB_BUILD_TOOLS=ON
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
