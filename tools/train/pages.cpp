@@ -14,6 +14,24 @@
 namespace ocrb::train {
 namespace {
 
+// One pass of a 1-D kernel over Count lines of Length samples each; sample I of line L sits at
+// Pixels[L * LineStep + I * Step]. Paper lies beyond the ends.
+void Convolve(std::vector<float>& pixels, int count, int length, size_t line_step, size_t step,
+              const std::vector<float>& kernel) {
+  const int radius = static_cast<int>(kernel.size() / 2);
+  std::vector<float> line(length);
+  for (int l = 0; l < count; ++l) {
+    float* base = &pixels[l * line_step];
+    for (int i = 0; i < length; ++i) {
+      float sum = 0;
+      for (int k = std::max(-radius, -i); k <= radius && i + k < length; ++k)
+        sum += kernel[k + radius] * base[(i + k) * step];
+      line[i] = sum;
+    }
+    for (int i = 0; i < length; ++i) base[i * step] = line[i];
+  }
+}
+
 void Blur(GreyImage& image, double sigma) {
   if (sigma < 0.2) return;
   const int radius = static_cast<int>(std::ceil(3 * sigma));
@@ -22,32 +40,9 @@ void Blur(GreyImage& image, double sigma) {
   for (int i = -radius; i <= radius; ++i)
     total += kernel[i + radius] = static_cast<float>(std::exp(-i * i / (2 * sigma * sigma)));
   for (float& k : kernel) k /= total;
-  std::vector<float> line;
-  // Rows, then columns; paper beyond the edges.
-  for (int y = 0; y < image.Height; ++y) {
-    line.assign(image.Width, 0);
-    for (int x = 0; x < image.Width; ++x) {
-      float sum = 0;
-      for (int i = -radius; i <= radius; ++i) {
-        const int xx = x + i;
-        if (xx >= 0 && xx < image.Width) sum += kernel[i + radius] * image.At(xx, y);
-      }
-      line[x] = sum;
-    }
-    for (int x = 0; x < image.Width; ++x) image.At(x, y) = line[x];
-  }
-  for (int x = 0; x < image.Width; ++x) {
-    line.assign(image.Height, 0);
-    for (int y = 0; y < image.Height; ++y) {
-      float sum = 0;
-      for (int i = -radius; i <= radius; ++i) {
-        const int yy = y + i;
-        if (yy >= 0 && yy < image.Height) sum += kernel[i + radius] * image.At(x, yy);
-      }
-      line[y] = sum;
-    }
-    for (int y = 0; y < image.Height; ++y) image.At(x, y) = line[y];
-  }
+  const size_t width = static_cast<size_t>(image.Width);
+  Convolve(image.Pixels, image.Height, image.Width, width, 1, kernel);  // rows
+  Convolve(image.Pixels, image.Width, image.Height, 1, width, kernel);  // columns
 }
 
 GreyImage Rotate(const GreyImage& image, double angle, std::vector<TrueGlyph>& glyphs) {
