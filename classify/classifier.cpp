@@ -101,17 +101,17 @@ void ClassifyGlyphPasses(int32_t max_passes, const TDIB& image, const TRect& rec
   }
 }
 
-void ClassifyGlyph(TEngineContext& context, const TDIB& image, const TRect& rect, char& ch,
-                   double& confidence) {
+void ClassifyGlyph(TModel& model, const TClassifierSettings& settings, const TDIB& image,
+                   const TRect& rect, char& ch, double& confidence) {
   const TRect whole{0, 0, 0, 0};  // an empty rectangle selects the whole working image
-  if (context.UseTemplates != 0) {
+  if (settings.UseTemplates != 0) {
     ClassifyGlyphPasses(
-        context.MaxPasses, image, rect,
+        settings.MaxPasses, image, rect,
         [&](const TDIB& working, bool trim_edges, int32_t& best, double& score) {
           TGlyphGrid grid;
           TClassScore ranking[kClassCount];
           ExtractGlyphGrid(working, whole, trim_edges, grid);
-          ClassifyByTemplates(grid, context.TemplateCounts, ranking);
+          ClassifyByTemplates(grid, model.TemplateCounts, ranking);
           best = ranking[0].Class;
           score = ranking[0].Score;
         },
@@ -119,14 +119,13 @@ void ClassifyGlyph(TEngineContext& context, const TDIB& image, const TRect& rect
     return;
   }
   ClassifyGlyphPasses(
-      context.MaxPasses, image, rect,
+      settings.MaxPasses, image, rect,
       [&](const TDIB& working, bool trim_edges, int32_t& best, double& score) {
-        ExtractGlyphPattern(working, whole, trim_edges, *context.Pattern);
-        context.Network->SetInputs(*context.Pattern);
-        context.Network->Run(0);
+        ExtractGlyphPattern(working, whole, trim_edges, model.Pattern());
+        model.Run();
         // Strictly greater: the lowest class wins a tie and an output <= 0 never counts.
         for (int32_t i = 0; i < kClassCount; ++i) {
-          const double output = context.Network->GetOutput(i);
+          const double output = model.Output(i);
           if (output > score) {
             score = output;
             best = i;

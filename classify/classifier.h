@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "classify/glyph.h"
-#include "engine/context.h"
+#include "classify/model.h"
 #include "ocrb.h"
 
 namespace ocrb {
@@ -54,10 +54,16 @@ using TPassRecogniser =
 void ClassifyGlyphPasses(int32_t max_passes, const TDIB& image, const TRect& rect,
                          const TPassRecogniser& recognise, char& ch, double& confidence);
 
-// Classifies Rect (inclusive, inside Image) with the context's recogniser over up to
-// MaxPasses preprocessing passes. Writes the context's Pattern and the network's node values.
-void ClassifyGlyph(TEngineContext& context, const TDIB& image, const TRect& rect, char& ch,
-                   double& confidence);
+// What the classifier takes from the engine's parameters.
+struct TClassifierSettings {
+  int32_t UseTemplates = 0;  // nonzero: the template recogniser instead of the network
+  int32_t MaxPasses = 8;     // preprocessing passes at most (outside 1..8 means 8)
+};
+
+// Classifies Rect (inclusive, inside Image) with the model's network, or its template counts,
+// over up to MaxPasses preprocessing passes. Writes the model's Pattern and network values.
+void ClassifyGlyph(TModel& model, const TClassifierSettings& settings, const TDIB& image,
+                   const TRect& rect, char& ch, double& confidence);
 
 }  // namespace ocrb
 

@@ -1,6 +1,7 @@
 set(OCRB_CLASSIFY_SOURCES
   classify/classifier.cpp
   classify/glyph.cpp
+  classify/model.cpp
   classify/tables.cpp)
 set(OCRB_CLASSIFY_TESTS
   tests/classifier_test.cpp

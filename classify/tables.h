@@ -4,7 +4,7 @@
 #ifndef OCRB_CLASSIFY_TABLES_H_
 #define OCRB_CLASSIFY_TABLES_H_
 
-#include "engine/context.h"
+#include "classify/model.h"
 #include "platform/stream.h"
 
 namespace ocrb {

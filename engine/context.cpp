@@ -1,8 +1,26 @@
 #include "engine/context.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace ocrb {
+namespace {
+
+TResultStore* NewZeroStore() {
+  // calloc hands out zero bytes, which are an empty store: a store is a plain aggregate.
+  void* block = std::calloc(1, sizeof(TResultStore));
+  if (block == nullptr) throw std::bad_alloc();
+  return static_cast<TResultStore*>(block);
+}
+
+}  // namespace
+
+TEngineContext::TEngineContext() : result_block_(NewZeroStore()), Results(*result_block_) {}
+
+void TEngineContext::FreeStore::operator()(TResultStore* store) const {
+  std::free(store);
+}
 
 void TShortString::Assign(const char* text) {
   const size_t n = text == nullptr ? 0 : strnlen(text, sizeof Chars);

@@ -8,8 +8,7 @@
 #include <memory>
 #include <string_view>
 
-#include "neural/backprop.h"
-#include "neural/pattern.h"
+#include "classify/model.h"
 #include "ocrb.h"
 
 namespace ocrb {
@@ -37,30 +36,32 @@ struct TResultLine {
   TRect Bounds = {};
 };
 
-// Six 16-bin ink profiles of one class and a spare value that nothing fills.
-struct TClassProfile {
-  double Profiles[6][16];
-  double Spare;
-};
-
-// The result store: up to 255 lines, the first LineCount of them valid.
+// The result store: up to 255 lines, the first LineCount of them valid. Lines from Touched on
+// have never been written since the store was last cleared and are all zero, so clearing only
+// has to zero the lines below Touched.
 struct TResultStore {
   TResultLine Lines[kMaxLines] = {};
   int32_t LineCount = 0;
+  int32_t Touched = 0;
 };
 
-constexpr int kTemplateClassSlots = 16;
-constexpr int kGridCells = 256;
-
 struct TEngineContext {
-  // Model objects, made and loaded by the model start-up (engine/model.h).
-  std::unique_ptr<TBackpropNetwork> Network;
-  TClassProfile ClassProfiles[kTemplateClassSlots] = {};
-  // [plane: 0 ink, 1 paper][class slot][grid cell]
-  int32_t TemplateCounts[2][kTemplateClassSlots][kGridCells] = {};
-  std::unique_ptr<TPattern> Pattern;  // the network's input vector, 256 inputs, 15 outputs
+  // A model without a network, the store empty, every parameter 0.
+  TEngineContext();
 
-  TResultStore Results;  // Lines and LineCount
+  // The network, its pattern and the tables, loaded by the model start-up (engine/model.h).
+  TModel Model;
+
+ private:
+  struct FreeStore {
+    void operator()(TResultStore* store) const;
+  };
+  // The store is one zero-filled block from the system (1.4 MB): its pages cost nothing until
+  // a line is written, so a handle that reads coding lines never touches most of it.
+  std::unique_ptr<TResultStore, FreeStore> result_block_;
+
+ public:
+  TResultStore& Results;  // Lines and LineCount
 
   TShortString Reserved1;
   TShortString Reserved2;

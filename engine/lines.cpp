@@ -101,8 +101,9 @@ void RemoveOverlaps(TResultLine& line) {
 }  // namespace
 
 void ClearResults(TResultStore& store) {
-  std::memset(static_cast<void*>(store.Lines), 0, sizeof store.Lines);
+  std::memset(static_cast<void*>(store.Lines), 0, sizeof(TResultLine) * store.Touched);
   store.LineCount = 0;
+  store.Touched = 0;
 }
 
 void AddCharToLines(TResultStore& store, char ch, const TRect& rect, float conf) {
@@ -126,6 +127,7 @@ void AddCharToLines(TResultStore& store, char ch, const TRect& rect, float conf)
   }
   if (store.LineCount >= kMaxLines) return;  // no room for another line: dropped
   TResultLine& line = store.Lines[store.LineCount++];
+  store.Touched = std::max(store.Touched, store.LineCount);
   line.Text.Length = 0;
   InsertAt(line, 0, 1, ch, conf, rect);
   line.Bounds = rect;
@@ -191,6 +193,7 @@ void FinishLines(const TRect& image_rect, TResultStore& store, bool single_line)
       if (left == 1) store.Lines[0] = store.Lines[1];
     } else if (store.LineCount == 0) {
       store.Lines[0] = TResultLine{};
+      store.Touched = std::max(store.Touched, 1);
     } else if (best != 0) {
       store.Lines[0] = store.Lines[best];
     }

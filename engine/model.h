@@ -12,16 +12,11 @@ inline constexpr char kNetworkResource[] = "OCRB16NET";
 inline constexpr char kProfilesResource[] = "OCRB16STA";
 inline constexpr char kTemplatesResource[] = "OCRB163DSTA";
 
-// Makes the pattern (256 inputs, 15 outputs) and a 256-64-15 network with learning rate 0.45
-// and momentum 0.9, which loading then replaces whole. Raises on failure.
-void CreateModel(TEngineContext& context);
-
 // Reads the network, the class profiles and the template counts from the active resource
-// provider, in this order, stopping at the first failure, which it raises.
+// provider into the context's model, in this order, stopping at the first failure, which it
+// raises. The network is checked and compiled straight from its resource bytes; its object
+// graph is built only if someone asks for it.
 void LoadModel(TEngineContext& context);
-
-// Frees the network, then the pattern.
-void ReleaseModel(TEngineContext& context);
 
 }  // namespace ocrb
 

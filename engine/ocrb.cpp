@@ -66,12 +66,12 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Init(const char* Reserved1, const char* Reser
                                         OCRB_HANDLE* Handle) {
   if (Handle == nullptr) return OCRB_STATUS_FAILED;
   try {
-    std::unique_ptr<TEngineContext> context(new (std::nothrow) TEngineContext{});
-    if (!context) return OCRB_STATUS_CREATE_FAILED;
-    context->Reserved1.Assign(Reserved1);
-    context->Reserved2.Assign(Reserved2);
+    // The context, its model's pattern and the store; a failure here is a failed creation.
+    std::unique_ptr<TEngineContext> context;
     try {
-      ocrb::CreateModel(*context);
+      context = std::make_unique<TEngineContext>();
+      context->Reserved1.Assign(Reserved1);
+      context->Reserved2.Assign(Reserved2);
       ocrb::SetDefaultParameters(*context);
     } catch (...) {
       return OCRB_STATUS_CREATE_FAILED;  // the context and what it holds go with it
@@ -79,8 +79,7 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Init(const char* Reserved1, const char* Reser
     try {
       ocrb::LoadModel(*context);
     } catch (...) {
-      ocrb::ReleaseModel(*context);
-      return OCRB_STATUS_MODEL_FAILED;
+      return OCRB_STATUS_MODEL_FAILED;  // the context and its model go with it
     }
     ocrb::Registry().Add(context.get());
     *Handle = context.release();
@@ -94,7 +93,6 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Done(OCRB_HANDLE Handle) {
   try {
     auto* context = static_cast<TEngineContext*>(Handle);
     if (Handle == nullptr || !ocrb::Registry().Remove(context)) return OCRB_STATUS_FAILED;
-    ocrb::ReleaseModel(*context);
     delete context;
     return OCRB_STATUS_OK;
   } catch (...) {

@@ -65,8 +65,9 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   TBlobList blobs;
   work->FindBlobs(true, 1, 1, 4, &blobs);
 
-  const TGlyphClassifier own = [&context](const TGlyphQuery& query, char& ch, double& confidence) {
-    ClassifyGlyph(context, query.Image, query.Rect, ch, confidence);
+  const TClassifierSettings settings{context.UseTemplates, context.MaxPasses};
+  const TGlyphClassifier own = [&](const TGlyphQuery& query, char& ch, double& confidence) {
+    ClassifyGlyph(context.Model, settings, query.Image, query.Rect, ch, confidence);
   };
   const TGlyphClassifier& classifier = classify != nullptr ? *classify : own;
   TResultStore& store = context.Results;

@@ -95,6 +95,7 @@ namespace {
 
 std::atomic<int32_t> link_counter{-1};
 std::atomic<int32_t> node_counter{-1};
+std::atomic<uint64_t> edit_counter{0};
 
 // The weight generator and its lock. A function-local static is built on first use, which
 // the language makes thread-safe.
@@ -128,6 +129,14 @@ int32_t LastNodeID() {
 void ResetIDCounters() {
   link_counter.store(-1);
   node_counter.store(-1);
+}
+
+uint64_t NetworkEditCount() {
+  return edit_counter.load(std::memory_order_relaxed);
+}
+
+void NoteNetworkEdit() {
+  edit_counter.fetch_add(1, std::memory_order_relaxed);
 }
 
 void SeedRandomWeights(uint64_t seed) {
@@ -206,6 +215,7 @@ void TBaseLink::LoadFromStream(TStream& stream) {
   std::vector<double> cells = ReadCells(stream, count);
   id_ = id;
   values_ = std::move(cells);
+  NoteNetworkEdit();
 }
 
 double TBaseLink::GetValue(int32_t index) const {
@@ -217,6 +227,7 @@ void TBaseLink::SetValue(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   Require(InUnitRange(value));
   values_[static_cast<size_t>(index)] = value;
+  NoteNetworkEdit();
 }
 
 void TBaseLink::SetSourceNode(TBaseNode* node) {
@@ -299,6 +310,7 @@ void TBaseLink::StoreWeight(double weight) {
 void TBaseLink::StoreCell(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   values_[static_cast<size_t>(index)] = value;
+  NoteNetworkEdit();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -326,6 +338,7 @@ void TBaseNode::LoadFromStream(TStream& stream) {
   id_ = id;
   values_ = std::move(values);
   errors_ = std::move(errors);
+  NoteNetworkEdit();
 }
 
 void TBaseNode::SaveToStream(TStream& stream) const {
@@ -343,6 +356,7 @@ void TBaseNode::SetValue(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   Require(InUnitRange(value));
   values_[static_cast<size_t>(index)] = value;
+  NoteNetworkEdit();
 }
 
 double TBaseNode::GetError(int32_t index) const {
@@ -371,6 +385,7 @@ void TBaseNode::LinkTo(TBaseNode& to_node, TBaseLink& link) {
   }
   link.SetSourceNode(this);
   link.SetDestNode(&to_node);
+  NoteNetworkEdit();
 }
 
 void TBaseNode::Notify(int32_t) {}
@@ -394,6 +409,7 @@ TBaseLink* TBaseNode::DetachLink(TBaseNode& from_node, TBaseNode& to_node) {
     out.ExtractCurrent();
     link->SetSourceNode(nullptr);
     link->SetDestNode(nullptr);
+    NoteNetworkEdit();
     return link;
   }
   return nullptr;
@@ -407,6 +423,7 @@ double TBaseNode::Cell(int32_t index) const {
 void TBaseNode::StoreCell(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   values_[static_cast<size_t>(index)] = value;
+  NoteNetworkEdit();
 }
 
 double TBaseNode::ErrorCell(int32_t index) const {
@@ -501,6 +518,7 @@ void TBaseNetwork::DestroyNetwork() {
   std::vector<std::unique_ptr<TBaseLink>>().swap(links_);
   node_count_ = 0;
   link_count_ = 0;
+  NoteNetworkEdit();
 }
 
 void TBaseNetwork::GatherInputs() {

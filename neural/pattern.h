@@ -38,6 +38,8 @@ class TPattern {
   virtual void SetOutput(int32_t index, double value);
 
   virtual int32_t InputCount() const;
+  // The input cells in order, as the setters and loading left them (no range check).
+  const double* InputData() const { return inputs_.data(); }
   virtual int32_t OutputCount() const;
 
   // Record: ID (signed 32-bit), the inputs, the outputs (Doubles); the counts are not stored,

@@ -2,6 +2,8 @@ set(OCRB_NEURAL_SOURCES
   neural/adaline.cpp
   neural/backprop.cpp
   neural/base.cpp
+  neural/compiled.cpp
+  neural/compiled_avx2.cpp
   neural/pattern.cpp)
 set(OCRB_NEURAL_TESTS
   tests/neural_base_test.cpp

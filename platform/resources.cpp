@@ -51,10 +51,15 @@ ScopedResourceProvider::~ScopedResourceProvider() {
   active_provider.store(previous_);
 }
 
-std::unique_ptr<TStream> OpenResourceStream(std::string_view name) {
+ResourceBytes FindResourceBytes(std::string_view name) {
   ResourceBytes bytes;
   if (!ActiveResourceProvider().Find(name, bytes))
     throw Error("Resource " + std::string(name) + " not found");
+  return bytes;
+}
+
+std::unique_ptr<TStream> OpenResourceStream(std::string_view name) {
+  const ResourceBytes bytes = FindResourceBytes(name);
   return std::make_unique<TReadOnlyMemoryStream>(bytes.data, static_cast<int64_t>(bytes.size));
 }
 

@@ -46,6 +46,10 @@ class ScopedResourceProvider {
   const ResourceProvider* previous_;
 };
 
+// The bytes of resource Name of the active provider, alive as long as that provider. Raises
+// "Resource NAME not found" when there is none.
+ResourceBytes FindResourceBytes(std::string_view name);
+
 // A read-only stream over resource Name of the active provider. Raises
 // "Resource NAME not found" when there is none. The caller owns the stream.
 std::unique_ptr<TStream> OpenResourceStream(std::string_view name);

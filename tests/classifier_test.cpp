@@ -176,13 +176,11 @@ TEST(ClassifyByTemplates, ScoresAgreementAndRanksTiesByClass) {
 }
 
 TEST(ClassifyByTemplates, EmptyTableGivesTheRejectCharacter) {
-  auto context = std::make_unique<TEngineContext>();
-  SetDefaultParameters(*context);
-  context->UseTemplates = 1;
+  TModel model;
   auto glyph = Ring();
   char ch = 0;
   double confidence = -1;
-  ClassifyGlyph(*context, *glyph, TRect{0, 0, 11, 17}, ch, confidence);
+  ClassifyGlyph(model, TClassifierSettings{1, 8}, *glyph, TRect{0, 0, 11, 17}, ch, confidence);
   EXPECT_EQ(ch, '~');
   EXPECT_EQ(confidence, 0.0);
 }
@@ -208,9 +206,8 @@ std::unique_ptr<TBackpropNetwork> HandMadeNetwork(const std::vector<double>& out
 }
 
 TEST(ClassifyGlyph, NetworkOutputsPickTheStrictlyLargestLowestClass) {
-  auto context = std::make_unique<TEngineContext>();
-  SetDefaultParameters(*context);
-  context->Pattern = std::make_unique<TPattern>(256, 15);
+  TModel model;
+  const TClassifierSettings settings;
   auto glyph = Ring();
   const TRect rect{0, 0, 11, 17};
   char ch = 0;
@@ -219,14 +216,14 @@ TEST(ClassifyGlyph, NetworkOutputsPickTheStrictlyLargestLowestClass) {
   // Outputs 9 and 12 tie at the top: 9 wins. logistic(0.5 * 10) < 0.9, so all 8 passes run.
   std::vector<double> weights(15, 1.0);
   weights[9] = weights[12] = 2.0;
-  context->Network = HandMadeNetwork(weights);
-  ClassifyGlyph(*context, *glyph, rect, ch, confidence);
+  model.SetNetwork(HandMadeNetwork(weights));
+  ClassifyGlyph(model, settings, *glyph, rect, ch, confidence);
   EXPECT_EQ(ch, '9');
   EXPECT_DOUBLE_EQ(confidence, 1.0 / (1.0 + std::exp(-1.0)));
 
   // Every output exactly 0 (sum -1000): nothing is named.
-  context->Network = HandMadeNetwork(std::vector<double>(15, -2000.0));
-  ClassifyGlyph(*context, *glyph, rect, ch, confidence);
+  model.SetNetwork(HandMadeNetwork(std::vector<double>(15, -2000.0)));
+  ClassifyGlyph(model, settings, *glyph, rect, ch, confidence);
   EXPECT_EQ(ch, '~');
   EXPECT_EQ(confidence, 0.0);
 }

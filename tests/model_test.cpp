@@ -29,7 +29,7 @@ std::vector<uint8_t> NetworkBytes(const TBackpropNetwork& network) {
 TEST(ModelStartUp, EmbeddedModelIsTheStoredShapeWithItsRatesInEveryUnit) {
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  const TBackpropNetwork& network = *ContextOf(handle).Network;
+  const TBackpropNetwork& network = ContextOf(handle).Model.Network();
   EXPECT_EQ(network.NodeCount(), 399);
   EXPECT_EQ(network.LinkCount(), 34688);
   EXPECT_EQ(network.LayerCount(), 3);
@@ -50,13 +50,11 @@ TEST(ModelStartUp, TwoHandlesHoldEqualModelsAndClassifyAlike) {
   OCRB_HANDLE a = nullptr, b = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &a), OCRB_STATUS_OK);
   ASSERT_EQ(OCRB_Init("", "", &b), OCRB_STATUS_OK);
-  EXPECT_EQ(NetworkBytes(*ContextOf(a).Network), NetworkBytes(*ContextOf(b).Network));
-  EXPECT_EQ(std::memcmp(ContextOf(a).TemplateCounts, ContextOf(b).TemplateCounts,
-                        sizeof ContextOf(a).TemplateCounts),
-            0);
-  EXPECT_EQ(std::memcmp(ContextOf(a).ClassProfiles, ContextOf(b).ClassProfiles,
-                        sizeof ContextOf(a).ClassProfiles),
-            0);
+  EXPECT_EQ(NetworkBytes(ContextOf(a).Model.Network()), NetworkBytes(ContextOf(b).Model.Network()));
+  const TModel& ma = ContextOf(a).Model;
+  const TModel& mb = ContextOf(b).Model;
+  EXPECT_EQ(std::memcmp(ma.TemplateCounts, mb.TemplateCounts, sizeof ma.TemplateCounts), 0);
+  EXPECT_EQ(std::memcmp(ma.ClassProfiles, mb.ClassProfiles, sizeof ma.ClassProfiles), 0);
   // A rough "0": both handles must agree to the bit.
   std::vector<std::string> art(20, std::string(12, '.'));
   for (int y = 0; y < 20; ++y)
@@ -66,9 +64,9 @@ TEST(ModelStartUp, TwoHandlesHoldEqualModelsAndClassifyAlike) {
   for (int templates = 0; templates <= 1; ++templates) {
     char ca = 0, cb = 0;
     double fa = -1, fb = -2;
-    ContextOf(a).UseTemplates = ContextOf(b).UseTemplates = templates;
-    ClassifyGlyph(ContextOf(a), *glyph, TRect{0, 0, 11, 19}, ca, fa);
-    ClassifyGlyph(ContextOf(b), *glyph, TRect{0, 0, 11, 19}, cb, fb);
+    const TClassifierSettings settings{templates, 8};
+    ClassifyGlyph(ContextOf(a).Model, settings, *glyph, TRect{0, 0, 11, 19}, ca, fa);
+    ClassifyGlyph(ContextOf(b).Model, settings, *glyph, TRect{0, 0, 11, 19}, cb, fb);
     EXPECT_EQ(ca, cb);
     EXPECT_EQ(fa, fb);
     EXPECT_EQ(ca, '0') << "templates " << templates;
@@ -129,7 +127,7 @@ TEST(ModelStartUp, ShortTablesLoadWithTheirMissingValuesZero) {
   platform::ScopedResourceProvider scope(staged);
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  EXPECT_EQ(ContextOf(handle).TemplateCounts[1][14][255], 0);
+  EXPECT_EQ(ContextOf(handle).Model.TemplateCounts[1][14][255], 0);
   EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
 }
 

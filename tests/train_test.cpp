@@ -194,12 +194,12 @@ TEST(EmbeddedModel, NamesFreshGlyphs) {
     for (int c = 0; c < kClassCount; ++c)
       glyphs.push_back(Maker().Render(c, GlyphRecipe{}, random));
   for (int templates = 0; templates <= 1; ++templates) {
-    context.UseTemplates = templates;
+    const TClassifierSettings settings{templates, context.MaxPasses};
     int right = 0;
     for (const RenderedGlyph& g : glyphs) {
       char ch = 0;
       double confidence = 0;
-      ClassifyGlyph(context, *g.Image,
+      ClassifyGlyph(context.Model, settings, *g.Image,
                     TRect{0, 0, static_cast<int32_t>(g.Image->Width()) - 1,
                           static_cast<int32_t>(g.Image->Height()) - 1},
                     ch, confidence);

@@ -72,7 +72,8 @@ void Harvest(TEngineContext& context, const SynthPage& page, int32_t dpi, bool v
   platform::GlobalUnlock(block.Get());
   const double pitch = dpi / 10.0;
   const TGlyphClassifier hook = [&](const TGlyphQuery& query, char& ch, double& confidence) {
-    ClassifyGlyph(context, query.Image, query.Rect, ch, confidence);
+    ClassifyGlyph(context.Model, TClassifierSettings{context.UseTemplates, context.MaxPasses},
+                  query.Image, query.Rect, ch, confidence);
     const int label = LabelQuery(query.PageRect, page.Glyphs, pitch);
     ++stats.Queries[query.Kind];
     stats.Positives[query.Kind] += label >= 0;

@@ -103,10 +103,9 @@ Options Parse(int argc, char** argv) {
 std::unique_ptr<TEngineContext> ContextWith(const DenseNet& net) {
   auto context = std::make_unique<TEngineContext>();
   SetDefaultParameters(*context);
-  CreateModel(*context);
   const std::vector<uint8_t> bytes = NetworkStream(net, std::array<uint8_t, kInputs>{});
   TReadOnlyMemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
-  context->Network->LoadFromStream(stream);
+  context->Model.LoadNetwork(stream);
   return context;
 }
 

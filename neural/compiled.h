@@ -1,0 +1,104 @@
+// A layered back-propagation network compiled for the forward pass: every layer pair as one
+// dense weight matrix, source-major (the weights leaving source s lie side by side, one per
+// destination unit, padded to a multiple of four), and every unit's value in one array.
+//
+// The pass gives the same bits as TBackpropNetwork::Run. Each unit's sum still starts at +0.0
+// and adds source value x weight one source at a time in the unit's own in-link order; what
+// runs side by side is the sums of different units, never the terms of one sum. Two shortcuts
+// are exact: a source value of exactly 0.0 adds a zero that cannot change a sum that never
+// becomes -0.0 (so it is skipped), and a source value of 1.0 adds the weight itself. Both need
+// finite weights, so a network with any other weight is not compiled. Each unit's output is
+// the same Logistic the node calls.
+//
+// The kernels come in a portable form and an AVX2 form chosen at run time; neither fuses a
+// multiply with an add.
+#ifndef OCRB_NEURAL_COMPILED_H_
+#define OCRB_NEURAL_COMPILED_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace ocrb {
+
+class TBackpropNetwork;
+
+// The parts of a stored back-propagation network the forward pass needs, read straight from
+// its stream bytes.
+struct TStoredNetwork {
+  std::vector<int32_t> LayerSizes;
+  std::vector<double> InputValues;  // value cell 0 of every input node
+  // Weights of layer pair L in link order: destination-major, source-minor.
+  std::vector<std::vector<double>> Weights;
+};
+
+// Parses a back-propagation network stream. Refuses (raising, as loading would) exactly the
+// streams that TBackpropNetwork::LoadFromStream refuses: a bad header, counts that are not the
+// sums of the layer sizes, node records with negative or too few cells or more cells than the
+// rest holds, and a stream that ends before the last link record.
+TStoredNetwork ParseBackpropStream(const uint8_t* data, size_t size);
+
+// Which kernels run the sums.
+enum class TKernel { kPortable, kAvx2 };
+// AVX2 when the processor has it, else portable.
+TKernel BestKernel();
+// Whether the processor can run the AVX2 kernel.
+bool HasAvx2();
+
+class TCompiledNetwork {
+ public:
+  // False when the network is not a plain layered one (every unit fed by every node of the
+  // layer before, in source order, through back-propagation links into logistic units) or
+  // holds a weight that is not finite; the compiled copy is then empty.
+  bool Compile(const TBackpropNetwork& network);
+  bool Compile(const TStoredNetwork& stored);
+  void Clear();
+  bool Empty() const { return layer_sizes_.empty(); }
+
+  int32_t InputCount() const { return layer_sizes_.empty() ? 0 : layer_sizes_.front(); }
+  int32_t OutputCount() const { return layer_sizes_.empty() ? 0 : layer_sizes_.back(); }
+  int32_t UnitCount() const { return static_cast<int32_t>(values_.size()) - InputCount(); }
+
+  // One forward pass. Inputs[0 .. Count-1] replace the first Count input values (Count must
+  // not exceed InputCount); inputs after them keep the values the network was compiled with.
+  void Run(const double* inputs, int32_t count, TKernel kernel);
+  void Run(const double* inputs, int32_t count) { Run(inputs, count, kernel_); }
+
+  // Output of output unit Index after Run.
+  double Output(int32_t index) const { return values_[static_cast<size_t>(output_start_ + index)]; }
+  // Value cell 0 of every node in table order (inputs, hidden units, outputs) after Run.
+  const std::vector<double>& Values() const { return values_; }
+
+  void SetKernel(TKernel kernel) { kernel_ = kernel; }
+
+ private:
+  struct Layer {
+    int32_t Sources = 0;
+    int32_t Units = 0;
+    int32_t Stride = 0;           // Units rounded up to a multiple of 4
+    std::vector<double> Weights;  // Sources x Stride, source-major, padding 0.0
+  };
+  bool Build(const std::vector<int32_t>& sizes);
+
+  std::vector<int32_t> layer_sizes_;
+  std::vector<Layer> layers_;
+  std::vector<double> values_;
+  std::vector<double> sums_;
+  std::vector<int32_t> active_;  // sources of the layer at work that are not 0.0
+  int32_t output_start_ = 0;
+  TKernel kernel_ = BestKernel();
+};
+
+namespace kernels {
+// Sums[t] := Sums[t] + X x Weights[s * Stride + t] for every source s listed in Active, in
+// that order, and every t below Stride; X of 1.0 adds the weight itself.
+void AccumulatePortable(const double* x, const int32_t* active, int32_t active_count,
+                        const double* weights, int32_t stride, double* sums);
+void AccumulateAvx2(const double* x, const int32_t* active, int32_t active_count,
+                    const double* weights, int32_t stride, double* sums);
+}  // namespace kernels
+
+}  // namespace ocrb
+
+#endif  // OCRB_NEURAL_COMPILED_H_
