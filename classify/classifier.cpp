@@ -65,12 +65,7 @@ void ClassifyByTemplates(const TGlyphGrid& grid,
 
 bool PrepareGlyphPass(const TDIB& image, const TRect& rect, int32_t pass, TDIB& working) {
   // A fresh copy every pass: grey 0..127 becomes the black entry, 128..255 the white one.
-  const int32_t w = rect.Right - rect.Left + 1;
-  const int32_t h = rect.Bottom - rect.Top + 1;
-  for (int32_t i = 0; i < w; ++i) {
-    for (int32_t j = 0; j < h; ++j)
-      working.SetGray(i, j, image.GetGray(rect.Left + i, rect.Top + j));
-  }
+  working.CopyGrayFrom(image, rect.Left, rect.Top);
   const Preprocess preprocess = PreprocessOfPass(pass);
   if (preprocess == Preprocess::kThin || preprocess == Preprocess::kThinDilate) working.Thin();
   if (preprocess == Preprocess::kThinDilate || preprocess == Preprocess::kDilate) working.Dilate(1);

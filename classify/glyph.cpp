@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "image/dib.h"
+#include "image/layout.h"
 #include "neural/pattern.h"
 #include "platform/error.h"
 #include "platform/rect.h"
@@ -70,16 +71,28 @@ int32_t Extract(const TDIB& image, TRect rect, bool trim_edges, CellRounding rou
   const int32_t x0 = (kGridSize - cols) / 2;
   const int32_t y0 = (kGridSize - rows) / 2;
 
+  // 1-bit images are read from their rows; the bounds are checked here, once.
+  const bool one_bit = image.FormatCode() == kFormat1Bit;
   auto is_ink = [&](int64_t x, int64_t y) {
-    return x >= 0 && y >= 0 && x < width && y < height &&
-           image.GetPixel(static_cast<int32_t>(x), static_cast<int32_t>(y)) == black;
+    if (x < 0 || y < 0 || x >= width || y >= height) return false;
+    const auto xi = static_cast<int32_t>(x), yi = static_cast<int32_t>(y);
+    if (one_bit) return ((image.ScanLine(yi)[xi >> 3] >> (7 - (xi & 7))) & 1) == black;
+    return image.GetPixel(xi, yi) == black;
   };
+
+  // The sampled columns and rows, each worked out once: the same product for every cell of
+  // a column (row).
+  int64_t xs[kGridSize], ys[kGridSize];
+  for (int32_t i = 0; i < cols && i < kGridSize; ++i)
+    xs[i] = rect.Left + static_cast<int64_t>(static_cast<long double>(i) * s);
+  for (int32_t i = 0; i < rows && i < kGridSize; ++i)
+    ys[i] = rect.Top + static_cast<int64_t>(static_cast<long double>(i) * s);
 
   int32_t count = 0;
   for (int32_t gx = x0; gx < x0 + cols; ++gx) {
     for (int32_t gy = y0; gy < y0 + rows; ++gy) {
-      const int64_t x = rect.Left + static_cast<int64_t>(static_cast<long double>(gx - x0) * s);
-      const int64_t y = rect.Top + static_cast<int64_t>(static_cast<long double>(gy - y0) * s);
+      const int64_t x = xs[gx - x0];
+      const int64_t y = ys[gy - y0];
       if (x >= width || y >= height || x < 0 || y < 0) throw Error("Out of bitmap");
       bool ink = is_ink(x, y);
       if (!ink && fill_gaps) {
@@ -110,7 +123,11 @@ int32_t ExtractGlyphPattern(const TDIB& image, const TRect& rect, bool trim_edge
   return Extract(
       image, rect, trim_edges, CellRounding::kTrunc, false,
       [&] {
-        for (int32_t i = 0; i < kGridSize * kGridSize; ++i) pattern.SetInput(i, 0.0);
+        // A pattern too small for the grid is refused by its own setter, as clearing cell by
+        // cell would refuse it.
+        if (pattern.InputCount() < kGridSize * kGridSize)
+          pattern.SetInput(pattern.InputCount(), 0.0);
+        pattern.ClearInputs();
       },
       [&](int32_t gx, int32_t gy) { pattern.SetInput(gy * kGridSize + gx, 1.0); });
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 
 #include "classify/model.h"
 #include "ocrb.h"
@@ -45,6 +46,37 @@ struct TResultStore {
   int32_t Touched = 0;
 };
 
+// How reads are carried out. The defaults are the fast forms; tests switch them off to read
+// through the plain forms that the fast ones must match to the bit.
+struct TReadTuning {
+  bool IndexNeighbours = true;  // nearest blobs from a grid instead of a scan of the list
+  bool ReuseAnswers = true;     // a question asked again within one read is not recomputed
+};
+
+// Answers given during one read, by image id and rectangle; kept across reads for its
+// storage and emptied at the start of each.
+struct TAnswerKey {
+  int32_t ImageId;
+  TRect Rect;
+  bool operator==(const TAnswerKey& o) const {
+    return ImageId == o.ImageId && Rect.Left == o.Rect.Left && Rect.Top == o.Rect.Top &&
+           Rect.Right == o.Rect.Right && Rect.Bottom == o.Rect.Bottom;
+  }
+};
+struct TAnswerKeyHash {
+  size_t operator()(const TAnswerKey& k) const {
+    uint64_t h = static_cast<uint32_t>(k.ImageId);
+    for (int32_t v : {k.Rect.Left, k.Rect.Top, k.Rect.Right, k.Rect.Bottom})
+      h = (h ^ static_cast<uint32_t>(v)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+};
+struct TAnswer {
+  char Ch;
+  double Confidence;
+};
+using TAnswerCache = std::unordered_map<TAnswerKey, TAnswer, TAnswerKeyHash>;
+
 struct TEngineContext {
   // A model without a network, the store empty, every parameter 0.
   TEngineContext();
@@ -65,6 +97,9 @@ struct TEngineContext {
 
   TShortString Reserved1;
   TShortString Reserved2;
+
+  TReadTuning Tuning;
+  TAnswerCache Answers;
 
   uint8_t InsertSpaces = 0;  // parameter 1, one byte wide
   int32_t MaxPasses = 0;     // parameter 13

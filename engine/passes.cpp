@@ -47,7 +47,159 @@ bool Collides(const TRect& k, const TRect& u) {
   return platform::IntersectRect(overlap, k, TRect{u.Left, k.Top, u.Right, k.Bottom});
 }
 
+// The passes' view of the list: nearest blobs, statuses and bounds go through the neighbour
+// index when there is one.
+struct Blobs {
+  TBlobList& list;
+  TBlobNeighbours* neighbours;
+
+  TBlobItem& operator[](int32_t i) const { return list.Items(i); }
+  int32_t Nearest(int32_t i) const {
+    return neighbours != nullptr ? neighbours->Nearest(i) : FindNearestBlob(list, i);
+  }
+  void SetStatus(int32_t i, int32_t status) const {
+    if (neighbours != nullptr) {
+      neighbours->SetStatus(i, status);
+    } else {
+      list.Items(i).Status = status;
+    }
+  }
+  void SetBounds(int32_t i, const TRect& bounds) const {
+    if (neighbours != nullptr) {
+      neighbours->SetBounds(i, bounds);
+    } else {
+      list.Items(i).Bounds = bounds;
+    }
+  }
+};
+
+int64_t CenterX(const TRect& r) {
+  return r.Left + (int64_t{r.Right} - r.Left) / 2;
+}
+int64_t CenterY(const TRect& r) {
+  return r.Top + (int64_t{r.Bottom} - r.Top) / 2;
+}
+
+// A grid of this many cells per blob or fewer: sparse pages get coarser cells.
+constexpr int64_t kCellsPerBlob = 4;
+
 }  // namespace
+
+TBlobNeighbours::TBlobNeighbours(TBlobList& list, int32_t cell_size, bool full_scan)
+    : list_(list), full_scan_(full_scan), cell_(std::max<int64_t>(cell_size, 1)) {
+  const int32_t count = list.Count();
+  if (full_scan_ || count == 0) return;
+  // Every centre the passes can ask about (of a blob, or of a union of blobs) lies inside
+  // the union of all the bounds.
+  int64_t l = std::numeric_limits<int64_t>::max(), t = l;
+  int64_t r = std::numeric_limits<int64_t>::min(), b = r;
+  for (int32_t i = 0; i < count; ++i) {
+    const TRect& bounds = list.Items(i).Bounds;
+    l = std::min<int64_t>(l, std::min(bounds.Left, bounds.Right));
+    t = std::min<int64_t>(t, std::min(bounds.Top, bounds.Bottom));
+    r = std::max<int64_t>(r, std::max(bounds.Left, bounds.Right));
+    b = std::max<int64_t>(b, std::max(bounds.Top, bounds.Bottom));
+  }
+  left_ = l;
+  top_ = t;
+  for (;;) {
+    columns_ = (r - l) / cell_ + 1;
+    rows_ = (b - t) / cell_ + 1;
+    if (columns_ * rows_ <= kCellsPerBlob * count + 64) break;
+    cell_ *= 2;
+  }
+  cells_.resize(static_cast<size_t>(columns_ * rows_));
+  for (int32_t i = 0; i < count; ++i) {
+    if (list.Items(i).Status != bsDone) Insert(i);
+  }
+}
+
+int64_t TBlobNeighbours::CellOf(const TRect& bounds) const {
+  const int64_t x = (CenterX(bounds) - left_) / cell_;
+  const int64_t y = (CenterY(bounds) - top_) / cell_;
+  if (CenterX(bounds) < left_ || CenterY(bounds) < top_ || x >= columns_ || y >= rows_) return -1;
+  return y * columns_ + x;
+}
+
+void TBlobNeighbours::Insert(int32_t index) {
+  const int64_t cell = CellOf(list_.Items(index).Bounds);
+  // A centre outside the grid would break the search's distance bound: scan from then on.
+  if (cell < 0) {
+    full_scan_ = true;
+    return;
+  }
+  cells_[static_cast<size_t>(cell)].push_back(index);
+}
+
+void TBlobNeighbours::Erase(int32_t index) {
+  const int64_t cell = CellOf(list_.Items(index).Bounds);
+  if (cell < 0) return;
+  std::vector<int32_t>& members = cells_[static_cast<size_t>(cell)];
+  const auto it = std::find(members.begin(), members.end(), index);
+  if (it == members.end()) return;
+  *it = members.back();
+  members.pop_back();
+}
+
+void TBlobNeighbours::SetStatus(int32_t index, int32_t status) {
+  TBlobItem& blob = list_.Items(index);
+  const bool was_done = blob.Status == bsDone;
+  const bool done = status == bsDone;
+  if (!full_scan_ && !was_done && done) Erase(index);
+  blob.Status = status;
+  if (!full_scan_ && was_done && !done) Insert(index);
+}
+
+void TBlobNeighbours::SetBounds(int32_t index, const TRect& bounds) {
+  TBlobItem& blob = list_.Items(index);
+  const bool indexed = !full_scan_ && blob.Status != bsDone;
+  if (indexed) Erase(index);
+  blob.Bounds = bounds;
+  if (indexed) Insert(index);
+}
+
+int32_t TBlobNeighbours::Nearest(int32_t index) const {
+  if (full_scan_) return FindNearestBlob(list_, index);
+  const TRect& from = list_.Items(index).Bounds;
+  const int64_t home = CellOf(from);
+  if (home < 0) return FindNearestBlob(list_, index);
+  const int64_t cx0 = home % columns_, cy0 = home / columns_;
+  int32_t nearest = -1;
+  int64_t best = 0;
+  auto visit = [&](int64_t cx, int64_t cy) {
+    if (cx < 0 || cy < 0 || cx >= columns_ || cy >= rows_) return;
+    for (int32_t k : cells_[static_cast<size_t>(cy * columns_ + cx)]) {
+      if (k == index) continue;
+      const int64_t d = CenterDistance(from, list_.Items(k).Bounds);
+      if (nearest < 0 || d < best || (d == best && k < nearest)) {
+        nearest = k;
+        best = d;
+      }
+    }
+  };
+  const int64_t last_ring = std::max(columns_, rows_);
+  for (int64_t ring = 0; ring <= last_ring; ++ring) {
+    // Every blob in ring R or beyond is at least (R - 1) x cell + 1 away along one axis, so
+    // once the best is nearer than that, no tie or better can be left.
+    if (ring >= 1 && nearest >= 0) {
+      const int64_t bound = (ring - 1) * cell_ + 1;
+      if (best < bound * bound) break;
+    }
+    if (ring == 0) {
+      visit(cx0, cy0);
+      continue;
+    }
+    for (int64_t cx = cx0 - ring; cx <= cx0 + ring; ++cx) {
+      visit(cx, cy0 - ring);
+      visit(cx, cy0 + ring);
+    }
+    for (int64_t cy = cy0 - ring + 1; cy <= cy0 + ring - 1; ++cy) {
+      visit(cx0 - ring, cy);
+      visit(cx0 + ring, cy);
+    }
+  }
+  return nearest;
+}
 
 int32_t ScaleParam(int32_t value, int32_t resolution) {
   const long double scaled = std::nearbyint(static_cast<long double>(resolution) / 200 * value);
@@ -167,37 +319,40 @@ void QualifyBlobs(TBlobList& list, const TScaledSizes& s) {
 }
 
 void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                   const TGlyphClassifier& classify, TResultStore& store) {
+                   const TGlyphClassifier& classify, TResultStore& store,
+                   TBlobNeighbours* neighbours) {
+  const Blobs blobs{list, neighbours};
   for (int32_t i = 0; i < list.Count(); ++i) {
-    if (list.Items(i).Status != bsCandidate) continue;
+    if (blobs[i].Status != bsCandidate) continue;
     char ch = 0;
     double conf = 0;
-    classify(TGlyphQuery{image, list.Items(i).Bounds, list.Items(i).Bounds, qkCandidate}, ch, conf);
+    classify(TGlyphQuery{image, blobs[i].Bounds, blobs[i].Bounds, qkCandidate}, ch, conf);
     if (conf < kMergeBelowConfidence) {
-      const int32_t j = FindNearestBlob(list, i);
+      const int32_t j = blobs.Nearest(i);
       if (j >= 0) {
-        TRect u = Union(list.Items(i).Bounds, list.Items(j).Bounds);
+        TRect u = Union(blobs[i].Bounds, blobs[j].Bounds);
         NormalizeRect(u);
         if (!IsWide(u, s)) {
           char ch2 = 0;
           double conf2 = 0;
           classify(TGlyphQuery{image, u, u, qkCandidateMerge}, ch2, conf2);
           if (conf2 > conf) {
-            list.Items(j).Status = bsDone;
-            list.Items(i).Bounds = u;
+            blobs.SetStatus(j, bsDone);
+            blobs.SetBounds(i, u);
             conf = conf2;
             ch = ch2;
           }
         }
       }
     }
-    AddCharToLines(store, ch, list.Items(i).Bounds, static_cast<float>(conf));
-    list.Items(i).Status = bsDone;
+    AddCharToLines(store, ch, blobs[i].Bounds, static_cast<float>(conf));
+    blobs.SetStatus(i, bsDone);
   }
 }
 
 void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-             const TGlyphClassifier& classify, TResultStore& store) {
+             const TGlyphClassifier& classify, TResultStore& store, TBlobNeighbours* neighbours) {
+  const Blobs blobs{list, neighbours};
   TRect pieces[kMaxRunPieces];
   for (int32_t i = 0; i < list.Count(); ++i) {
     TBlobItem& blob = list.Items(i);
@@ -210,16 +365,18 @@ void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
       double conf = 0;
       TRect on_page = pieces[k];
       platform::OffsetRect(on_page, blob.Bounds.Left, blob.Bounds.Top);
-      classify(TGlyphQuery{*piece, pieces[k], on_page, qkRunPiece}, ch, conf);
+      classify(TGlyphQuery{*piece, pieces[k], on_page, qkRunPiece, i + 1}, ch, conf);
       platform::OffsetRect(pieces[k], blob.Bounds.Left, blob.Bounds.Top);
       AddCharToLines(store, ch, pieces[k], static_cast<float>(conf));
     }
-    blob.Status = bsDone;
+    blobs.SetStatus(i, bsDone);
   }
 }
 
 void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                  const TGlyphClassifier& classify, TResultStore& store) {
+                  const TGlyphClassifier& classify, TResultStore& store,
+                  TBlobNeighbours* neighbours) {
+  const Blobs blobs{list, neighbours};
   for (int32_t i = 0; i < list.Count(); ++i) {
     if (list.Items(i).Status != bsFragment) continue;
     double conf = 0.0;
@@ -228,7 +385,7 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
     int32_t member_count = 0;
     TRect u = list.Items(i).Bounds;
     for (;;) {
-      const int32_t j = FindNearestBlob(list, i);
+      const int32_t j = blobs.Nearest(i);
       if (j < 0) break;
       u = Union(member_count == 0 ? list.Items(i).Bounds : u, list.Items(j).Bounds);
       NormalizeRect(u);
@@ -243,7 +400,7 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
         }
       }
       members[member_count++] = j;
-      list.Items(j).Status = bsDone;
+      blobs.SetStatus(j, bsDone);
       if (member_count == kMaxFragmentMembers) break;
     }
 
@@ -262,7 +419,7 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
         break;
       }
     } else {
-      for (int32_t m = 0; m < member_count; ++m) list.Items(members[m]).Status = bsFragment;
+      for (int32_t m = 0; m < member_count; ++m) blobs.SetStatus(members[m], bsFragment);
     }
   }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "engine/context.h"
 #include "ocrb.h"
@@ -53,6 +54,9 @@ struct TGlyphQuery {
   TRect Rect;
   TRect PageRect;
   TQueryKind Kind;
+  // Which image of the read Image is: 0 for the working image, 1 + the blob's index for the
+  // piece image of a run. Equal ids and rectangles ask the same question.
+  int32_t ImageId = 0;
 };
 
 // Classifies a query: a character and a confidence in [0, 1].
@@ -76,6 +80,34 @@ int64_t CenterDistance(const TRect& a, const TRect& b);
 // The nearest other blob that is not bsDone (the lowest index on a tie), or -1.
 int32_t FindNearestBlob(const TBlobList& list, int32_t index);
 
+// FindNearestBlob's answers without a scan of the whole list per question. The centres of the
+// blobs that are not bsDone are kept in a grid of square cells; a question visits the cells
+// ring by ring around its blob until no cell left can hold a nearer blob, and settles ties on
+// the lowest index, as the scan does. The passes change statuses and bounds through it, so
+// that the grid follows the list. With FullScan every question is put to FindNearestBlob.
+class TBlobNeighbours {
+ public:
+  TBlobNeighbours(TBlobList& list, int32_t cell_size, bool full_scan = false);
+  TBlobNeighbours(const TBlobNeighbours&) = delete;
+  TBlobNeighbours& operator=(const TBlobNeighbours&) = delete;
+
+  int32_t Nearest(int32_t index) const;
+  void SetStatus(int32_t index, int32_t status);
+  void SetBounds(int32_t index, const TRect& bounds);
+
+ private:
+  int64_t CellOf(const TRect& bounds) const;
+  void Insert(int32_t index);
+  void Erase(int32_t index);
+
+  TBlobList& list_;
+  bool full_scan_;
+  int64_t cell_ = 1;
+  int64_t left_ = 0, top_ = 0;  // where cell (0, 0) starts
+  int64_t columns_ = 0, rows_ = 0;
+  std::vector<std::vector<int32_t>> cells_;
+};
+
 // Swaps Top and Bottom if Bottom < Top, then Left and Right if Right < Left.
 void NormalizeRect(TRect& rect);
 
@@ -85,14 +117,19 @@ void NormalizeRect(TRect& rect);
 int32_t SplitRun(const TDIB& piece, TRect (&pieces)[kMaxRunPieces], int32_t speck_w,
                  int32_t speck_h, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
 
-// The four passes, in the order the driver runs them.
+// The four passes, in the order the driver runs them. Given Neighbours (built on List after
+// qualification), the passes ask it for nearest blobs and change statuses through it;
+// without, they scan the list.
 void QualifyBlobs(TBlobList& list, const TScaledSizes& s);
 void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                   const TGlyphClassifier& classify, TResultStore& store);
+                   const TGlyphClassifier& classify, TResultStore& store,
+                   TBlobNeighbours* neighbours = nullptr);
 void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-             const TGlyphClassifier& classify, TResultStore& store);
+             const TGlyphClassifier& classify, TResultStore& store,
+             TBlobNeighbours* neighbours = nullptr);
 void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                  const TGlyphClassifier& classify, TResultStore& store);
+                  const TGlyphClassifier& classify, TResultStore& store,
+                  TBlobNeighbours* neighbours = nullptr);
 
 }  // namespace ocrb
 

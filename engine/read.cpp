@@ -66,16 +66,35 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   work->FindBlobs(true, 1, 1, 4, &blobs);
 
   const TClassifierSettings settings{context.UseTemplates, context.MaxPasses};
+  TAnswerCache& answers = context.Answers;
+  answers.clear();
+  const bool reuse = context.Tuning.ReuseAnswers;
   const TGlyphClassifier own = [&](const TGlyphQuery& query, char& ch, double& confidence) {
+    if (!reuse) {
+      ClassifyGlyph(context.Model, settings, query.Image, query.Rect, ch, confidence);
+      return;
+    }
+    // The same rectangle of the same image gets the same answer; fragment groups and merges
+    // often ask again.
+    const TAnswerKey key{query.ImageId, query.Rect};
+    const auto known = answers.find(key);
+    if (known != answers.end()) {
+      ch = known->second.Ch;
+      confidence = known->second.Confidence;
+      return;
+    }
     ClassifyGlyph(context.Model, settings, query.Image, query.Rect, ch, confidence);
+    answers.emplace(key, TAnswer{ch, confidence});
   };
   const TGlyphClassifier& classifier = classify != nullptr ? *classify : own;
   TResultStore& store = context.Results;
   ClearResults(store);
   QualifyBlobs(blobs, sizes);
-  CandidatePass(blobs, *work, sizes, classifier, store);
-  RunPass(blobs, *work, sizes, classifier, store);
-  FragmentPass(blobs, *work, sizes, classifier, store);
+  // Cells about one character tall: a nearest blob is usually in the home cell or the next.
+  TBlobNeighbours neighbours(blobs, sizes.MaxCharHeight, !context.Tuning.IndexNeighbours);
+  CandidatePass(blobs, *work, sizes, classifier, store, &neighbours);
+  RunPass(blobs, *work, sizes, classifier, store, &neighbours);
+  FragmentPass(blobs, *work, sizes, classifier, store, &neighbours);
   if (context.InsertSpaces != 0) InsertLineSpaces(store, resolution, sizes.SpaceWidth);
   FinishLines(TRect{0, 0, static_cast<int32_t>(work->Width()) - 1,
                     static_cast<int32_t>(work->Height()) - 1},

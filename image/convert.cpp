@@ -287,3 +287,57 @@ std::unique_ptr<TDIB> TDIB::CopyRect(const TRect& rect, bool allow_outside) cons
 }
 
 }  // namespace ocrb
+
+namespace ocrb {
+namespace {
+
+// Eight pixels of a 1-bit row from pixel Bit on, as one byte (the first in the top bit);
+// bytes past RowBytes read as 0.
+uint8_t EightBits(const uint8_t* row, int64_t bit, int64_t row_bytes) {
+  const int64_t b = bit >> 3;
+  const int s = static_cast<int>(bit & 7);
+  const unsigned high = row[b];
+  const unsigned low = s != 0 && b + 1 < row_bytes ? row[b + 1] : 0;
+  return static_cast<uint8_t>((high << s | low >> (8 - s)) & 0xFF);
+}
+
+}  // namespace
+
+void TDIB::CopyGrayFrom(const TDIB& source, int32_t left, int32_t top) {
+  RequireImage();
+  source.RequireImage();
+  if (left < 0 || top < 0 || int64_t{left} + width_ > source.width_ ||
+      int64_t{top} + height_ > source.height_) {
+    throw Error("Pixel out of bitmap");
+  }
+  const auto width = static_cast<int32_t>(width_), height = static_cast<int32_t>(height_);
+  if (format_code_ != kFormat1Bit || source.format_code_ != kFormat1Bit) {
+    for (int32_t x = 0; x < width; ++x) {
+      for (int32_t y = 0; y < height; ++y) SetGray(x, y, source.GetGray(left + x, top + y));
+    }
+    return;
+  }
+  // Each of the source's two values has one grey level and so one entry here.
+  const int32_t to[2] = {NearestGrayEntry((source.PaletteEntry(0) >> 16) & 0xFF),
+                         NearestGrayEntry((source.PaletteEntry(1) >> 16) & 0xFF)};
+  const int64_t full_bytes = width / 8;
+  const int tail = width % 8;
+  const auto tail_mask = static_cast<uint8_t>(0xFF00 >> tail);  // the tail's pixel bits
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* from = source.Row(top + y);
+    uint8_t* row = Row(y);
+    auto mapped = [&](int64_t k) -> uint8_t {
+      if (to[0] == to[1]) return to[0] > 0 ? 0xFF : 0x00;
+      const uint8_t bits = EightBits(from, int64_t{left} + 8 * k, source.row_bytes_);
+      return to[1] > 0 ? bits : static_cast<uint8_t>(~bits);
+    };
+    for (int64_t k = 0; k < full_bytes; ++k) row[k] = mapped(k);
+    // The alignment bits after the last pixel keep what they hold.
+    if (tail != 0) {
+      row[full_bytes] =
+          static_cast<uint8_t>((row[full_bytes] & ~tail_mask) | (mapped(full_bytes) & tail_mask));
+    }
+  }
+}
+
+}  // namespace ocrb

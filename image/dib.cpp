@@ -352,6 +352,21 @@ int32_t TDIB::GetGray(int32_t x, int32_t y) const {
   }
 }
 
+int32_t TDIB::NearestGrayEntry(int32_t level) const {
+  int32_t best = 0;
+  int64_t best_difference = std::numeric_limits<int64_t>::max();
+  for (int32_t i = 0; i < color_count_; ++i) {
+    const int64_t red = (Get32(palette_ + 4 * i) >> 16) & 0xFF;
+    const int64_t difference = std::llabs(red - level);
+    if (difference < best_difference) {
+      best = i;
+      best_difference = difference;
+      if (difference == 0) break;
+    }
+  }
+  return best;
+}
+
 void TDIB::SetGray(int32_t x, int32_t y, int32_t level) {
   CheckPixel(x, y);
   switch (format_code_) {
@@ -363,18 +378,7 @@ void TDIB::SetGray(int32_t x, int32_t y, int32_t level) {
     case kFormat1Bit:
     case kFormat4Bit:
     case kFormat8Bit: {
-      int32_t best = 0;
-      int64_t best_difference = std::numeric_limits<int64_t>::max();
-      for (int32_t i = 0; i < color_count_; ++i) {
-        const int64_t red = (Get32(palette_ + 4 * i) >> 16) & 0xFF;
-        const int64_t difference = std::llabs(red - level);
-        if (difference < best_difference) {
-          best = i;
-          best_difference = difference;
-          if (difference == 0) break;
-        }
-      }
-      PutPixel(x, y, best);
+      PutPixel(x, y, NearestGrayEntry(level));
       break;
     }
     default:

@@ -133,6 +133,11 @@ class TDIB {
   int32_t WhiteIndex() const;
   int32_t BlackIndex() const;
 
+  // Copies a glyph through grey levels: every pixel (X, Y) of this image gets the entry that
+  // SetGray chooses for Source's GetGray(Left + X, Top + Y). This image's rectangle must fit
+  // inside Source at (Left, Top), or Error("Pixel out of bitmap") is raised first. Two 1-bit
+  // images are copied a byte at a time, the source's two values mapped once.
+  void CopyGrayFrom(const TDIB& source, int32_t left, int32_t top);
   // Sets every byte of the pixel rows to Value.
   void Fill(uint8_t value);
   // Fill(255): white for the tables NewImage makes.
@@ -207,6 +212,8 @@ class TDIB {
   int32_t ReadResolution(size_t offset) const;
   void WriteResolution(size_t offset, int32_t dpi);
   int32_t NearestEntry(uint32_t color) const;
+  // The palette entry whose red byte is nearest Level, the first on a tie (SetGray's choice).
+  int32_t NearestGrayEntry(int32_t level) const;
   template <int Pass>
   int32_t MarkPass(TDIB& marks) const;
   // P1..P9 of (X, Y) into P[1..9]: 1 where the raw value is Black. Unchecked.

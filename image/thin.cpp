@@ -10,6 +10,7 @@
 // around every black pixel into a copy with a margin.
 #include "image/thin.h"
 
+#include <algorithm>
 #include <limits>
 #include <type_traits>
 #include <vector>
@@ -153,6 +154,71 @@ int64_t TDIB::DeleteMarked(const TDIB& marks) {
   return removed;
 }
 
+namespace {
+
+// A neighbourhood as one byte, in the clean-up code's order: bit 0 north, then clockwise
+// (north-east, east, south-east, south, south-west, west) to bit 7 north-west. These are
+// P2..P9 in order, so a sub-pass decision depends on nothing else and is looked up.
+constexpr int kNorth = 0, kEast = 2, kSouth = 4, kWest = 6;
+
+constexpr bool Bit(int code, int k) {
+  return ((code >> k) & 1) != 0;
+}
+
+// Whether sub-pass Pass whitens a black pixel with neighbourhood Code.
+constexpr bool SubPassRemoves(int pass, int code) {
+  int black = 0, steps = 0;
+  for (int k = 0; k < 8; ++k) {
+    black += Bit(code, k);
+    steps += !Bit(code, k) && Bit(code, (k + 1) % 8);
+  }
+  if (black < 2 || black > 6 || steps != 1) return false;
+  const bool n = Bit(code, kNorth), e = Bit(code, kEast), s = Bit(code, kSouth),
+             w = Bit(code, kWest);
+  return pass == 1 ? !(n && e && s) && !(e && s && w) : !(n && e && w) && !(n && s && w);
+}
+
+struct SubPassTable {
+  bool removes[2][256];
+  constexpr SubPassTable() : removes{} {
+    for (int code = 0; code < 256; ++code) {
+      removes[0][code] = SubPassRemoves(1, code);
+      removes[1][code] = SubPassRemoves(2, code);
+    }
+  }
+};
+constexpr SubPassTable kSubPass;
+
+// The neighbourhood code of the cell at C in a grid of one byte (0 or 1) per pixel.
+inline uint8_t CodeAt(const uint8_t* c, int64_t pitch) {
+  const uint8_t* n = c - pitch;
+  const uint8_t* s = c + pitch;
+  return static_cast<uint8_t>(n[0] | n[1] << 1 | c[1] << 2 | s[1] << 3 | s[0] << 4 | s[-1] << 5 |
+                              c[-1] << 6 | n[-1] << 7);
+}
+
+// One byte per pixel of a 1-bit row: 1 where the bit is 0 (the writer's black).
+void UnpackZeros(const uint8_t* row, int32_t width, uint8_t* out) {
+  for (int32_t x = 0; x < width; ++x) out[x] = ((row[x >> 3] >> (7 - (x & 7))) & 1) ^ 1;
+}
+
+// Writes a 1-bit row from one byte per pixel: bit 0 where the byte is set, 1 elsewhere. The
+// alignment bits after the last pixel keep what they hold.
+void PackZeros(const uint8_t* in, int32_t width, uint8_t* row) {
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    unsigned byte = 0;
+    for (int k = 0; k < 8; ++k) byte = byte << 1 | (in[x + k] ^ 1u);
+    row[x >> 3] = static_cast<uint8_t>(byte);
+  }
+  for (; x < width; ++x) {
+    const auto mask = static_cast<uint8_t>(0x80 >> (x & 7));
+    row[x >> 3] = in[x] ? static_cast<uint8_t>(row[x >> 3] & ~mask) : (row[x >> 3] | mask);
+  }
+}
+
+}  // namespace
+
 // The sub-passes run on a framed grid of one byte per pixel holding what the 1-bit working
 // copy would hold: ink where the writer of a 1-bit pixel stores 0 (a raw value of 0 or
 // less). Only black pixels are tested; a mark on a white pixel would change nothing.
@@ -168,38 +234,55 @@ void TDIB::Thin() {
   auto at = [&](int32_t x, int32_t y) -> uint8_t& {  // image coordinates, frame around them
     return ink[static_cast<size_t>((y + 1) * pitch + x + 1)];
   };
+  const bool one_bit = format_code_ == kFormat1Bit;
   for (int32_t y = 0; y < height; ++y) {
+    if (one_bit) {
+      UnpackZeros(Row(y), width, &at(0, y));
+      continue;
+    }
     for (int32_t x = 0; x < width; ++x) at(x, y) = PixelAt(x, y) <= 0;
   }
 
-  std::vector<size_t> doomed;
-  auto sub_pass = [&](auto pass) -> size_t {
-    doomed.clear();
+  // Ink cells still to be judged; a whitened cell never turns black again, so the list only
+  // shrinks, and the sub-passes never look at paper.
+  std::vector<size_t> alive;
+  for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
-      for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* c = &at(x, y);
-        if (*c == 0) continue;
-        const uint8_t* n = c - pitch;
-        const uint8_t* s = c + pitch;
-        const uint8_t p[10] = {0, 1, n[0], n[1], c[1], s[1], s[0], s[-1], c[-1], n[-1]};
-        const int32_t b = CountNeighbours(p);
-        if (b < 2 || b > 6 || CountTransitions(p) != 1) continue;
-        if constexpr (decltype(pass)::value == 1) {
-          if (p[2] * p[4] * p[6] != 0 || p[4] * p[6] * p[8] != 0) continue;
-        } else {
-          if (p[2] * p[4] * p[8] != 0 || p[2] * p[6] * p[8] != 0) continue;
-        }
-        doomed.push_back(static_cast<size_t>(c - ink.data()));
-      }
+      if (at(x, y) != 0) alive.push_back(static_cast<size_t>(&at(x, y) - ink.data()));
+    }
+  }
+  std::vector<size_t> doomed;
+  auto sub_pass = [&](const bool(&removes)[256]) -> size_t {
+    doomed.clear();
+    for (size_t i : alive) {
+      if (ink[i] != 0 && removes[CodeAt(&ink[i], pitch)]) doomed.push_back(i);
     }
     for (size_t i : doomed) ink[i] = 0;
     return doomed.size();
   };
   size_t removed;
   do {
-    removed = sub_pass(std::integral_constant<int, 1>{});
-    removed += sub_pass(std::integral_constant<int, 2>{});
+    removed = sub_pass(kSubPass.removes[0]);
+    removed += sub_pass(kSubPass.removes[1]);
+    std::erase_if(alive, [&](size_t i) { return ink[i] == 0; });
   } while (removed != 0);
+
+  if (format_code_ == kFormat1Bit && black == 0 && white == 1) {
+    // The table NewImage makes: ink is black, so the clean-up can stay on the grid. In raster
+    // order, each decision sees the removals already made.
+    for (int32_t y = 1; y < height - 1; ++y) {
+      uint8_t* c = &at(1, y);
+      for (int32_t x = 1; x < width - 1; ++x, ++c) {
+        if (*c == 0) continue;
+        const TCleanup action = CleanupAction(CodeAt(c, pitch));
+        if (action == TCleanup::Keep) continue;
+        *c = 0;
+        if (action == TCleanup::DeleteAndBeep) platform::Beep();
+      }
+    }
+    for (int32_t y = 0; y < height; ++y) PackZeros(&at(0, y), width, Row(y));
+    return;
+  }
 
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) PutPixel(x, y, at(x, y) ? 0 : 1);
@@ -233,6 +316,36 @@ void TDIB::Dilate(int32_t radius) {
     return;
   }
   const int32_t black = BlackIndex();
+  if (format_code_ == kFormat1Bit && black == 0) {
+    // A square is a row segment stamped down a column segment: take the ink of each row
+    // widened by Radius either way, then of each column lengthened by Radius either way. Ink
+    // pushed past the border falls off, as it does from the margin of a copy.
+    // The copy is not made, but a size it could not have is refused all the same.
+    layout::CheckedLayout(WithMargin(width_, radius), WithMargin(height_, radius), kFormat1Bit);
+    const auto w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    std::vector<uint8_t> rows(w * h, 0), out(w * h, 0);
+    const int64_t r = radius;
+    std::vector<uint8_t> ink(w);
+    for (int32_t y = 0; y < height; ++y) {
+      uint8_t* line = &rows[static_cast<size_t>(y) * w];
+      UnpackZeros(Row(y), width, ink.data());
+      for (int32_t x = 0; x < width; ++x) {
+        if (ink[static_cast<size_t>(x)] == 0) continue;
+        const int64_t from = std::max<int64_t>(0, x - r), to = std::min<int64_t>(width - 1, x + r);
+        for (int64_t i = from; i <= to; ++i) line[i] = 1;
+      }
+    }
+    for (int32_t y = 0; y < height; ++y) {
+      const uint8_t* line = &rows[static_cast<size_t>(y) * w];
+      const int64_t from = std::max<int64_t>(0, y - r), to = std::min<int64_t>(height - 1, y + r);
+      for (int64_t j = from; j <= to; ++j) {
+        uint8_t* target = &out[static_cast<size_t>(j) * w];
+        for (size_t x = 0; x < w; ++x) target[x] |= line[x];
+      }
+    }
+    for (int32_t y = 0; y < height; ++y) PackZeros(&out[static_cast<size_t>(y) * w], width, Row(y));
+    return;
+  }
   TDIB work;
   work.NewImage(WithMargin(width_, radius), WithMargin(height_, radius), kFormat1Bit, XResolution(),
                 YResolution());

@@ -8,6 +8,7 @@
 #ifndef OCRB_NEURAL_PATTERN_H_
 #define OCRB_NEURAL_PATTERN_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -38,6 +39,8 @@ class TPattern {
   virtual void SetOutput(int32_t index, double value);
 
   virtual int32_t InputCount() const;
+  // Sets every input cell to 0.0.
+  void ClearInputs() { std::fill(inputs_.begin(), inputs_.end(), 0.0); }
   // The input cells in order, as the setters and loading left them (no range check).
   const double* InputData() const { return inputs_.data(); }
   virtual int32_t OutputCount() const;
