@@ -395,3 +395,50 @@ TEST(Conversion, AReadsStepsLeaveTheCallersBitmapUntouched) {
 
 }  // namespace
 }  // namespace ocrb
+
+namespace ocrb {
+namespace {
+
+// The glyph copy against SetGray of GetGray, pixel by pixel, with source tables of every kind
+// (black and white either way round, greys either side of the middle, one colour twice) and
+// 1-bit and 8-bit images; the alignment bits of the copy must keep what they held.
+TEST(CopyGrayFrom, MatchesSetGrayOfGetGrayPixelByPixel) {
+  std::mt19937 random(12);
+  const uint32_t entries[] = {0x000000, 0xFFFFFF, 0x7F7F7F, 0x808080, 0x7E0000, 0x81FFFF, 0x123456};
+  for (int round = 0; round < 2000; ++round) {
+    const uint8_t source_format = round % 9 == 4 ? kFormat8Bit : kFormat1Bit;
+    const int32_t sw = 1 + static_cast<int32_t>(random() % 70),
+                  sh = 1 + static_cast<int32_t>(random() % 30);
+    std::unique_ptr<TDIB> source = RandomImage(sw, sh, source_format, random);
+    if (source_format == kFormat1Bit) {
+      source->SetPaletteEntry(0, entries[random() % 7]);
+      source->SetPaletteEntry(1, entries[random() % 7]);
+    }
+    const int32_t w = 1 + static_cast<int32_t>(random() % sw),
+                  h = 1 + static_cast<int32_t>(random() % sh);
+    const int32_t left = static_cast<int32_t>(random() % (sw - w + 1)),
+                  top = static_cast<int32_t>(random() % (sh - h + 1));
+    TDIB fast, plain;
+    for (TDIB* copy : {&fast, &plain}) {
+      copy->NewImage(w, h, kFormat1Bit, 0, 0);
+      if (round % 3 == 0) copy->FillWhite();  // padding bits set: they must stay set
+      if (round % 5 == 2) {                   // a copy whose own table is (white, black)
+        copy->SetPaletteEntry(0, 0xFFFFFF);
+        copy->SetPaletteEntry(1, 0);
+      }
+    }
+    fast.CopyGrayFrom(*source, left, top);
+    for (int32_t x = 0; x < w; ++x)
+      for (int32_t y = 0; y < h; ++y) plain.SetGray(x, y, source->GetGray(left + x, top + y));
+    ASSERT_EQ(PixelBytes(fast), PixelBytes(plain)) << round;
+  }
+  TDIB small;
+  small.NewImage(4, 4, kFormat1Bit, 0, 0);
+  TDIB copy;
+  copy.NewImage(3, 3, kFormat1Bit, 0, 0);
+  EXPECT_THROW(copy.CopyGrayFrom(small, 2, 0), Error);
+  EXPECT_THROW(copy.CopyGrayFrom(small, -1, 0), Error);
+}
+
+}  // namespace
+}  // namespace ocrb

@@ -5,10 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "neural/backprop.h"
+#include "neural/compiled.h"
+#include "neural/pattern.h"
+#include "platform/resources.h"
 #include "platform/stream.h"
 
 namespace ocrb {
@@ -242,6 +246,89 @@ TEST_F(MalformedStream, ARecordThatOverrunsTheEndIsAReadError) {
   // the last link record four bytes short.
   const Bytes bytes = WithExtraInputCell();
   ExpectRefused(Bytes(bytes.begin(), bytes.end() - 4), "Stream read error", false);
+}
+
+}  // namespace
+}  // namespace ocrb
+
+namespace ocrb {
+namespace {
+
+// Reading a stream straight into a compiled network must refuse exactly what building the
+// object graph from it refuses, on the stored model cut short at every kind of place, with
+// its header and record counts altered, and with random bytes changed; what both accept must
+// compute alike.
+TEST(NetworkStream, TheCompilingReaderRefusesExactlyWhatLoadingRefuses) {
+  platform::ResourceBytes stored;
+  ASSERT_TRUE(platform::EmbeddedResources().Find("OCRB16NET", stored));
+  const Bytes original(stored.data, stored.data + stored.size);
+  std::vector<Bytes> variants;
+  auto cut = [&](size_t n) { variants.emplace_back(original.begin(), original.begin() + n); };
+  for (size_t n = 0; n <= 64; ++n) cut(n);
+  for (size_t record = 28; record < 28 + 256 * 28 + 143 * 44; record += record < 7196 ? 28 : 44) {
+    cut(record - 1);
+    cut(record + 5);
+  }
+  for (size_t n = original.size() - 30; n < original.size(); ++n) cut(n);
+  auto set32 = [&](size_t at, int32_t value) {
+    Bytes b = original;
+    std::memcpy(&b[at], &value, 4);
+    variants.push_back(b);
+  };
+  for (int32_t v : {-1, 0, 1, 2, 4, 1024, 1025}) set32(4, v);  // layer count
+  for (int32_t v : {-1, 0, 1, 255, 257}) set32(8, v);          // input layer
+  for (int32_t v : {0, 14, 16}) set32(16, v);                  // output layer
+  for (int32_t v : {398, 400, -1}) set32(20, v);               // node count
+  for (int32_t v : {34687, 34689, 0}) set32(24, v);            // link count
+  for (int32_t v : {-1, 0, 1, 2, 3, 1 << 30}) {
+    set32(28 + 4, v);                                // first input's value cells
+    set32(28 + 255 * 28 + 12, v);                    // last input's error cells
+    set32(28 + 256 * 28 + 4, v);                     // first unit's value cells
+    set32(28 + 256 * 28 + 142 * 44 + 4, v);          // last unit's value cells
+    set32(28 + 256 * 28 + 142 * 44 + 8 + 3 * 8, v);  // last unit's error cells
+  }
+  std::mt19937 random(99);
+  for (int n = 0; n < 400; ++n) {
+    Bytes b = original;
+    const size_t at = random() % (28 + 256 * 28 + 143 * 44 + 64);
+    b[at] = static_cast<uint8_t>(random());
+    variants.push_back(b);
+  }
+  int refused = 0;
+  for (size_t v = 0; v < variants.size(); ++v) {
+    const Bytes& bytes = variants[v];
+    bool graph_refuses = false, parse_refuses = false;
+    TBackpropNetwork network;
+    try {
+      TReadOnlyMemoryStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
+      network.LoadFromStream(in);
+    } catch (const Error&) {
+      graph_refuses = true;
+    }
+    TStoredNetwork parsed;
+    try {
+      parsed = ParseBackpropStream(bytes.data(), bytes.size());
+    } catch (const Error&) {
+      parse_refuses = true;
+    }
+    ASSERT_EQ(parse_refuses, graph_refuses)
+        << "variant " << v << " of " << bytes.size() << " bytes";
+    refused += graph_refuses;
+    if (graph_refuses) continue;
+    TCompiledNetwork compiled;
+    if (!compiled.Compile(parsed)) continue;  // a weight that is not finite
+    std::vector<double> inputs(static_cast<size_t>(compiled.InputCount()));
+    for (size_t i = 0; i < inputs.size(); i += 2) inputs[i] = 1.0;
+    TPattern pattern(compiled.InputCount(), 0);
+    for (int32_t i = 0; i < compiled.InputCount(); ++i)
+      pattern.SetInput(i, inputs[static_cast<size_t>(i)]);
+    network.SetInputs(pattern);
+    network.Run(0);
+    compiled.Run(inputs.data(), compiled.InputCount());
+    for (int32_t i = 0; i < compiled.OutputCount(); ++i)
+      ASSERT_EQ(compiled.Output(i), network.GetOutput(i)) << "variant " << v;
+  }
+  EXPECT_GT(refused, 100);
 }
 
 }  // namespace

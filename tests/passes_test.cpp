@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "engine/lines.h"
 #include "image/blobs.h"
 #include "image/dib.h"
+#include "platform/rect.h"
 
 namespace ocrb {
 namespace {
@@ -75,6 +77,45 @@ TEST(FindNearestBlob, LowestIndexWinsTiesAndDoneBlobsAreSkipped) {
   list.Items(3).Status = bsDone;
   EXPECT_EQ(FindNearestBlob(list, 0), -1);
   EXPECT_EQ(CenterDistance(Sized(0, 0, 11, 11), Sized(3, 4, 11, 11)), 25);
+}
+
+// The grid search against the scan, on blobs crowded onto a coarse lattice (so that ties in
+// distance are common) while statuses and bounds change as the passes change them.
+TEST(BlobNeighbours, AnswerAsTheScanThroughEveryChange) {
+  std::mt19937 random(3);
+  for (int round = 0; round < 300; ++round) {
+    TBlobList list;
+    const int count = 1 + static_cast<int>(random() % 120);
+    const int spread = 2 + static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i) {
+      const int32_t x = static_cast<int32_t>(random() % spread) * 6,
+                    y = static_cast<int32_t>(random() % spread) * 6;
+      list.AddBlob(Sized(x, y, 1 + static_cast<int32_t>(random() % 9),
+                         1 + static_cast<int32_t>(random() % 9)),
+                   1, 0, 0);
+      list.Items(i).Status = static_cast<int32_t>(random() % 4);
+    }
+    TBlobNeighbours neighbours(list, 1 + static_cast<int32_t>(random() % 30));
+    for (int step = 0; step < 200; ++step) {
+      const int32_t i = static_cast<int32_t>(random() % count);
+      ASSERT_EQ(neighbours.Nearest(i), FindNearestBlob(list, i)) << round << "/" << step;
+      const int32_t j = static_cast<int32_t>(random() % count);
+      switch (random() % 3) {
+        case 0:
+          neighbours.SetStatus(j, static_cast<int32_t>(random() % 4));
+          break;
+        case 1: {
+          TRect u;
+          platform::UnionRect(u, list.Items(i).Bounds, list.Items(j).Bounds);
+          NormalizeRect(u);
+          neighbours.SetBounds(i, u);
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  }
 }
 
 // Two solid blocks in columns 0-11 and 16-27 joined by a bridge in columns 12-15, rows 9-10.

@@ -281,3 +281,89 @@ TEST(Dilate, StampsASquareAroundEveryInkPixel) {
 
 }  // namespace
 }  // namespace ocrb
+
+namespace ocrb {
+namespace {
+
+// Random glyph-sized images with strokes a few pixels wide, as the classifier thins them.
+std::unique_ptr<TDIB> RandomGlyph(std::mt19937& random, uint8_t format) {
+  const int32_t w = 3 + static_cast<int32_t>(random() % 48),
+                h = 3 + static_cast<int32_t>(random() % 60);
+  auto image = std::make_unique<TDIB>();
+  image->NewImage(w, h, format, 0, 0);
+  image->FillWhite();
+  for (int stroke = 0, n = 1 + static_cast<int>(random() % 5); stroke < n; ++stroke) {
+    const int32_t x0 = static_cast<int32_t>(random() % w), y0 = static_cast<int32_t>(random() % h);
+    const int32_t x1 = static_cast<int32_t>(random() % w), y1 = static_cast<int32_t>(random() % h);
+    const int32_t thick = 1 + static_cast<int32_t>(random() % 6);
+    for (int t = 0; t <= 64; ++t) {
+      const int32_t cx = x0 + (x1 - x0) * t / 64, cy = y0 + (y1 - y0) * t / 64;
+      for (int32_t y = std::max(0, cy - thick / 2); y <= std::min(h - 1, cy + thick / 2); ++y)
+        for (int32_t x = std::max(0, cx - thick / 2); x <= std::min(w - 1, cx + thick / 2); ++x)
+          image->SetPixel(x, y, 0);
+    }
+  }
+  for (int speck = static_cast<int>(random() % 12); speck > 0; --speck)
+    image->SetPixel(static_cast<int32_t>(random() % w), static_cast<int32_t>(random() % h),
+                    static_cast<int32_t>(random() % 2));
+  return image;
+}
+
+void ExpectSamePixels(const TDIB& a, const TDIB& b, int round) {
+  ASSERT_EQ(a.Width(), b.Width());
+  ASSERT_EQ(a.Height(), b.Height());
+  for (int32_t y = 0; y < static_cast<int32_t>(a.Height()); ++y)
+    for (int32_t x = 0; x < static_cast<int32_t>(a.Width()); ++x)
+      ASSERT_EQ(a.GetPixel(x, y), b.GetPixel(x, y)) << round << ": " << x << "," << y;
+}
+
+TEST(Thin, MatchesTheStepByStepThinningOnRandomGlyphs) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 1500; ++round) {
+    std::unique_ptr<TDIB> image = RandomGlyph(random, kFormat1Bit);
+    std::unique_ptr<TDIB> expected = image->Duplicate();
+    const unsigned long long before = platform::BeepCount();
+    ThinStepByStep(*expected);
+    const unsigned long long expected_beeps = platform::BeepCount() - before;
+    image->Thin();
+    ASSERT_EQ(platform::BeepCount() - before - expected_beeps, expected_beeps) << round;
+    ExpectSamePixels(*image, *expected, round);
+  }
+}
+
+// Dilation as the rule states it: stamp a square of the image's black into a white copy with a
+// margin, then take the copy's middle back.
+void DilateStepByStep(TDIB& image, int32_t radius) {
+  const int32_t w = static_cast<int32_t>(image.Width()), h = static_cast<int32_t>(image.Height());
+  const int32_t black = image.BlackIndex();
+  TDIB work;
+  work.NewImage(w + 2 * std::max(radius, 0), h + 2 * std::max(radius, 0), kFormat1Bit, 0, 0);
+  work.FillWhite();
+  for (int32_t x = 0; x < w; ++x)
+    for (int32_t y = 0; y < h; ++y)
+      if (image.GetPixel(x, y) == black)
+        for (int32_t i = 0; i <= 2 * radius; ++i)
+          for (int32_t j = 0; j <= 2 * radius; ++j) work.SetPixel(x + i, y + j, black);
+  const int32_t r = std::max(radius, 0);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) image.SetPixel(x, y, work.GetPixel(r + x, r + y));
+}
+
+TEST(Dilate, MatchesTheStepByStepDilationOnRandomGlyphs) {
+  std::mt19937 random(8);
+  for (int round = 0; round < 1500; ++round) {
+    std::unique_ptr<TDIB> image = RandomGlyph(random, kFormat1Bit);
+    if (round % 7 == 3) {  // a (white, black) table
+      image->SetPaletteEntry(0, 0xFFFFFF);
+      image->SetPaletteEntry(1, 0);
+    }
+    const int32_t radius = static_cast<int32_t>(random() % 4) - (round % 11 == 5 ? 2 : 0);
+    std::unique_ptr<TDIB> expected = image->Duplicate();
+    DilateStepByStep(*expected, radius);
+    image->Dilate(radius);
+    ExpectSamePixels(*image, *expected, round);
+  }
+}
+
+}  // namespace
+}  // namespace ocrb

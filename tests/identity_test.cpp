@@ -1,0 +1,254 @@
+// The fast forms of the engine against its plain forms, to the bit. The compiled forward pass
+// (both kernels) against the object graph over many inputs: random grids of every ink count,
+// all paper, all ink, and the views of rendered glyphs. Whole reads of synthetic scans and
+// noise through the fast engine against the plain reference configuration (object-graph
+// forward pass, nearest blobs by scanning the list, no reuse of answers).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "classify/model.h"
+#include "engine/context.h"
+#include "engine/model.h"
+#include "engine/read.h"
+#include "platform/memory.h"
+#include "platform/resources.h"
+#include "tools/train/glyphs.h"
+#include "tools/train/pages.h"
+
+namespace ocrb {
+namespace {
+
+// Bit patterns, so that -0.0 and 0.0 (or two NaNs) are told apart.
+uint64_t Bits(double v) {
+  uint64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+// The embedded model's network, loaded into a fresh model.
+std::unique_ptr<TModel> EmbeddedModel() {
+  auto model = std::make_unique<TModel>();
+  const platform::ResourceBytes net = platform::FindResourceBytes(kNetworkResource);
+  model->LoadNetwork(net.data, net.size);
+  return model;
+}
+
+std::vector<std::array<uint8_t, 256>> ForwardInputs() {
+  std::vector<std::array<uint8_t, 256>> inputs;
+  std::mt19937_64 random(20261208);
+  inputs.push_back({});
+  std::array<uint8_t, 256> all{};
+  all.fill(1);
+  inputs.push_back(all);
+  // Every ink count from 0 to 256, many times over, at random places (fewer under the
+  // sanitizers, which slow the object graph tenfold).
+#ifdef OCRB_SANITIZED
+  constexpr int kRounds = 30;
+#else
+  constexpr int kRounds = 380;
+#endif
+  for (int round = 0; round < kRounds; ++round) {
+    for (int ink = 0; ink <= 256; ++ink) {
+      std::array<uint8_t, 256> grid{};
+      std::array<int, 256> cells;
+      for (int i = 0; i < 256; ++i) cells[static_cast<size_t>(i)] = i;
+      std::shuffle(cells.begin(), cells.end(), random);
+      for (int i = 0; i < ink; ++i) grid[static_cast<size_t>(cells[static_cast<size_t>(i)])] = 1;
+      inputs.push_back(grid);
+    }
+  }
+  // What the classifier really feeds it: the eight views of rendered glyphs.
+  const train::GlyphMaker maker(train::DefaultFontPath("OCRB.otf"),
+                                train::DefaultFontPath("OCRBS.otf"));
+  for (int n = 0; n < 100; ++n) {
+    for (int c = 0; c < 15; ++c) {
+      for (const train::GlyphView& view :
+           train::GlyphMaker::Views(maker.Render(c, train::GlyphRecipe{}, random)))
+        inputs.push_back(view.Inputs);
+    }
+  }
+  return inputs;
+}
+
+TEST(CompiledNetwork, EveryNodeValueMatchesTheObjectGraphToTheBit) {
+  std::unique_ptr<TModel> model = EmbeddedModel();
+  TBackpropNetwork& graph = model->Network();
+  TCompiledNetwork compiled;
+  ASSERT_TRUE(compiled.Compile(graph));
+  ASSERT_EQ(compiled.UnitCount(), 143);
+  std::vector<TKernel> kernels = {TKernel::kPortable};
+  if (HasAvx2()) kernels.push_back(TKernel::kAvx2);
+  const std::vector<std::array<uint8_t, 256>> inputs = ForwardInputs();
+#ifndef OCRB_SANITIZED
+  ASSERT_GE(inputs.size(), 100000u);
+#endif
+  TPattern pattern(256, 15);
+  std::vector<double> x(256);
+  for (size_t n = 0; n < inputs.size(); ++n) {
+    for (int i = 0; i < 256; ++i) {
+      x[static_cast<size_t>(i)] = inputs[n][static_cast<size_t>(i)];
+      pattern.SetInput(i, x[static_cast<size_t>(i)]);
+    }
+    graph.SetInputs(pattern);
+    graph.Run(0);
+    for (TKernel kernel : kernels) {
+      compiled.Run(x.data(), 256, kernel);
+      for (int node = graph.FirstHidden(); node < graph.NodeCount(); ++node) {
+        ASSERT_EQ(Bits(compiled.Values()[static_cast<size_t>(node)]),
+                  Bits(graph.GetNode(node).GetValue(0)))
+            << "input " << n << ", node " << node << ", kernel " << static_cast<int>(kernel);
+      }
+    }
+  }
+  if (!HasAvx2()) GTEST_SKIP() << "this processor has no AVX2: only the portable kernel ran";
+}
+
+TEST(CompiledNetwork, FollowsEveryChangeOfTheObjectGraph) {
+  std::unique_ptr<TModel> model = EmbeddedModel();
+  for (int i = 0; i < 256; i += 3) model->Pattern().SetInput(i, 1.0);
+  auto outputs = [&] {
+    model->Run();
+    std::vector<double> out;
+    for (int i = 0; i < 15; ++i) out.push_back(model->Output(i));
+    return out;
+  };
+  auto graph_outputs = [&] {
+    TBackpropNetwork& graph = model->Network();
+    graph.SetInputs(model->Pattern());
+    graph.Run(0);
+    std::vector<double> out;
+    for (int i = 0; i < 15; ++i) out.push_back(graph.GetOutput(i));
+    return out;
+  };
+  const std::vector<double> before = outputs();
+  EXPECT_TRUE(model->Compiled());
+  EXPECT_EQ(before, graph_outputs());
+
+  // A weight set through the object model, and a learning step.
+  model->Network().GetLink(32768 + 7 * 128 + 3).SetValue(0, 1.0);
+  const std::vector<double> changed = outputs();
+  EXPECT_NE(changed, before);
+  EXPECT_EQ(changed, graph_outputs());
+  TBackpropNetwork& graph = model->Network();
+  graph.SetTargets(TPattern(256, 15));
+  graph.Learn();
+  EXPECT_EQ(outputs(), graph_outputs());
+
+  // A weight that is not finite cannot be compiled: the graph runs instead, with its results.
+  TMemoryStream stream;
+  model->Network().SaveToStream(stream);
+  std::vector<uint8_t> bytes = stream.Bytes();
+  const double nan = std::nan("");
+  std::memcpy(&bytes[28 + 256 * 28 + 143 * 44 + 4], &nan, 8);  // link 0's weight
+  TModel odd;
+  odd.LoadNetwork(bytes.data(), bytes.size());
+  odd.Pattern().SetInput(0, 1.0);
+  EXPECT_FALSE(odd.Compiled());
+  odd.Run();
+  EXPECT_TRUE(std::isnan(odd.Network().GetNode(256).GetValue(0)));
+}
+
+// A packed DIB of random ink: the noise a careless scan or a crafted file brings.
+std::vector<uint8_t> NoiseDib(int32_t w, int32_t h, int percent, std::mt19937_64& random) {
+  const int32_t stride = (w + 31) / 32 * 4;
+  std::vector<uint8_t> dib(48 + static_cast<size_t>(stride) * h, 0);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(0, 40);
+  put32(4, static_cast<uint32_t>(w));
+  put32(8, static_cast<uint32_t>(h));
+  dib[12] = 1;
+  dib[14] = 1;
+  put32(24, 11811);  // 300 dpi
+  put32(28, 11811);
+  put32(44, 0xFFFFFF);  // entry 1 white: ink is 0
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const bool ink = static_cast<int>(random() % 100) < percent;
+      if (!ink)
+        dib[48 + static_cast<size_t>(y) * stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    }
+  }
+  return dib;
+}
+
+struct ReadResult {
+  std::vector<std::string> text;
+  std::vector<std::vector<uint32_t>> confidences;
+  std::vector<std::vector<std::array<int32_t, 4>>> rects;
+  bool operator==(const ReadResult&) const = default;
+};
+
+ReadResult Read(TEngineContext& context, const std::vector<uint8_t>& dib) {
+  platform::GlobalBlock block(platform::GlobalAlloc(platform::kGMemMoveable, dib.size()));
+  std::memcpy(platform::GlobalLock(block.Get()), dib.data(), dib.size());
+  platform::GlobalUnlock(block.Get());
+  RecognizeBitmap(context, block.Get(), false);
+  ReadResult result;
+  for (int l = 0; l < context.Results.LineCount; ++l) {
+    const TResultLine& line = context.Results.Lines[l];
+    result.text.emplace_back(line.Text.View());
+    result.confidences.emplace_back();
+    result.rects.emplace_back();
+    for (int k = 0; k < line.Text.Length; ++k) {
+      uint32_t bits;
+      std::memcpy(&bits, &line.Confidences[k], 4);
+      result.confidences.back().push_back(bits);
+      const TRect& r = line.Rects[k];
+      result.rects.back().push_back({r.Left, r.Top, r.Right, r.Bottom});
+    }
+  }
+  return result;
+}
+
+std::unique_ptr<TEngineContext> NewContext(bool plain) {
+  auto context = std::make_unique<TEngineContext>();
+  SetDefaultParameters(*context);
+  LoadModel(*context);
+  if (plain) {
+    context->Tuning.IndexNeighbours = false;
+    context->Tuning.ReuseAnswers = false;
+    context->Model.SetForwardMode(TForwardMode::kObjectGraph);
+  }
+  return context;
+}
+
+TEST(FastEngine, ReadsExactlyAsThePlainReference) {
+  std::unique_ptr<TEngineContext> fast = NewContext(false);
+  std::unique_ptr<TEngineContext> portable = NewContext(false);
+  portable->Model.SetForwardMode(TForwardMode::kCompiledPortable);
+  std::unique_ptr<TEngineContext> plain = NewContext(true);
+  const train::PageMaker maker(train::DefaultFontPath("OCRB.otf"),
+                               train::DefaultFontPath("OCRBS.otf"));
+  std::mt19937_64 random(77);
+  std::vector<std::vector<uint8_t>> images;
+  for (int n = 0; n < 40; ++n) {
+    train::PageRecipe recipe;
+    recipe.MaxLines = 3;
+    recipe.HalfHeightShare = n % 7 == 3 ? 1.0 : 0.0;
+    images.push_back(maker.Make(recipe, random).Dib);
+  }
+  images.push_back(NoiseDib(64, 64, 8, random));
+  images.push_back(NoiseDib(48, 80, 25, random));
+  images.push_back(NoiseDib(90, 40, 45, random));
+  int characters = 0;
+  for (size_t n = 0; n < images.size(); ++n) {
+    const ReadResult expected = Read(*plain, images[n]);
+    EXPECT_EQ(Read(*fast, images[n]), expected) << "image " << n;
+    EXPECT_EQ(Read(*portable, images[n]), expected) << "image " << n;
+    for (const std::string& line : expected.text) characters += static_cast<int>(line.size());
+  }
+  EXPECT_GT(characters, 1000);  // the set is not empty of text
+}
+
+}  // namespace
+}  // namespace ocrb
