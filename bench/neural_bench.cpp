@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "neural/backprop.h"
+#include "neural/compiled.h"
 #include "neural/pattern.h"
+#include "platform/resources.h"
 #include "platform/stream.h"
 
 namespace ocrb {
@@ -65,6 +67,30 @@ void BM_LoadFromStream_256_128_15(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * stored.Size());
 }
 BENCHMARK(BM_LoadFromStream_256_128_15)->Unit(benchmark::kMillisecond);
+
+// The compiled pass on the stored model, as reading runs it, with each kernel.
+void CompiledForward(benchmark::State& state, TKernel kernel) {
+  platform::ResourceBytes stored;
+  if (!platform::EmbeddedResources().Find("OCRB16NET", stored)) {
+    state.SkipWithError("no embedded model");
+    return;
+  }
+  TCompiledNetwork compiled;
+  compiled.Compile(ParseBackpropStream(stored.data, stored.size));
+  const TPattern pattern = GlyphPattern();
+  for (auto _ : state) {
+    compiled.Run(pattern.InputData(), 256, kernel);
+    benchmark::DoNotOptimize(compiled.Output(7));
+  }
+}
+void BM_CompiledForward_Portable(benchmark::State& state) {
+  CompiledForward(state, TKernel::kPortable);
+}
+void BM_CompiledForward_Best(benchmark::State& state) {
+  CompiledForward(state, BestKernel());
+}
+BENCHMARK(BM_CompiledForward_Portable)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CompiledForward_Best)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace ocrb
