@@ -73,10 +73,12 @@ bool PrepareGlyphPass(const TDIB& image, const TRect& rect, int32_t pass, TDIB& 
 }
 
 void ClassifyGlyphPasses(int32_t max_passes, const TDIB& image, const TRect& rect,
-                         const TPassRecogniser& recognise, char& ch, double& confidence) {
+                         const TPassRecogniser& recognise, char& ch, double& confidence,
+                         TDIB* scratch) {
   const int32_t w = rect.Right - rect.Left + 1;
   const int32_t h = rect.Bottom - rect.Top + 1;
-  TDIB working;
+  TDIB temporary;
+  TDIB& working = scratch != nullptr ? *scratch : temporary;
   working.NewImage(w, h, kFormat1Bit, image.XResolution(), image.YResolution());
 
   ch = kRejectChar;
@@ -110,7 +112,7 @@ void ClassifyGlyph(TModel& model, const TClassifierSettings& settings, const TDI
           best = ranking[0].Class;
           score = ranking[0].Score;
         },
-        ch, confidence);
+        ch, confidence, &model.GlyphImage());
     return;
   }
   ClassifyGlyphPasses(
@@ -127,7 +129,7 @@ void ClassifyGlyph(TModel& model, const TClassifierSettings& settings, const TDI
           }
         }
       },
-      ch, confidence);
+      ch, confidence, &model.GlyphImage());
 }
 
 }  // namespace ocrb

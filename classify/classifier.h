@@ -50,9 +50,11 @@ using TPassRecogniser =
     std::function<void(const TDIB& working, bool trim_edges, int32_t& best, double& score)>;
 
 // The pass loop of ClassifyGlyph with any recogniser: up to MaxPasses passes (outside 1..8
-// means 8), each on a fresh copy of the glyph, stopping once the confidence reaches 0.9.
+// means 8), each on a fresh copy of the glyph, stopping once the confidence reaches 0.9. The
+// working image is Scratch when given (its block is reused), else a temporary.
 void ClassifyGlyphPasses(int32_t max_passes, const TDIB& image, const TRect& rect,
-                         const TPassRecogniser& recognise, char& ch, double& confidence);
+                         const TPassRecogniser& recognise, char& ch, double& confidence,
+                         TDIB* scratch = nullptr);
 
 // What the classifier takes from the engine's parameters.
 struct TClassifierSettings {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "image/dib.h"
 #include "neural/backprop.h"
 #include "neural/compiled.h"
 #include "neural/pattern.h"
@@ -61,6 +62,8 @@ class TModel {
 
   // The network's input vector: ClassifyGlyph writes the glyph's 256 cells here.
   TPattern& Pattern() { return *pattern_; }
+  // The classifier's working image, kept for its block from one glyph to the next.
+  TDIB& GlyphImage() { return glyph_image_; }
 
   // One forward pass on Pattern's inputs; then Output(0..14) are the outputs. Requires a
   // network with at least as many inputs as the pattern and at least 15 outputs (raising
@@ -83,6 +86,7 @@ class TModel {
   void Refresh();
 
   std::unique_ptr<TPattern> pattern_;
+  TDIB glyph_image_;
   std::unique_ptr<TBackpropNetwork> graph_;  // built on first use, or handed in
   std::vector<uint8_t> owned_stream_;        // a stream read from a TStream
   const uint8_t* stream_data_ = nullptr;     // the stream the network was loaded from, if any

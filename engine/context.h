@@ -10,6 +10,8 @@
 #include <unordered_map>
 
 #include "classify/model.h"
+#include "image/blobs.h"
+#include "image/dib.h"
 #include "ocrb.h"
 
 namespace ocrb {
@@ -99,7 +101,11 @@ struct TEngineContext {
   TShortString Reserved2;
 
   TReadTuning Tuning;
+  // Kept from read to read for their storage: the answers of one read, and the working image
+  // (whose block a later read takes over when it is large enough and not much larger).
   TAnswerCache Answers;
+  TDIB WorkImage;
+  TLabelBuffers Labelling;
 
   uint8_t InsertSpaces = 0;  // parameter 1, one byte wide
   int32_t MaxPasses = 0;     // parameter 13

@@ -42,7 +42,7 @@ void SquarePixels(TDIB& work, int32_t x_res, int32_t y_res) {
 
 void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single_line,
                      const TGlyphClassifier* classify) {
-  std::unique_ptr<TDIB> work;
+  TDIB* const work = &context.WorkImage;
   {
     // The wrapper never owns the caller's block: releasing it only unlocks.
     TDIB wrapper;
@@ -50,7 +50,7 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
     wrapper.LoadFromHandle(dib);
     if (int64_t{wrapper.Width()} * wrapper.Height() > kMaxWorkingPixels)
       throw Error("Image too large");
-    work = wrapper.Duplicate();
+    wrapper.DuplicateInto(*work);
   }
   work->SetTrailingBits();
   if (work->BitCount() != 1) throw Error("Invalid DIB BitCount...");
@@ -63,7 +63,7 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   const TScaledSizes sizes = ScaleSizes(context, resolution);
 
   TBlobList blobs;
-  work->FindBlobs(true, 1, 1, 4, &blobs);
+  work->FindBlobs(true, 1, 1, 4, &blobs, &context.Labelling);
 
   const TClassifierSettings settings{context.UseTemplates, context.MaxPasses};
   TAnswerCache& answers = context.Answers;

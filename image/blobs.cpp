@@ -33,8 +33,11 @@ namespace {
 // Ink pixels not yet taken into a component.
 class TFreeInk {
  public:
-  explicit TFreeInk(const TDIB& image)
-      : height_(image.Height()), words_((int64_t{image.Width()} * image.Height() + 63) / 64, 0) {
+  TFreeInk(const TDIB& image, std::vector<uint64_t>& words)
+      : height_(image.Height()), words_(words) {
+    const auto needed = static_cast<size_t>((int64_t{image.Width()} * image.Height() + 63) / 64);
+    if (words_.capacity() / 4 > needed) std::vector<uint64_t>().swap(words_);
+    words_.assign(needed, 0);
     const int32_t width = static_cast<int32_t>(image.Width());
     // Ink is the raw value BlackIndex: flip the bits when that value is 0.
     const uint8_t flip = image.BlackIndex() == 1 ? 0x00 : 0xFF;
@@ -84,16 +87,16 @@ class TFreeInk {
   }
 
   int64_t height_;
-  std::vector<uint64_t> words_;
+  std::vector<uint64_t>& words_;
 };
 
 template <bool kEightConnected>
 void Label(const TDIB& image, int32_t min_width, int32_t min_height, int32_t min_pixels,
-           TBlobList* list) {
+           TBlobList* list, TLabelBuffers& buffers) {
   const auto width = static_cast<int32_t>(image.Width());
   const auto height = static_cast<int32_t>(image.Height());
-  TFreeInk ink(image);
-  TPointList points;  // the queue of the current component, reused
+  TFreeInk ink(image, buffers.Ink);
+  TPointList& points = buffers.Queue;  // the queue of the current component, reused
   const int32_t least_pixels = std::max(0, min_pixels);
 
   for (int64_t seed = ink.Next(0); seed >= 0; seed = ink.Next(seed + 1)) {
@@ -227,11 +230,11 @@ int32_t TBlobList::AddBlob(const TRect& bounds, int32_t pixel_count, int32_t cen
 }
 
 void TDIB::FindBlobs(bool eight_connected, int32_t min_width, int32_t min_height,
-                     int32_t min_pixels, TBlobList* list) const {
+                     int32_t min_pixels, TBlobList* list, TLabelBuffers* buffers) const {
   if (eight_connected) {
-    FindBlobs8(min_width, min_height, min_pixels, list);
+    FindBlobs8(min_width, min_height, min_pixels, list, buffers);
   } else {
-    FindBlobs4(min_width, min_height, min_pixels, list);
+    FindBlobs4(min_width, min_height, min_pixels, list, buffers);
   }
 }
 
@@ -247,16 +250,20 @@ void CheckLabelling(const TDIB& image) {
 }  // namespace
 
 // Without a list there is nothing to record, so the scan is skipped.
-void TDIB::FindBlobs8(int32_t min_width, int32_t min_height, int32_t min_pixels,
-                      TBlobList* list) const {
+void TDIB::FindBlobs8(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
+                      TLabelBuffers* buffers) const {
   CheckLabelling(*this);
-  if (list != nullptr) Label<true>(*this, min_width, min_height, min_pixels, list);
+  if (list == nullptr) return;
+  TLabelBuffers own;
+  Label<true>(*this, min_width, min_height, min_pixels, list, buffers != nullptr ? *buffers : own);
 }
 
-void TDIB::FindBlobs4(int32_t min_width, int32_t min_height, int32_t min_pixels,
-                      TBlobList* list) const {
+void TDIB::FindBlobs4(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
+                      TLabelBuffers* buffers) const {
   CheckLabelling(*this);
-  if (list != nullptr) Label<false>(*this, min_width, min_height, min_pixels, list);
+  if (list == nullptr) return;
+  TLabelBuffers own;
+  Label<false>(*this, min_width, min_height, min_pixels, list, buffers != nullptr ? *buffers : own);
 }
 
 }  // namespace ocrb

@@ -57,6 +57,14 @@ class TPointList {
   std::vector<TBlobPoint> points_;
 };
 
+// Storage that labelling can keep from one image to the next: the bit set of the ink not yet
+// taken and the queue of the component growing. Its capacity follows the largest image
+// labelled lately, and is given back when an image needs less than a quarter of it.
+struct TLabelBuffers {
+  std::vector<uint64_t> Ink;
+  TPointList Queue;
+};
+
 // One connected component. Bounds is inclusive; the centre is the rounded mean of the
 // pixels' coordinates; Status belongs to the recognition passes. Points is empty for items
 // made by 4-connected labelling.

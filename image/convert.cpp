@@ -70,21 +70,25 @@ double AddShare(double sum, int64_t value, int64_t n) {
 }  // namespace
 
 std::unique_ptr<TDIB> TDIB::Duplicate() const {
-  if (header_ == nullptr) throw Error(kDuplicateError);
   auto copy = std::make_unique<TDIB>();
-  copy->NewImage(static_cast<int32_t>(width_), static_cast<int32_t>(height_), format_code_,
-                 XResolution(), YResolution());
-  if (copy->size_ != size_) throw Error(kDuplicateError);
+  DuplicateInto(*copy);
+  return copy;
+}
+
+void TDIB::DuplicateInto(TDIB& copy) const {
+  if (header_ == nullptr || &copy == this) throw Error(kDuplicateError);
+  copy.NewImage(static_cast<int32_t>(width_), static_cast<int32_t>(height_), format_code_,
+                XResolution(), YResolution());
+  if (copy.size_ != size_) throw Error(kDuplicateError);
   // Header, colour table and rows byte for byte; a longer info header is cut to its first 40
   // bytes so that the copy has the layout every other operation expects.
-  std::memcpy(copy->memory_, header_, kInfoHeaderSize);
-  Put32(copy->memory_ + kSizeField, kInfoHeaderSize);
-  std::memcpy(copy->palette_, palette_, 4 * static_cast<size_t>(color_count_));
-  std::memcpy(copy->bits_, bits_, static_cast<size_t>(stride_) * height_);
-  copy->ParseHeader();
-  copy->BuildScanLines();
-  copy->format_code_ = format_code_;
-  return copy;
+  std::memcpy(copy.memory_, header_, kInfoHeaderSize);
+  Put32(copy.memory_ + kSizeField, kInfoHeaderSize);
+  std::memcpy(copy.palette_, palette_, 4 * static_cast<size_t>(color_count_));
+  std::memcpy(copy.bits_, bits_, static_cast<size_t>(stride_) * height_);
+  copy.ParseHeader();
+  copy.BuildScanLines();
+  copy.format_code_ = format_code_;
 }
 
 bool TDIB::CalcImageSize(int32_t width, int32_t height, uint8_t format, uint32_t& stride,

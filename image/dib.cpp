@@ -155,14 +155,30 @@ void TDIB::BuildScanLines() {
 }
 
 void TDIB::NewImage(int32_t width, int32_t height, uint8_t format, int32_t x_res, int32_t y_res) {
-  FreeImage();
-  const TLayout layout = CheckedLayout(width, height, format);
-  handle_ = platform::GlobalAlloc(platform::kGMemMoveable | platform::kGMemZeroInit,
-                                  static_cast<size_t>(layout.size));
-  if (handle_ == nullptr) platform::RaiseLastOSError();
-  owns_handle_ = true;  // the block is ours, whatever this object held before
-  block_size_ = platform::GlobalSize(handle_);
-  Lock();
+  TLayout layout;
+  try {
+    layout = CheckedLayout(width, height, format);
+  } catch (...) {
+    FreeImage();
+    throw;
+  }
+  const auto size = static_cast<size_t>(layout.size);
+  if (handle_ != nullptr && owns_handle_ && block_size_ >= size &&
+      block_size_ <= kReuseFactor * size + kReuseSlack) {
+    // The block this image already owns is large enough and not much larger: it is used
+    // again, zeroed as a new one would be, rather than freed and allocated afresh.
+    UnlockAll();
+    ClearLayout();
+    Lock();
+    std::memset(memory_, 0, size);
+  } else {
+    FreeImage();
+    handle_ = platform::GlobalAlloc(platform::kGMemMoveable | platform::kGMemZeroInit, size);
+    if (handle_ == nullptr) platform::RaiseLastOSError();
+    owns_handle_ = true;  // the block is ours, whatever this object held before
+    block_size_ = platform::GlobalSize(handle_);
+    Lock();
+  }
 
   uint8_t* h = memory_;
   Put32(h + kSizeField, kInfoHeaderSize);

@@ -19,6 +19,7 @@
 namespace ocrb {
 
 class TBlobList;
+struct TLabelBuffers;
 
 // Pixel format codes (FormatCode) and the bit count each is stored with.
 constexpr uint8_t kFormat1Bit = 1;   // 1 bit, 2-entry colour table
@@ -70,8 +71,13 @@ class TDIB {
   // A new blank image owned by this object: Width x Height pixels of Format (1..7), resolution
   // XRes x YRes dpi, all pixel bytes 0 (all black for 1 bit). Formats 1..3 get a black-and-
   // white or grey colour table. Raises "Bit depht not allowed" for another Format and Error
-  // for a size that is not positive or exceeds kMaxPixelBytes; the image is then empty.
+  // for a size that is not positive or exceeds kMaxPixelBytes; the image is then empty. An
+  // image that owns a block of at least the size needed, and at most kReuseFactor times it
+  // (plus kReuseSlack bytes), keeps that block instead of allocating another.
   void NewImage(int32_t width, int32_t height, uint8_t format, int32_t x_res, int32_t y_res);
+
+  static constexpr size_t kReuseFactor = 4;
+  static constexpr size_t kReuseSlack = 64 * 1024;
 
   // ---- Header values ----
 
@@ -152,6 +158,8 @@ class TDIB {
   // normalised to a 40-byte header. Raises "DIB Duplicate error !" when the new layout does
   // not match (a 15-bit image whose 15-bit and 16-bit strides differ).
   std::unique_ptr<TDIB> Duplicate() const;
+  // The same into Copy, which keeps its block when NewImage would.
+  void DuplicateInto(TDIB& copy) const;
   // Stride, RowBytes and Size of a Width x Height image of Format (its top bit ignored), as
   // 32-bit unsigned arithmetic gives them. Returns false, outputs untouched, for an unknown
   // Format.
@@ -175,10 +183,13 @@ class TDIB {
   // the order their leftmost-topmost pixels are met column by column, and appends those of
   // at least MinWidth x MinHeight and MinPixels pixels to List (which may be nullptr).
   // 8-connected items carry their pixels in breadth-first order from that first pixel.
+  // Buffers, when given, lend their storage (see TLabelBuffers).
   void FindBlobs(bool eight_connected, int32_t min_width, int32_t min_height, int32_t min_pixels,
-                 TBlobList* list) const;
-  void FindBlobs8(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list) const;
-  void FindBlobs4(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list) const;
+                 TBlobList* list, TLabelBuffers* buffers = nullptr) const;
+  void FindBlobs8(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
+                  TLabelBuffers* buffers = nullptr) const;
+  void FindBlobs4(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
+                  TLabelBuffers* buffers = nullptr) const;
 
   // ---- Thinning and dilation (thin.cpp) ----
 

@@ -371,3 +371,33 @@ TEST(DIB, PixelAccessOutsideTheImageIsRefused) {
 
 }  // namespace
 }  // namespace ocrb
+
+namespace ocrb {
+namespace {
+
+// A new image in an object that already owns a block keeps the block when it is large enough
+// and not much larger, and is blank all the same; a much larger block is given back.
+TEST(NewImage, ReusesItsOwnBlockOnlyWithinBoundsAndAlwaysStartsBlank) {
+  TDIB image;
+  image.NewImage(200, 100, kFormat1Bit, 300, 300);
+  image.FillWhite();
+  const platform::HGlobal first = image.Handle();
+  image.NewImage(150, 90, kFormat1Bit, 200, 200);
+  EXPECT_EQ(image.Handle(), first);
+  EXPECT_EQ(image.LockCount(), 1);
+  EXPECT_EQ(image.Width(), 150u);
+  EXPECT_EQ(image.XResolution(), 200);
+  for (int32_t y = 0; y < 90; ++y)
+    for (int32_t x = 0; x < 150; ++x) ASSERT_EQ(image.GetPixel(x, y), 0) << x << "," << y;
+  EXPECT_EQ(image.PaletteEntry(1), 0xFFFFFFu);
+  image.NewImage(4000, 4000, kFormat1Bit, 0, 0);  // larger than the block: a new one
+  EXPECT_GE(image.BlockSize(), static_cast<size_t>(image.Size()));
+  const size_t big = image.BlockSize();
+  image.NewImage(20, 20, kFormat1Bit, 0, 0);  // far smaller: the big block goes back
+  EXPECT_LT(image.BlockSize(), big);
+  EXPECT_THROW(image.NewImage(0, 5, kFormat1Bit, 0, 0), Error);
+  EXPECT_EQ(image.Header(), nullptr);
+}
+
+}  // namespace
+}  // namespace ocrb

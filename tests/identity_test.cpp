@@ -245,6 +245,8 @@ TEST(FastEngine, ReadsExactlyAsThePlainReference) {
     const ReadResult expected = Read(*plain, images[n]);
     EXPECT_EQ(Read(*fast, images[n]), expected) << "image " << n;
     EXPECT_EQ(Read(*portable, images[n]), expected) << "image " << n;
+    // What the handle keeps from earlier reads (buffers, answers) changes nothing.
+    EXPECT_EQ(Read(*NewContext(false), images[n]), expected) << "image " << n;
     for (const std::string& line : expected.text) characters += static_cast<int>(line.size());
   }
   EXPECT_GT(characters, 1000);  // the set is not empty of text
