@@ -52,4 +52,11 @@ esac
 case "$runpath" in *"$build"*) fail "ocrb's run path names the build folder" ;; esac
 [ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$example")" = "$expected" ] ||
   fail "the installed ocrb read something else"
+# The Python package, when it was built, imports from the moved prefix and reads.
+package=$(find "$prefix" -path '*/ocrb/__init__.py' | head -n 1)
+if [ -n "$package" ]; then
+  text=$(PYTHONPATH=$(dirname "$(dirname "$package")") PYTHONDONTWRITEBYTECODE=1 \
+    ${OCRB_PYTHON:-python3} -c 'import ocrb, sys; print(ocrb.Engine().read(sys.argv[1]).text)' "$example")
+  [ "$text" = "$expected" ] || fail "the installed Python package read '$text'"
+fi
 echo "install test passed"
