@@ -19,11 +19,12 @@ trap 'rm -rf "$venv"' EXIT
 /usr/bin/python3 -m venv --system-site-packages "$venv"
 CMAKE_BUILD_PARALLEL_LEVEL=$jobs "$venv/bin/python" -m pip install -q --no-build-isolation \
   --no-index .
+root=$PWD
 text=$(cd "$venv" && "$venv/bin/python" -c \
-  "import ocrb; print(ocrb.Engine().read('$PWD/examples/coding-200dpi.bmp').text)")
+  "import ocrb; print(ocrb.Engine().read('$root/examples/coding-200dpi.bmp').text)")
 [ "$text" = "$(cat examples/coding-200dpi.gt.txt)" ] || { echo "pip-installed ocrb read '$text'"; exit 1; }
 (cd "$venv" && PYTHONDONTWRITEBYTECODE=1 "$venv/bin/python" -m pytest -q -p no:cacheprovider \
-  "$OLDPWD/python/tests")
+  "$root/python/tests")
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
