@@ -46,18 +46,28 @@ def test_the_gil_is_released_while_reading(tall_page: np.ndarray) -> None:
     engine.read(tall_page)
     alone = time.perf_counter() - start
 
-    done = threading.Event()
-    reader = threading.Thread(target=lambda: (engine.read(tall_page), done.set()))
-    longest_gap = 0.0
-    last = time.perf_counter()
-    reader.start()
-    while not done.is_set():
-        now = time.perf_counter()
-        longest_gap = max(longest_gap, now - last)
-        last = now
-    reader.join()
-    # Held through the read, the GIL would stop this loop for the whole of it.
-    assert longest_gap < alone / 2, (longest_gap, alone)
+    def longest_pause() -> float:
+        """The longest this thread waits between two steps while another thread reads."""
+        done = threading.Event()
+        reader = threading.Thread(target=lambda: (engine.read(tall_page), done.set()))
+        longest = 0.0
+        last = time.perf_counter()
+        reader.start()
+        while not done.is_set():
+            now = time.perf_counter()
+            longest = max(longest, now - last)
+            last = now
+        reader.join()
+        return longest
+
+    # Held through the read, the GIL would stop this loop for the whole of it, every time;
+    # a busy machine may pause it once, so three tries are allowed.
+    pauses = []
+    for _ in range(3):
+        pauses.append(longest_pause())
+        if pauses[-1] < alone / 2:
+            break
+    assert min(pauses) < alone / 2, (pauses, alone)
 
 
 def test_one_engine_shared_by_two_threads_refuses_the_second(tall_page: np.ndarray) -> None:
@@ -83,7 +93,7 @@ def test_one_engine_shared_by_two_threads_refuses_the_second(tall_page: np.ndarr
         t.start()
     for t in threads:
         t.join()
-    assert refusals, "two threads read with one engine at the same time"
+    assert refusals, "the second thread was never refused the busy engine"
     assert all("one engine per thread" in r for r in refusals)
     assert results and all(r == expected for r in results)
     assert engine.read(tall_page) == expected  # and the engine is free again
