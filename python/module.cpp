@@ -83,7 +83,8 @@ class PyEngine {
   }
 
   py::list ReadPixels(const py::buffer& data, int width, int height, size_t stride, int channels,
-                      bool bilevel, int dpi, bool single_line, const std::string& binarise) {
+                      bool bilevel, int x_dpi, int y_dpi, bool single_line,
+                      const std::string& binarise) {
     const Binarisation method = MethodFromName(binarise);
     const py::buffer_info info = data.request();
     const size_t needed = height > 0 ? stride * static_cast<size_t>(height - 1) +
@@ -102,7 +103,7 @@ class PyEngine {
     return Run([&] {
       std::vector<ocrb::reader::PageResult> results;
       results.push_back(
-          engine_->Read(ocrb::reader::PageFromPixels(view, dpi, method), single_line));
+          engine_->Read(ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method), single_line));
       return results;
     });
   }
@@ -166,5 +167,5 @@ PYBIND11_MODULE(_ocrb, m) {
            py::arg("single_line"), py::arg("binarise"))
       .def("read_pixels", &PyEngine::ReadPixels, py::arg("data"), py::arg("width"),
            py::arg("height"), py::arg("stride"), py::arg("channels"), py::arg("bilevel"),
-           py::arg("dpi"), py::arg("single_line"), py::arg("binarise"));
+           py::arg("x_dpi"), py::arg("y_dpi"), py::arg("single_line"), py::arg("binarise"));
 }

@@ -380,7 +380,7 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
   return pages;
 }
 
-Page PageFromPixels(const PixelView& pixels, int dpi, Binarisation method) {
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method) {
   if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
       pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
     throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
@@ -418,8 +418,8 @@ Page PageFromPixels(const PixelView& pixels, int dpi, Binarisation method) {
       }
     }
   }
+  pixSetResolution(pix.get(), std::max(0, x_dpi), std::max(0, y_dpi));
   LoadOptions options;
-  options.Dpi = dpi;
   options.Method = method;
   return PageFromPix(pix.get(), options, "pixel");
 }

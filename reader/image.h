@@ -97,8 +97,9 @@ std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi);
 // Pixels held by the caller, as one page: Channels is 1 (grey, or ink when Bilevel), 3 (RGB)
 // or 4 (RGBA), each sample one byte, rows top down Stride bytes apart. Bilevel pixels are ink
 // where nonzero and go to the engine as they are; the others are binarised as a decoded file
-// would be. Dpi (0: none stated) is recorded in the DIB. Throws InputError(kExitCorrupt) for
-// sizes the engine cannot take and std::bad_alloc when memory runs out.
+// stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both). Throws
+// InputError(kExitCorrupt) for sizes the engine cannot take and std::bad_alloc when memory runs
+// out.
 struct PixelView {
   const uint8_t* Data = nullptr;
   int Width = 0;
@@ -107,7 +108,7 @@ struct PixelView {
   int Channels = 1;
   bool Bilevel = false;
 };
-Page PageFromPixels(const PixelView& pixels, int dpi, Binarisation method);
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method);
 
 // Reduces any Leptonica image to 1 bit, 1 = ink. Bilevel images keep their pixels; grey and
 // colour ones are binarised with Method, whose window follows Dpi.

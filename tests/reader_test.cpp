@@ -115,14 +115,16 @@ TEST(PageFromPixels, GivesTheDibOfAFileWithTheSamePixels) {
     int Channels;
     bool Bilevel;
     int Dpi;
+    int YDpi;
     Binarisation Method;
   };
   const Case cases[] = {
-      {"grey sauvola", grey.get(), 1, false, 0, Binarisation::kSauvola},
-      {"grey 300 dpi", grey.get(), 1, false, 300, Binarisation::kSauvola},
-      {"grey otsu", grey.get(), 1, false, 0, Binarisation::kOtsu},
-      {"rgb", rgb.get(), 3, false, 150, Binarisation::kNormalisedOtsu},
-      {"bilevel", ink.get(), 1, true, 200, Binarisation::kSauvola},
+      {"grey sauvola", grey.get(), 1, false, 0, 0, Binarisation::kSauvola},
+      {"grey 300 dpi", grey.get(), 1, false, 300, 300, Binarisation::kSauvola},
+      {"grey 200 by 100 dpi", grey.get(), 1, false, 200, 100, Binarisation::kSauvola},
+      {"grey otsu", grey.get(), 1, false, 0, 0, Binarisation::kOtsu},
+      {"rgb", rgb.get(), 3, false, 150, 150, Binarisation::kNormalisedOtsu},
+      {"bilevel", ink.get(), 1, true, 200, 100, Binarisation::kSauvola},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -135,18 +137,18 @@ TEST(PageFromPixels, GivesTheDibOfAFileWithTheSamePixels) {
     view.Stride = static_cast<size_t>(view.Width * c.Channels);
     view.Channels = c.Channels;
     view.Bilevel = c.Bilevel;
-    const Page page = PageFromPixels(view, c.Dpi, c.Method);
+    const Page page = PageFromPixels(view, c.Dpi, c.YDpi, c.Method);
 
-    // The same pixels as a PNG file (without a resolution) read with --dpi.
+    // The same pixels as a PNG file stating the same resolution.
     LoadOptions options;
-    options.Dpi = c.Dpi;
     options.Method = c.Method;
     Pix bare(pixCopy(nullptr, c.Picture));
-    pixSetResolution(bare.get(), 0, 0);
+    pixSetResolution(bare.get(), c.Dpi, c.YDpi);
     const std::vector<Page> decoded = DecodeImage(Encode(bare.get(), IFF_PNG), options);
     ASSERT_EQ(decoded.size(), 1u);
     EXPECT_EQ(BlockBytes(page.Dib), BlockBytes(decoded[0].Dib));
     EXPECT_EQ(page.XDpi, c.Dpi);
+    EXPECT_EQ(page.YDpi, c.YDpi > 0 ? c.YDpi : c.Dpi);
     EXPECT_EQ(page.Width, view.Width);
   }
 }
@@ -158,8 +160,8 @@ TEST(PageFromPixels, HonoursTheRowStride) {
   for (int y = 0; y < 20; ++y) std::memcpy(&padded[y * 64], &tight[y * 50], 50);
   PixelView a{tight.data(), 50, 20, 50, 1, false};
   PixelView b{padded.data(), 50, 20, 64, 1, false};
-  EXPECT_EQ(BlockBytes(PageFromPixels(a, 0, Binarisation::kSauvola).Dib),
-            BlockBytes(PageFromPixels(b, 0, Binarisation::kSauvola).Dib));
+  EXPECT_EQ(BlockBytes(PageFromPixels(a, 0, 0, Binarisation::kSauvola).Dib),
+            BlockBytes(PageFromPixels(b, 0, 0, Binarisation::kSauvola).Dib));
 }
 
 TEST(PageFromPixels, RefusesShapesItCannotTake) {
@@ -175,7 +177,7 @@ TEST(PageFromPixels, RefusesShapesItCannotTake) {
   };
   for (const PixelView& view : refused) {
     try {
-      PageFromPixels(view, 0, Binarisation::kSauvola);
+      PageFromPixels(view, 0, 0, Binarisation::kSauvola);
       ADD_FAILURE() << "accepted " << view.Width << "x" << view.Height << "x" << view.Channels;
     } catch (const InputError& e) {
       EXPECT_EQ(e.Status(), kExitCorrupt);

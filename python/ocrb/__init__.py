@@ -195,7 +195,7 @@ class Engine:
         self,
         image: ImageInput,
         *,
-        dpi: Optional[int] = None,
+        dpi: Union[int, tuple[int, int], None] = None,
         single_line: bool = False,
         binarise: str = "sauvola",
     ) -> Result:
@@ -206,25 +206,22 @@ class Engine:
         numpy array: ``bool`` (True is ink), ``uint8`` grey (H, W) or colour (H, W, 3 or 4).
         Grey and colour are made black and white with ``binarise`` ("sauvola",
         "normalised-otsu" or "otsu"), as ``ocrb --binarise`` does. ``dpi`` is the
-        resolution of images that state none (arrays never do). ``single_line`` reduces
-        each page to one line.
+        resolution of images that state none (arrays never do); arrays and PIL images may
+        have ``(x, y)`` for pixels that are not square. ``single_line`` reduces each page
+        to one line.
 
         Raises ``ocrb.ImageError`` when the input is not an image or is damaged, ``OSError``
         when a path cannot be read, ``TypeError`` for inputs of another kind and
         ``ValueError`` for bad arguments.
         """
-        if dpi is None:
-            dpi_value = 0
-        elif isinstance(dpi, bool) or not isinstance(dpi, int):
-            raise TypeError(f"dpi must be an int, not {type(dpi).__name__}")
-        elif not 1 <= dpi <= _MAX_DPI:
-            raise ValueError(f"dpi must be within 1..{_MAX_DPI}, not {dpi}")
-        else:
-            dpi_value = dpi
+        xy = (0, 0) if dpi is None else _check_dpi(dpi)
+        dpi_value = xy[0]
         if binarise not in _BINARISATIONS:
             raise ValueError(f"binarise must be one of {', '.join(_BINARISATIONS)}, not {binarise!r}")
         single = bool(single_line)
 
+        if isinstance(image, (str, os.PathLike, bytes, bytearray, memoryview)) and xy[0] != xy[1]:
+            raise ValueError("image files take one dpi for both directions, as ocrb --dpi does")
         if isinstance(image, (str, os.PathLike)):
             with open(image, "rb") as file:
                 data = file.read()
@@ -234,14 +231,15 @@ class Engine:
             raw = self._engine.read_bytes(bytes(image), dpi_value, single, binarise)
             return Result(tuple(_pages(raw)))
         if _is_pil_image(image):
-            return Result(tuple(self._read_pil(image, dpi_value, single, binarise)))
+            return Result(tuple(self._read_pil(image, xy, single, binarise)))
         if hasattr(image, "__array_interface__") or hasattr(image, "__array__"):
-            raw = self._read_array(image, dpi_value, single, binarise)
+            raw = self._read_array(image, xy, single, binarise)
             return Result(tuple(_pages(raw)))
         raise TypeError("read() takes a path, bytes, a PIL image or a numpy array, not "
                         + type(image).__name__)
 
-    def _read_array(self, image: Any, dpi: int, single: bool, binarise: str) -> list[Any]:
+    def _read_array(self, image: Any, dpi: tuple[int, int], single: bool,
+                    binarise: str) -> list[Any]:
         import numpy as np
 
         array = np.asarray(image)
@@ -265,17 +263,18 @@ class Engine:
         if width == 0 or height == 0:
             raise ValueError(f"the image is empty: shape {array.shape}")
         return self._engine.read_pixels(array, width, height, array.strides[0], channels,
-                                        bilevel, dpi, single, binarise)
+                                        bilevel, dpi[0], dpi[1], single, binarise)
 
-    def _read_pil(self, image: Any, dpi: int, single: bool, binarise: str) -> list[Page]:
+    def _read_pil(self, image: Any, dpi: tuple[int, int], single: bool,
+                  binarise: str) -> list[Page]:
         from PIL import ImageSequence
 
         pages: list[Page] = []
         for frame in ImageSequence.Iterator(image):
-            stated = frame.info.get("dpi")
-            frame_dpi = dpi
-            if stated and stated[0] and round(float(stated[0])) > 0:
-                frame_dpi = min(_MAX_DPI, round(float(stated[0])))
+            # A resolution the image states wins over the one given, as for files.
+            stated = tuple(min(_MAX_DPI, max(0, round(float(v))))
+                           for v in (frame.info.get("dpi") or (0, 0))[:2])
+            frame_dpi = stated if len(stated) == 2 and any(stated) else dpi
             bilevel = False
             if frame.mode == "1":
                 # PIL's bilevel images hold paper as 1: the engine wants ink as nonzero.
@@ -289,9 +288,22 @@ class Engine:
             channels = {"L": 1, "RGB": 3, "RGBA": 4}[frame.mode]
             width, height = frame.size
             raw = self._engine.read_pixels(frame.tobytes(), width, height, width * channels,
-                                           channels, bilevel, frame_dpi, single, binarise)
+                                           channels, bilevel, frame_dpi[0], frame_dpi[1],
+                                           single, binarise)
             pages.extend(_pages(raw, first=len(pages) + 1))
         return pages
+
+
+def _check_dpi(dpi: Any) -> tuple[int, int]:
+    pair = dpi if isinstance(dpi, tuple) else (dpi, dpi)
+    if len(pair) != 2:
+        raise ValueError(f"dpi is one int or a pair (x, y), not {dpi!r}")
+    for value in pair:
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise TypeError(f"dpi must be an int or a pair of ints, not {dpi!r}")
+        if not 1 <= value <= _MAX_DPI:
+            raise ValueError(f"dpi must be within 1..{_MAX_DPI}, not {dpi!r}")
+    return pair[0], pair[1]
 
 
 def _is_pil_image(image: Any) -> bool:

@@ -17,7 +17,8 @@ class Engine:
         stride: int,
         channels: int,
         bilevel: bool,
-        dpi: int,
+        x_dpi: int,
+        y_dpi: int,
         single_line: bool,
         binarise: str,
     ) -> list[_Page]: ...

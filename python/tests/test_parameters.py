@@ -55,6 +55,8 @@ def test_parameters_change_what_is_read(coding: Path) -> None:
 
 @pytest.mark.parametrize("kwargs, error", [
     ({"dpi": 0}, ValueError), ({"dpi": 100001}, ValueError), ({"dpi": 2.5}, TypeError),
+    ({"dpi": (200, 0)}, ValueError), ({"dpi": (200, 100, 50)}, ValueError),
+    ({"dpi": (200, "100")}, TypeError),
     ({"binarise": "magic"}, ValueError),
 ])
 def test_bad_read_options(coding: Path, kwargs: dict, error: type) -> None:

@@ -92,6 +92,22 @@ def test_numpy_grey_rgb_and_bool(block: Path, coding: Path) -> None:
     assert engine.read(~ink, dpi=200).text != from_bool.text
 
 
+def test_non_square_pixels(tmp_path: Path, block: Path) -> None:
+    grey = Image.open(block).convert("L")
+    squashed = grey.resize((grey.width, grey.height // 2), Image.LANCZOS)
+    path = tmp_path / "squashed.png"
+    squashed.save(path, dpi=(300, 150))
+    engine = ocrb.Engine()
+    from_file = engine.read(path)
+    assert (from_file.pages[0].xdpi, from_file.pages[0].ydpi) == (300, 150)
+    assert engine.read(Image.open(path)).pages == from_file.pages
+    assert engine.read(np.asarray(squashed), dpi=(300, 150)).pages == from_file.pages
+    # Read as square pixels, the squashed characters are another matter.
+    assert engine.read(np.asarray(squashed), dpi=300).pages != from_file.pages
+    with pytest.raises(ValueError):
+        engine.read(path, dpi=(300, 150))
+
+
 def test_array_without_dpi_is_read_at_the_engine_default(coding: Path) -> None:
     ink = np.asarray(Image.open(coding).convert("L")) < 128
     result = ocrb.Engine().read(ink)
