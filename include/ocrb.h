@@ -25,6 +25,28 @@
  *  6. Rectangles are inclusive (Right and Bottom are the last column and row), with row 0
  *     at the top of the image, in the pixel grid of the bitmap handed to OCRB_Read.
  *
+ * Packed DIBs. A BMP file is a 14-byte file header ("BM", file size, offset of the pixels)
+ * followed by a packed DIB: the 40-byte BITMAPINFOHEADER (width, height > 0 for bottom-up
+ * rows, 1 plane, 1 bit per pixel, no compression, pixels per metre), the colour table of
+ * two 4-byte entries, and the rows, each padded to a multiple of 4 bytes. So a 1-bit BMP
+ * whose pixels follow its colour table, as most writers save it, reaches the engine by
+ * skipping its first 14 bytes:
+ *
+ *     FILE* f = fopen("page.bmp", "rb");
+ *     fseek(f, 0, SEEK_END);
+ *     long size = ftell(f) - 14;
+ *     fseek(f, 14, SEEK_SET);
+ *     OCRB_HGLOBAL dib = OCRB_GlobalAlloc(OCRB_GMEM_MOVEABLE, (size_t)size);
+ *     fread(OCRB_GlobalLock(dib), 1, (size_t)size, f);
+ *     OCRB_GlobalUnlock(dib);
+ *     fclose(f);
+ *     OCRB_HANDLE engine;
+ *     OCRB_Init("", "", &engine);
+ *     int32_t status = OCRB_Read(engine, dib, 0);
+ *     OCRB_GlobalFree(dib);
+ *
+ * (tools/demo/demo.c does the same with every check in place and prints the result.)
+ *
  * This header is plain C and serves C and C++ callers alike.
  */
 #ifndef OCRB_H_

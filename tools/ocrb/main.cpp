@@ -16,11 +16,9 @@
 #include <new>
 #include <thread>
 
-#include "engine.h"
-#include "image.h"
 #include "options.h"
-#include "output.h"
 #include "overlay.h"
+#include "reader/reader.h"
 
 namespace ocrb::cli {
 namespace {

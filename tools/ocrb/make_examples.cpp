@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "image.h"
-#include "lept.h"
+#include "reader/image.h"
+#include "reader/lept.h"
 #include "tools/train/render.h"
 
 namespace {
 
-using ocrb::cli::Pix;
+using ocrb::reader::Pix;
 using ocrb::train::Font;
 using ocrb::train::GreyImage;
 using ocrb::train::TextStyle;
@@ -156,7 +156,7 @@ void WriteText(const std::filesystem::path& path, const std::vector<std::string>
 void WriteBmp(const std::filesystem::path& path, PIX* ink) {
   l_int32 x_dpi = 0, y_dpi = 0;
   pixGetResolution(ink, &x_dpi, &y_dpi);
-  const std::vector<uint8_t> dib = ocrb::cli::PackDib(ink, x_dpi, y_dpi);
+  const std::vector<uint8_t> dib = ocrb::reader::PackDib(ink, x_dpi, y_dpi);
   const uint32_t size = static_cast<uint32_t>(14 + dib.size());
   const uint32_t offset = 14 + 40 + 8;
   const uint8_t header[14] = {'B',

@@ -9,44 +9,6 @@
 namespace ocrb::cli {
 namespace {
 
-// An engine parameter as the command line names it. Sizes are pixels of a 200 dpi image.
-struct ParameterInfo {
-  int Id;
-  const char* Name;
-  bool Flag;  // on/off: --NAME and --no-NAME
-  int Min;
-  int Max;
-  const char* Meaning;
-};
-
-constexpr int kMaxSize = 10000;
-constexpr ParameterInfo kParameters[] = {
-    {OCRB_PARAM_INSERT_SPACES, "insert-spaces", true, 0, 1,
-     "fill wide gaps between characters with spaces"},
-    {OCRB_PARAM_SPACE_WIDTH, "space-width", false, 1, kMaxSize, "width of one space in a gap"},
-    {OCRB_PARAM_MIN_CHAR_WIDTH, "min-char-width", false, 0, kMaxSize,
-     "a character is wider than this"},
-    {OCRB_PARAM_MIN_CHAR_HEIGHT, "min-char-height", false, 0, kMaxSize,
-     "a character is taller than this"},
-    {OCRB_PARAM_MAX_CHAR_WIDTH, "max-char-width", false, 0, kMaxSize,
-     "a character is at most this wide"},
-    {OCRB_PARAM_MAX_CHAR_HEIGHT, "max-char-height", false, 0, kMaxSize,
-     "a character is at most this tall"},
-    {OCRB_PARAM_SPECK_SIZE, "speck-size", false, 0, kMaxSize,
-     "a blob this small is no character on its own"},
-    {OCRB_PARAM_DASH_MIN_WIDTH, "dash-min-width", false, 0, kMaxSize,
-     "least width of a flat mark (minus sign)"},
-    {OCRB_PARAM_DASH_MIN_HEIGHT, "dash-min-height", false, 0, kMaxSize,
-     "least height of a flat mark"},
-    {OCRB_PARAM_DASH_MAX_WIDTH, "dash-max-width", false, 0, kMaxSize,
-     "greatest width of a flat mark"},
-    {OCRB_PARAM_DASH_MAX_HEIGHT, "dash-max-height", false, 0, kMaxSize,
-     "greatest height of a flat mark"},
-    {OCRB_PARAM_USE_TEMPLATES, "templates", true, 0, 1,
-     "recognise with templates instead of the network"},
-    {OCRB_PARAM_MAX_PASSES, "max-passes", false, 1, 8, "preprocessing passes per glyph"},
-};
-
 int ParseNumber(const std::string& option, const std::string& text, int min, int max) {
   int value = 0;
   const char* end = text.data() + text.size();
@@ -119,7 +81,7 @@ class ArgumentReader {
 bool SetEngineParameter(const std::string& option, ArgumentReader& args, Parameters& values) {
   if (option.rfind("--", 0) != 0) return false;
   const std::string name = option.substr(2);
-  for (const ParameterInfo& p : kParameters) {
+  for (const ParameterInfo& p : ParameterTable()) {
     if (p.Flag && (name == p.Name || name == std::string("no-") + p.Name)) {
       args.NoValue(option);
       values[p.Id] = name == p.Name ? 1 : 0;
@@ -258,7 +220,7 @@ void PrintHelp(FILE* out) {
       "image's resolution):\n",
       out);
   const Parameters defaults;
-  for (const ParameterInfo& p : kParameters) {
+  for (const ParameterInfo& p : ParameterTable()) {
     const std::string spelling =
         p.Flag ? std::string("--[no-]") + p.Name : std::string("--") + p.Name + " N";
     const std::string fallback =
@@ -288,7 +250,7 @@ void PrintVersion(FILE* out) {
 void PrintParameters(FILE* out, const Parameters& values) {
   const Parameters defaults;
   std::fprintf(out, "%-18s %6s %8s  %s\n", "# name", "value", "default", "meaning");
-  for (const ParameterInfo& p : kParameters) {
+  for (const ParameterInfo& p : ParameterTable()) {
     std::fprintf(out, "%-18s %6d %8d  %s\n", p.Name, values[p.Id], defaults[p.Id], p.Meaning);
   }
 }

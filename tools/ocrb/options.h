@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
-#include "image.h"
+#include "reader/reader.h"
 
 namespace ocrb::cli {
 
-enum class Format { kText, kTsv, kJson };
+// The program is argument handling and output around the reader library.
+using namespace ::ocrb::reader;
+
 enum class Action { kRead, kHelp, kVersion, kPrintParameters };
 
 struct Options {

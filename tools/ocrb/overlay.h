@@ -4,10 +4,11 @@
 
 #include <string>
 
-#include "engine.h"
-#include "image.h"
+#include "reader/reader.h"
 
 namespace ocrb::cli {
+
+using namespace ::ocrb::reader;
 
 // Confidence at or above which a character counts as sure (green) and below which it is
 // doubtful (red); orange in between.

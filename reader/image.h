@@ -4,8 +4,8 @@
 // palette and resolution. Every other image is decoded by Leptonica, reduced to grey and
 // binarised; its pages become DIBs whose palette is (white, black) and whose resolution is
 // the file's. A file stating no resolution gets the one the caller gives, if any.
-#ifndef OCRB_TOOLS_OCRB_IMAGE_H_
-#define OCRB_TOOLS_OCRB_IMAGE_H_
+#ifndef OCRB_READER_IMAGE_H_
+#define OCRB_READER_IMAGE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "lept.h"
 #include "ocrb.h"
+#include "reader/lept.h"
 
-namespace ocrb::cli {
+namespace ocrb::reader {
 
 // Exit statuses of the reader; a file's failure carries the one it contributes.
 enum ExitStatus : int {
@@ -26,14 +26,18 @@ enum ExitStatus : int {
   kExitInternal = 3,     // anything else
 };
 
-// A failure to read one input: the reason (without the file name) and its exit status.
+// A failure to read one input: the reason (without the file name), its exit status and, when
+// the engine refused, the engine's OCRB_STATUS_ code (0 otherwise).
 class InputError : public std::runtime_error {
  public:
-  InputError(int status, const std::string& reason) : std::runtime_error(reason), status_(status) {}
+  InputError(int status, const std::string& reason, int engine_status = 0)
+      : std::runtime_error(reason), status_(status), engine_status_(engine_status) {}
   int Status() const { return status_; }
+  int EngineStatus() const { return engine_status_; }
 
  private:
   int status_;
+  int engine_status_;
 };
 
 // How grey and colour images become 1-bit: Sauvola's local threshold (the default), Otsu's
@@ -90,10 +94,26 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
 // up, the resolutions in pixels per metre (0 stays 0).
 std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi);
 
+// Pixels held by the caller, as one page: Channels is 1 (grey, or ink when Bilevel), 3 (RGB)
+// or 4 (RGBA), each sample one byte, rows top down Stride bytes apart. Bilevel pixels are ink
+// where nonzero and go to the engine as they are; the others are binarised as a decoded file
+// stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both). Throws
+// InputError(kExitCorrupt) for sizes the engine cannot take and std::bad_alloc when memory runs
+// out.
+struct PixelView {
+  const uint8_t* Data = nullptr;
+  int Width = 0;
+  int Height = 0;
+  size_t Stride = 0;
+  int Channels = 1;
+  bool Bilevel = false;
+};
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method);
+
 // Reduces any Leptonica image to 1 bit, 1 = ink. Bilevel images keep their pixels; grey and
 // colour ones are binarised with Method, whose window follows Dpi.
 Pix Binarise(PIX* pix, Binarisation method, int dpi);
 
-}  // namespace ocrb::cli
+}  // namespace ocrb::reader
 
-#endif  // OCRB_TOOLS_OCRB_IMAGE_H_
+#endif  // OCRB_READER_IMAGE_H_

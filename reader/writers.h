@@ -1,14 +1,15 @@
-// The three output formats of the reader.
-#ifndef OCRB_TOOLS_OCRB_OUTPUT_H_
-#define OCRB_TOOLS_OCRB_OUTPUT_H_
+// The reader's three output formats: text, TSV (one row per character) and JSON.
+#ifndef OCRB_READER_WRITERS_H_
+#define OCRB_READER_WRITERS_H_
 
 #include <string>
 #include <vector>
 
-#include "engine.h"
-#include "options.h"
+#include "reader/engine.h"
 
-namespace ocrb::cli {
+namespace ocrb::reader {
+
+enum class Format { kText, kTsv, kJson };
 
 // Everything read from one input file, or why it could not be read.
 struct FileResult {
@@ -29,6 +30,6 @@ std::string FormatFile(Format format, const FileResult& file, size_t index, size
 // The extension of a per-input output file: "txt", "tsv" or "json".
 const char* FormatExtension(Format format);
 
-}  // namespace ocrb::cli
+}  // namespace ocrb::reader
 
-#endif  // OCRB_TOOLS_OCRB_OUTPUT_H_
+#endif  // OCRB_READER_WRITERS_H_

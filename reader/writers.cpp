@@ -1,8 +1,8 @@
-#include "output.h"
+#include "writers.h"
 
 #include <cstdio>
 
-namespace ocrb::cli {
+namespace ocrb::reader {
 namespace {
 
 void AppendF(std::string& out, const char* format, int a, int b, int c, int d) {
@@ -174,4 +174,4 @@ const char* FormatExtension(Format format) {
   return "txt";
 }
 
-}  // namespace ocrb::cli
+}  // namespace ocrb::reader

@@ -1,15 +1,15 @@
 // One recognition engine handle and the results of reading one page with it.
-#ifndef OCRB_TOOLS_OCRB_ENGINE_H_
-#define OCRB_TOOLS_OCRB_ENGINE_H_
+#ifndef OCRB_READER_ENGINE_H_
+#define OCRB_READER_ENGINE_H_
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "image.h"
 #include "ocrb.h"
+#include "reader/image.h"
 
-namespace ocrb::cli {
+namespace ocrb::reader {
 
 // The engine's thirteen parameters, by OCRB_PARAM_ id.
 struct Parameters {
@@ -20,6 +20,22 @@ struct Parameters {
   int32_t operator[](int id) const { return Values[static_cast<size_t>(id)]; }
 };
 
+// An engine parameter as the reader's users name it ("min-char-height"), with the range the
+// reader accepts. Sizes are pixels of a 200 dpi image.
+struct ParameterInfo {
+  int Id;
+  const char* Name;
+  bool Flag;  // on/off rather than a number
+  int Min;
+  int Max;
+  const char* Meaning;
+};
+
+// All thirteen, in OCRB_PARAM_ order.
+const std::array<ParameterInfo, Parameters::kCount>& ParameterTable();
+
+// One line of a page: its characters, with the confidence and inclusive box of each (a space
+// has a box of zeros).
 struct TextLine {
   std::string Text;
   std::vector<float> Confidences;
@@ -34,10 +50,11 @@ struct PageResult {
   std::vector<TextLine> Lines;
 };
 
-// Owns one engine handle; one per thread.
+// Owns one engine handle. A handle serves one read at a time: give each thread its own.
 class Engine {
  public:
-  // Throws InputError(kExitInternal) when the engine cannot start or refuses a parameter.
+  // Throws InputError(kExitInternal) when the engine cannot start or refuses a parameter; the
+  // engine's status travels with it.
   explicit Engine(const Parameters& parameters);
   ~Engine();
   Engine(const Engine&) = delete;
@@ -50,6 +67,6 @@ class Engine {
   OCRB_HANDLE handle_ = nullptr;
 };
 
-}  // namespace ocrb::cli
+}  // namespace ocrb::reader
 
-#endif  // OCRB_TOOLS_OCRB_ENGINE_H_
+#endif  // OCRB_READER_ENGINE_H_

@@ -1,6 +1,40 @@
-#include "engine.h"
+#include "reader/engine.h"
 
-namespace ocrb::cli {
+namespace ocrb::reader {
+
+namespace {
+constexpr int kMaxSize = 10000;
+}  // namespace
+
+const std::array<ParameterInfo, Parameters::kCount>& ParameterTable() {
+  static const std::array<ParameterInfo, Parameters::kCount> kTable = {{
+      {OCRB_PARAM_INSERT_SPACES, "insert-spaces", true, 0, 1,
+       "fill wide gaps between characters with spaces"},
+      {OCRB_PARAM_SPACE_WIDTH, "space-width", false, 1, kMaxSize, "width of one space in a gap"},
+      {OCRB_PARAM_MIN_CHAR_WIDTH, "min-char-width", false, 0, kMaxSize,
+       "a character is wider than this"},
+      {OCRB_PARAM_MIN_CHAR_HEIGHT, "min-char-height", false, 0, kMaxSize,
+       "a character is taller than this"},
+      {OCRB_PARAM_MAX_CHAR_WIDTH, "max-char-width", false, 0, kMaxSize,
+       "a character is at most this wide"},
+      {OCRB_PARAM_MAX_CHAR_HEIGHT, "max-char-height", false, 0, kMaxSize,
+       "a character is at most this tall"},
+      {OCRB_PARAM_SPECK_SIZE, "speck-size", false, 0, kMaxSize,
+       "a blob this small is no character on its own"},
+      {OCRB_PARAM_DASH_MIN_WIDTH, "dash-min-width", false, 0, kMaxSize,
+       "least width of a flat mark (minus sign)"},
+      {OCRB_PARAM_DASH_MIN_HEIGHT, "dash-min-height", false, 0, kMaxSize,
+       "least height of a flat mark"},
+      {OCRB_PARAM_DASH_MAX_WIDTH, "dash-max-width", false, 0, kMaxSize,
+       "greatest width of a flat mark"},
+      {OCRB_PARAM_DASH_MAX_HEIGHT, "dash-max-height", false, 0, kMaxSize,
+       "greatest height of a flat mark"},
+      {OCRB_PARAM_USE_TEMPLATES, "templates", true, 0, 1,
+       "recognise with templates instead of the network"},
+      {OCRB_PARAM_MAX_PASSES, "max-passes", false, 1, 8, "preprocessing passes per glyph"},
+  }};
+  return kTable;
+}
 
 Parameters::Parameters() {
   Values = {0,
@@ -24,13 +58,15 @@ Engine::Engine(const Parameters& parameters) {
   if (status != OCRB_STATUS_OK) {
     handle_ = nullptr;
     throw InputError(kExitInternal,
-                     "the engine did not start (status " + std::to_string(status) + ")");
+                     "the engine did not start (status " + std::to_string(status) + ")", status);
   }
   for (int id = 1; id <= Parameters::kCount; ++id) {
-    if (OCRB_SetParameter(handle_, id, parameters[id]) != OCRB_STATUS_OK) {
+    const int32_t refused = OCRB_SetParameter(handle_, id, parameters[id]);
+    if (refused != OCRB_STATUS_OK) {
       OCRB_Done(handle_);
       handle_ = nullptr;
-      throw InputError(kExitInternal, "the engine refused parameter " + std::to_string(id));
+      throw InputError(kExitInternal, "the engine refused parameter " + std::to_string(id),
+                       refused);
     }
   }
 }
@@ -42,8 +78,10 @@ Engine::~Engine() {
 PageResult Engine::Read(const Page& page, bool single_line) {
   const int32_t status = OCRB_Read(handle_, page.Dib.Get(), single_line ? 1 : 0);
   if (status != OCRB_STATUS_OK) {
-    throw InputError(kExitCorrupt, "the engine could not read the bitmap (status " +
-                                       std::to_string(status) + "; too large?)");
+    throw InputError(
+        kExitCorrupt,
+        "the engine could not read the bitmap (status " + std::to_string(status) + "; too large?)",
+        status);
   }
   PageResult result;
   result.Width = page.Width;
@@ -75,4 +113,4 @@ PageResult Engine::Read(const Page& page, bool single_line) {
   return result;
 }
 
-}  // namespace ocrb::cli
+}  // namespace ocrb::reader

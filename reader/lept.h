@@ -1,12 +1,12 @@
 // Owners for Leptonica objects, so that every PIX, PIXA and font is released on every path.
-#ifndef OCRB_TOOLS_OCRB_LEPT_H_
-#define OCRB_TOOLS_OCRB_LEPT_H_
+#ifndef OCRB_READER_LEPT_H_
+#define OCRB_READER_LEPT_H_
 
 #include <leptonica/allheaders.h>
 
 #include <memory>
 
-namespace ocrb::cli {
+namespace ocrb::reader {
 
 struct PixDeleter {
   void operator()(PIX* pix) const { pixDestroy(&pix); }
@@ -26,6 +26,6 @@ using Pixa = std::unique_ptr<PIXA, PixaDeleter>;
 using Bmf = std::unique_ptr<L_BMF, BmfDeleter>;
 using Box = std::unique_ptr<BOX, BoxDeleter>;
 
-}  // namespace ocrb::cli
+}  // namespace ocrb::reader
 
-#endif  // OCRB_TOOLS_OCRB_LEPT_H_
+#endif  // OCRB_READER_LEPT_H_

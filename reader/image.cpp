@@ -1,4 +1,4 @@
-#include "image.h"
+#include "reader/image.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,13 +13,16 @@
 #include <new>
 #include <optional>
 
-namespace ocrb::cli {
+namespace ocrb::reader {
 namespace {
 
 // The BMP convention for pixels per metre: 200 dpi is stored as 7874.
 constexpr double kPelsPerMeterPerDpi = 39.37;
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
+// Caller pixels wider or higher than this are refused before any allocation: no page the
+// engine reads comes near it, and the packed rows stay far below 4 GiB.
+constexpr int kMaxSide = 1 << 16;
 
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -191,6 +194,26 @@ Pix NormalisedOtsu(PIX* grey) {
   return ink ? std::move(ink) : OtsuGlobal(grey);
 }
 
+// Binarises one decoded picture and packs it for the engine, with the resolution the picture
+// states (or the one Options gives when it states none).
+Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& kind) {
+  l_int32 x_dpi = 0, y_dpi = 0;
+  pixGetResolution(picture, &x_dpi, &y_dpi);
+  if (x_dpi <= 0 && y_dpi <= 0) x_dpi = y_dpi = options.Dpi;
+  if (x_dpi <= 0) x_dpi = y_dpi;  // one stated resolution stands for both
+  if (y_dpi <= 0) y_dpi = x_dpi;
+  Pix ink = Binarise(picture, options.Method, x_dpi);
+  if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
+  const std::vector<uint8_t> dib = PackDib(ink.get(), x_dpi, y_dpi);
+  Page page;
+  page.Dib = GlobalBlock(dib.data(), dib.size());
+  page.Width = pixGetWidth(ink.get());
+  page.Height = pixGetHeight(ink.get());
+  page.XDpi = x_dpi;
+  page.YDpi = y_dpi;
+  return page;
+}
+
 }  // namespace
 
 bool ParseBinarisation(const std::string& name, Binarisation* method) {
@@ -350,25 +373,55 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
 
   std::vector<Page> pages;
   for (Pix& picture : pictures) {
-    l_int32 x_dpi = 0, y_dpi = 0;
-    pixGetResolution(picture.get(), &x_dpi, &y_dpi);
-    if (x_dpi <= 0 && y_dpi <= 0) x_dpi = y_dpi = options.Dpi;
-    if (x_dpi <= 0) x_dpi = y_dpi;  // one stated resolution stands for both
-    if (y_dpi <= 0) y_dpi = x_dpi;
-    Pix ink = Binarise(picture.get(), options.Method, x_dpi);
-    if (!ink)
-      throw InputError(kExitCorrupt, "cannot binarise the " + FormatName(format) + " image");
-    const std::vector<uint8_t> dib = PackDib(ink.get(), x_dpi, y_dpi);
-    Page page;
-    page.Dib = GlobalBlock(dib.data(), dib.size());
-    page.Width = pixGetWidth(ink.get());
-    page.Height = pixGetHeight(ink.get());
-    page.XDpi = x_dpi;
-    page.YDpi = y_dpi;
+    Page page = PageFromPix(picture.get(), options, FormatName(format));
     if (options.KeepPicture) page.Picture = std::move(picture);
     pages.push_back(std::move(page));
   }
   return pages;
 }
 
-}  // namespace ocrb::cli
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method) {
+  if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
+      pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
+    throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
+                                       " pixels wide and high");
+  }
+  if (pixels.Channels != 1 && pixels.Channels != 3 && pixels.Channels != 4) {
+    throw InputError(kExitCorrupt, "pixels need 1, 3 or 4 channels");
+  }
+  if (pixels.Bilevel && pixels.Channels != 1) {
+    throw InputError(kExitCorrupt, "bilevel pixels have one channel");
+  }
+  const size_t channels = static_cast<size_t>(pixels.Channels);
+  if (pixels.Stride < static_cast<size_t>(pixels.Width) * channels) {
+    throw InputError(kExitCorrupt, "the row stride is shorter than a row");
+  }
+  const int depth = pixels.Bilevel ? 1 : pixels.Channels == 1 ? 8 : 32;
+  Pix pix(pixCreate(pixels.Width, pixels.Height, depth));
+  if (!pix) throw std::bad_alloc();
+  if (pixels.Channels == 4) pixSetSpp(pix.get(), 4);
+  l_uint32* data = pixGetData(pix.get());
+  const size_t wpl = static_cast<size_t>(pixGetWpl(pix.get()));
+  for (int y = 0; y < pixels.Height; ++y) {
+    const uint8_t* in = pixels.Data + static_cast<size_t>(y) * pixels.Stride;
+    l_uint32* line = data + static_cast<size_t>(y) * wpl;
+    for (int x = 0; x < pixels.Width; ++x) {
+      const uint8_t* px = in + static_cast<size_t>(x) * channels;
+      if (pixels.Bilevel) {
+        if (*px != 0) SET_DATA_BIT(line, x);
+      } else if (pixels.Channels == 1) {
+        SET_DATA_BYTE(line, x, *px);
+      } else {
+        l_uint32 value = 0;
+        composeRGBAPixel(px[0], px[1], px[2], pixels.Channels == 4 ? px[3] : 255, &value);
+        line[x] = value;
+      }
+    }
+  }
+  pixSetResolution(pix.get(), std::max(0, x_dpi), std::max(0, y_dpi));
+  LoadOptions options;
+  options.Method = method;
+  return PageFromPix(pix.get(), options, "pixel");
+}
+
+}  // namespace ocrb::reader

@@ -1,0 +1,171 @@
+// _ocrb: the compiled half of the Python package. It wraps one reader Engine per Python
+// Engine, releases the GIL while an image is decoded, binarised and read, and refuses a
+// second thread that tries to use the same engine while it is busy. Results come back as
+// plain tuples; ocrb/__init__.py turns them into dataclasses.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "reader/reader.h"
+
+namespace py = pybind11;
+using ocrb::reader::Binarisation;
+using ocrb::reader::InputError;
+
+namespace {
+
+// (char, confidence, box or None) per character; (text, chars) per line; (width, height,
+// xdpi, ydpi, lines) per page.
+py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
+  py::list out;
+  for (const ocrb::reader::PageResult& page : pages) {
+    py::list lines;
+    for (const ocrb::reader::TextLine& line : page.Lines) {
+      py::list chars;
+      for (size_t k = 0; k < line.Text.size(); ++k) {
+        const TRect& r = line.Boxes[k];
+        py::object box = line.Text[k] == ' '
+                             ? py::object(py::none())
+                             : py::object(py::make_tuple(r.Left, r.Top, r.Right, r.Bottom));
+        chars.append(py::make_tuple(std::string(1, line.Text[k]),
+                                    static_cast<double>(line.Confidences[k]), box));
+      }
+      lines.append(py::make_tuple(line.Text, chars));
+    }
+    out.append(py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines));
+  }
+  return out;
+}
+
+Binarisation MethodFromName(const std::string& name) {
+  Binarisation method = Binarisation::kSauvola;
+  if (!ocrb::reader::ParseBinarisation(name, &method)) {
+    throw py::value_error("binarise must be 'sauvola', 'normalised-otsu' or 'otsu', not '" + name +
+                          "'");
+  }
+  return method;
+}
+
+class PyEngine {
+ public:
+  explicit PyEngine(const std::vector<int>& values) {
+    const auto& table = ocrb::reader::ParameterTable();
+    if (values.size() != table.size()) {
+      throw py::value_error("the engine takes " + std::to_string(table.size()) + " parameters");
+    }
+    ocrb::reader::Parameters parameters;
+    for (size_t i = 0; i < table.size(); ++i) {
+      const ocrb::reader::ParameterInfo& p = table[i];
+      if (values[i] < p.Min || values[i] > p.Max) {
+        std::string name = p.Name;
+        for (char& c : name) c = c == '-' ? '_' : c;
+        throw py::value_error(name + " must be within " + std::to_string(p.Min) + ".." +
+                              std::to_string(p.Max) + ", not " + std::to_string(values[i]));
+      }
+      parameters[p.Id] = values[i];
+    }
+    engine_ = std::make_unique<ocrb::reader::Engine>(parameters);
+  }
+
+  py::list ReadBytes(const py::bytes& data, int dpi, bool single_line,
+                     const std::string& binarise) {
+    ocrb::reader::LoadOptions options;
+    options.Dpi = dpi;
+    options.Method = MethodFromName(binarise);
+    const std::string_view view = data;  // the bytes object stays alive while we read
+    const std::vector<uint8_t> bytes(view.begin(), view.end());
+    return Run([&] { return ocrb::reader::ReadImage(*engine_, bytes, options, single_line); });
+  }
+
+  py::list ReadPixels(const py::buffer& data, int width, int height, size_t stride, int channels,
+                      bool bilevel, int x_dpi, int y_dpi, bool single_line,
+                      const std::string& binarise) {
+    const Binarisation method = MethodFromName(binarise);
+    const py::buffer_info info = data.request();
+    const size_t needed = height > 0 ? stride * static_cast<size_t>(height - 1) +
+                                           static_cast<size_t>(width) * channels
+                                     : 0;
+    if (info.itemsize != 1 || static_cast<size_t>(info.size) < needed) {
+      throw py::value_error("the pixel buffer is smaller than its shape says");
+    }
+    ocrb::reader::PixelView view;
+    view.Data = static_cast<const uint8_t*>(info.ptr);
+    view.Width = width;
+    view.Height = height;
+    view.Stride = stride;
+    view.Channels = channels;
+    view.Bilevel = bilevel;
+    return Run([&] {
+      std::vector<ocrb::reader::PageResult> results;
+      results.push_back(
+          engine_->Read(ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method), single_line));
+      return results;
+    });
+  }
+
+ private:
+  // Marks the engine busy, reads without the GIL, and converts the result with it.
+  template <typename Work>
+  py::list Run(Work work) {
+    bool idle = false;
+    if (!busy_.compare_exchange_strong(idle, true)) {
+      throw std::runtime_error(
+          "this ocrb.Engine is already reading in another thread; an engine serves one thread "
+          "at a time, so create one engine per thread");
+    }
+    struct Release {
+      std::atomic<bool>& flag;
+      ~Release() { flag = false; }
+    } release{busy_};
+    std::vector<ocrb::reader::PageResult> pages;
+    {
+      py::gil_scoped_release unlocked;
+      pages = work();
+    }
+    return PagesToPython(pages);
+  }
+
+  std::unique_ptr<ocrb::reader::Engine> engine_;
+  std::atomic<bool> busy_{false};
+};
+
+}  // namespace
+
+PYBIND11_MODULE(_ocrb, m) {
+  m.doc() = "Compiled core of the ocrb package; use the ocrb module instead.";
+  setMsgSeverity(L_SEVERITY_NONE);  // failures become exceptions, not Leptonica chatter
+
+  // InputError becomes ocrb.ImageError (not an image, damaged, refused by the engine) or
+  // ocrb.Error (the engine did not start or answered out of turn), with the engine's status.
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const InputError& e) {
+      const char* kind = e.Status() == ocrb::reader::kExitCorrupt ? "ImageError" : "Error";
+      py::object type = py::module_::import("ocrb._errors").attr(kind);
+      py::object error = type(e.what(), e.EngineStatus());
+      PyErr_SetObject(type.ptr(), error.ptr());
+    }
+  });
+
+  py::list table;
+  const ocrb::reader::Parameters defaults;
+  for (const ocrb::reader::ParameterInfo& p : ocrb::reader::ParameterTable()) {
+    table.append(py::make_tuple(p.Name, p.Flag, p.Min, p.Max, defaults[p.Id], p.Meaning));
+  }
+  m.attr("PARAMETERS") = table;
+  m.attr("VERSION") = ocrb::reader::Version();
+
+  py::class_<PyEngine>(m, "Engine")
+      .def(py::init<const std::vector<int>&>(), py::arg("values"))
+      .def("read_bytes", &PyEngine::ReadBytes, py::arg("data"), py::arg("dpi"),
+           py::arg("single_line"), py::arg("binarise"))
+      .def("read_pixels", &PyEngine::ReadPixels, py::arg("data"), py::arg("width"),
+           py::arg("height"), py::arg("stride"), py::arg("channels"), py::arg("bilevel"),
+           py::arg("x_dpi"), py::arg("y_dpi"), py::arg("single_line"), py::arg("binarise"));
+}

@@ -1,0 +1,314 @@
+"""Read numeric OCR-B text (``0123456789+-><#``) from images.
+
+>>> import ocrb
+>>> engine = ocrb.Engine()
+>>> result = engine.read("examples/coding-200dpi.bmp")
+>>> print(result.text)
+0100000123456>120000019876543210005+ 010304565>
+
+``Engine.read`` takes a path, the bytes of an image file, a PIL image or a numpy array and
+returns a :class:`Result`: its pages, their lines, and every character with its confidence
+and box. An engine serves one thread at a time; give each thread its own (the engine
+releases the GIL while it reads, so such threads run in parallel). ``ocrb.dask`` reads
+batches of files on a Dask cluster.
+"""
+
+from __future__ import annotations
+
+import os
+import sys
+from dataclasses import dataclass, field
+from typing import Any, Iterator, Optional, Union
+
+from . import _ocrb
+from ._errors import Error, ImageError
+
+__all__ = ["Engine", "Result", "Page", "Line", "Char", "Error", "ImageError", "__version__"]
+__version__: str = _ocrb.VERSION
+
+Box = tuple[int, int, int, int]
+ImageInput = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, Any]
+
+_MAX_DPI = 100000
+_BINARISATIONS = ("sauvola", "normalised-otsu", "otsu")
+
+
+@dataclass(frozen=True)
+class Char:
+    """One recognised character: ``char`` is one of ``0123456789+-><#``, ``~`` for a glyph
+    the engine could not name, or ``" "`` for an inserted space (which has no box).
+    ``box`` is ``(left, top, right, bottom)``, inclusive, in the image's pixels."""
+
+    char: str
+    confidence: float
+    box: Optional[Box]
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"char": self.char, "confidence": self.confidence,
+                "box": list(self.box) if self.box is not None else None}
+
+
+@dataclass(frozen=True)
+class Line:
+    """One line of text, top to bottom within its page."""
+
+    text: str
+    chars: tuple[Char, ...]
+
+    @property
+    def confidences(self) -> list[float]:
+        return [c.confidence for c in self.chars]
+
+    def __iter__(self) -> Iterator[Char]:
+        return iter(self.chars)
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"text": self.text, "chars": [c.to_dict() for c in self.chars]}
+
+
+@dataclass(frozen=True)
+class Page:
+    """One page: its size in pixels, the resolution the engine read it at (0 when none was
+    stated or given; the engine then assumes 200 dpi) and its lines."""
+
+    number: int
+    width: int
+    height: int
+    xdpi: int
+    ydpi: int
+    lines: tuple[Line, ...]
+
+    @property
+    def text(self) -> str:
+        return "\n".join(line.text for line in self.lines)
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"page": self.number, "width": self.width, "height": self.height,
+                "xdpi": self.xdpi, "ydpi": self.ydpi,
+                "lines": [line.to_dict() for line in self.lines]}
+
+
+@dataclass(frozen=True)
+class Result:
+    """Everything read from one input: every page of a multi-page file, in order.
+
+    ``text`` holds the lines separated by newlines and the pages by a form-feed line, as
+    ``ocrb`` prints them; ``lines`` the lines of all pages; ``to_dict()`` the structure of
+    one file in ``ocrb -f json``."""
+
+    pages: tuple[Page, ...]
+    source: Optional[str] = None
+    ok: bool = field(default=True, init=False)
+
+    @property
+    def lines(self) -> list[Line]:
+        return [line for page in self.pages for line in page.lines]
+
+    @property
+    def text(self) -> str:
+        return "\n\f\n".join(page.text for page in self.pages)
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"file": self.source, "pages": [page.to_dict() for page in self.pages]}
+
+
+def _pages(raw: list[Any], first: int = 1) -> list[Page]:
+    pages = []
+    for number, (width, height, xdpi, ydpi, lines) in enumerate(raw, start=first):
+        pages.append(Page(number, width, height, xdpi, ydpi, tuple(
+            Line(text, tuple(Char(c, conf, box) for c, conf, box in chars))
+            for text, chars in lines)))
+    return pages
+
+
+def _parameter_name(name: str) -> str:
+    return name.replace("-", "_")
+
+
+class Engine:
+    """A recognition engine with its parameters.
+
+    Every parameter is optional and given by name; ``None`` keeps the engine's default.
+    Sizes are pixels of a 200 dpi image, scaled to each image's resolution:
+
+    - ``insert_spaces`` (bool): fill wide gaps between characters with spaces
+    - ``space_width``: width of one space in a gap (1..10000)
+    - ``min_char_width``, ``min_char_height``: a character is wider, taller than this
+    - ``max_char_width``, ``max_char_height``: a character is at most this wide, tall
+    - ``speck_size``: a blob this small is no character on its own
+    - ``dash_min_width``, ``dash_min_height``, ``dash_max_width``, ``dash_max_height``: the
+      window of flat marks such as the minus sign
+    - ``templates`` (bool): recognise with templates instead of the network
+    - ``max_passes``: preprocessing passes per glyph (1..8)
+
+    Sizes outside 0..10000 raise ``ValueError``. One engine serves one thread at a time:
+    a second thread calling ``read`` while the first is still reading gets a
+    ``RuntimeError``; create one engine per thread instead.
+    """
+
+    def __init__(
+        self,
+        *,
+        insert_spaces: Optional[bool] = None,
+        space_width: Optional[int] = None,
+        min_char_width: Optional[int] = None,
+        min_char_height: Optional[int] = None,
+        max_char_width: Optional[int] = None,
+        max_char_height: Optional[int] = None,
+        speck_size: Optional[int] = None,
+        dash_min_width: Optional[int] = None,
+        dash_min_height: Optional[int] = None,
+        dash_max_width: Optional[int] = None,
+        dash_max_height: Optional[int] = None,
+        templates: Optional[bool] = None,
+        max_passes: Optional[int] = None,
+    ) -> None:
+        given = dict(locals())
+        values: list[int] = []
+        self._parameters: dict[str, int] = {}
+        for name, flag, _low, _high, default, _meaning in _ocrb.PARAMETERS:
+            key = _parameter_name(name)
+            value = given[key]
+            if value is None:
+                value = default
+            elif flag and not isinstance(value, (bool, int)):
+                raise TypeError(f"{key} must be True or False, not {type(value).__name__}")
+            elif not flag and (isinstance(value, bool) or not isinstance(value, int)):
+                raise TypeError(f"{key} must be an int, not {type(value).__name__}")
+            value = int(value)
+            if flag and value not in (0, 1):
+                raise ValueError(f"{key} must be True or False, not {value}")
+            values.append(value)
+            self._parameters[key] = value
+        self._engine = _ocrb.Engine(values)  # checks the ranges, raises ValueError
+
+    @property
+    def parameters(self) -> dict[str, int]:
+        """Every parameter by name, as the engine uses it."""
+        return dict(self._parameters)
+
+    def __repr__(self) -> str:
+        changed = {k: v for k, v in self._parameters.items() if v != _DEFAULTS[k]}
+        return "ocrb.Engine(" + ", ".join(f"{k}={v}" for k, v in changed.items()) + ")"
+
+    def read(
+        self,
+        image: ImageInput,
+        *,
+        dpi: Union[int, tuple[int, int], None] = None,
+        single_line: bool = False,
+        binarise: str = "sauvola",
+    ) -> Result:
+        """Reads every page of ``image`` and returns a :class:`Result`.
+
+        ``image`` is a path, the bytes of an image file (any format Leptonica reads: BMP,
+        PNG, TIFF with all its pages, JPEG, PNM, GIF, WebP), a PIL image (every frame), or a
+        numpy array: ``bool`` (True is ink), ``uint8`` grey (H, W) or colour (H, W, 3 or 4).
+        Grey and colour are made black and white with ``binarise`` ("sauvola",
+        "normalised-otsu" or "otsu"), as ``ocrb --binarise`` does. ``dpi`` is the
+        resolution of images that state none (arrays never do); arrays and PIL images may
+        have ``(x, y)`` for pixels that are not square. ``single_line`` reduces each page
+        to one line.
+
+        Raises ``ocrb.ImageError`` when the input is not an image or is damaged, ``OSError``
+        when a path cannot be read, ``TypeError`` for inputs of another kind and
+        ``ValueError`` for bad arguments.
+        """
+        xy = (0, 0) if dpi is None else _check_dpi(dpi)
+        dpi_value = xy[0]
+        if binarise not in _BINARISATIONS:
+            raise ValueError(f"binarise must be one of {', '.join(_BINARISATIONS)}, not {binarise!r}")
+        single = bool(single_line)
+
+        if isinstance(image, (str, os.PathLike, bytes, bytearray, memoryview)) and xy[0] != xy[1]:
+            raise ValueError("image files take one dpi for both directions, as ocrb --dpi does")
+        if isinstance(image, (str, os.PathLike)):
+            with open(image, "rb") as file:
+                data = file.read()
+            raw = self._engine.read_bytes(data, dpi_value, single, binarise)
+            return Result(tuple(_pages(raw)), os.fspath(image))
+        if isinstance(image, (bytes, bytearray, memoryview)):
+            raw = self._engine.read_bytes(bytes(image), dpi_value, single, binarise)
+            return Result(tuple(_pages(raw)))
+        if _is_pil_image(image):
+            return Result(tuple(self._read_pil(image, xy, single, binarise)))
+        if hasattr(image, "__array_interface__") or hasattr(image, "__array__"):
+            raw = self._read_array(image, xy, single, binarise)
+            return Result(tuple(_pages(raw)))
+        raise TypeError("read() takes a path, bytes, a PIL image or a numpy array, not "
+                        + type(image).__name__)
+
+    def _read_array(self, image: Any, dpi: tuple[int, int], single: bool,
+                    binarise: str) -> list[Any]:
+        import numpy as np
+
+        array = np.asarray(image)
+        if array.ndim == 3 and array.shape[2] == 1:
+            array = array[:, :, 0]
+        if array.dtype == np.bool_:
+            if array.ndim != 2:
+                raise ValueError(f"a bool image has shape (height, width), not {array.shape}")
+            bilevel = True
+            array = np.ascontiguousarray(array).view(np.uint8)
+        elif array.dtype == np.uint8:
+            bilevel = False
+            if array.ndim not in (2, 3) or (array.ndim == 3 and array.shape[2] not in (3, 4)):
+                raise ValueError("a uint8 image has shape (height, width) or (height, width, 3 "
+                                 f"or 4), not {array.shape}")
+            array = np.ascontiguousarray(array)
+        else:
+            raise TypeError(f"arrays of bool or uint8 are read, not {array.dtype}")
+        height, width = array.shape[:2]
+        channels = 1 if array.ndim == 2 else array.shape[2]
+        if width == 0 or height == 0:
+            raise ValueError(f"the image is empty: shape {array.shape}")
+        return self._engine.read_pixels(array, width, height, array.strides[0], channels,
+                                        bilevel, dpi[0], dpi[1], single, binarise)
+
+    def _read_pil(self, image: Any, dpi: tuple[int, int], single: bool,
+                  binarise: str) -> list[Page]:
+        from PIL import ImageSequence
+
+        pages: list[Page] = []
+        for frame in ImageSequence.Iterator(image):
+            # A resolution the image states wins over the one given, as for files.
+            stated = tuple(min(_MAX_DPI, max(0, round(float(v))))
+                           for v in (frame.info.get("dpi") or (0, 0))[:2])
+            frame_dpi = stated if len(stated) == 2 and any(stated) else dpi
+            bilevel = False
+            if frame.mode == "1":
+                # PIL's bilevel images hold paper as 1: the engine wants ink as nonzero.
+                frame = frame.convert("L").point(lambda v: 255 if v == 0 else 0)
+                bilevel = True
+            elif frame.mode in ("RGBA", "LA", "PA") or (
+                    frame.mode == "P" and "transparency" in frame.info):
+                frame = frame.convert("RGBA")
+            elif frame.mode not in ("L", "RGB"):
+                frame = frame.convert("L" if frame.mode in ("I", "I;16", "F") else "RGB")
+            channels = {"L": 1, "RGB": 3, "RGBA": 4}[frame.mode]
+            width, height = frame.size
+            raw = self._engine.read_pixels(frame.tobytes(), width, height, width * channels,
+                                           channels, bilevel, frame_dpi[0], frame_dpi[1],
+                                           single, binarise)
+            pages.extend(_pages(raw, first=len(pages) + 1))
+        return pages
+
+
+def _check_dpi(dpi: Any) -> tuple[int, int]:
+    pair = dpi if isinstance(dpi, tuple) else (dpi, dpi)
+    if len(pair) != 2:
+        raise ValueError(f"dpi is one int or a pair (x, y), not {dpi!r}")
+    for value in pair:
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise TypeError(f"dpi must be an int or a pair of ints, not {dpi!r}")
+        if not 1 <= value <= _MAX_DPI:
+            raise ValueError(f"dpi must be within 1..{_MAX_DPI}, not {dpi!r}")
+    return pair[0], pair[1]
+
+
+def _is_pil_image(image: Any) -> bool:
+    pil = sys.modules.get("PIL.Image")
+    return pil is not None and isinstance(image, pil.Image)
+
+
+_DEFAULTS = {_parameter_name(p[0]): p[4] for p in _ocrb.PARAMETERS}

@@ -1,0 +1,52 @@
+"""ocrb.dask.read_files on a LocalCluster of two worker processes, against a serial read."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import pytest
+
+import ocrb
+
+distributed = pytest.importorskip("distributed")
+import ocrb.dask  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def client():
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                       dashboard_address=None)
+    with distributed.Client(cluster) as client:
+        yield client
+    cluster.close()
+
+
+def test_batch_matches_a_serial_read_in_input_order(
+        client, coding: Path, block: Path, fax: Path, two_pages: Path, tmp_path: Path) -> None:
+    junk = tmp_path / "junk.png"
+    junk.write_bytes(b"no image here")
+    paths = [coding, block, junk, fax, tmp_path / "absent.bmp", two_pages, coding, block]
+    results = ocrb.dask.read_files(paths, client=client, single_line=False)
+    assert len(results) == len(paths)
+    engine = ocrb.Engine()
+    for path, result in zip(paths, results):
+        if path in (junk, tmp_path / "absent.bmp"):
+            assert not result.ok and result.source == str(path)
+        else:
+            assert result.ok and result == engine.read(path)
+    assert results[2].kind == "ImageError" and "not an image" in results[2].error
+    assert results[4].kind == "FileNotFoundError"
+    # One engine per worker process, made once for the whole batch.
+    made = client.run(ocrb.dask.engines_made)
+    assert len(made) == 2 and all(count == 1 for count in made.values())
+
+
+def test_parameters_reach_the_workers(client, coding: Path) -> None:
+    [result] = ocrb.dask.read_files([coding], client=client, insert_spaces=False)
+    assert result.text == ocrb.Engine(insert_spaces=False).read(coding).text
+    assert " " not in result.text
+
+
+def test_bad_parameters_fail_before_the_batch(client, coding: Path) -> None:
+    with pytest.raises(ValueError):
+        ocrb.dask.read_files([coding], client=client, space_width=0)

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix, moves the prefix elsewhere, and there builds and
+# runs two consumers (the C demo through pkg-config, a C++ program through find_package) and
+# the installed ocrb. Each must print the text of the bundled BMP example.
+#   install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+example=$source/examples/coding-200dpi.bmp
+expected=$(cat "$source/examples/coding-200dpi.gt.txt")
+
+cmake --install "$build" --prefix "$work/first" >/dev/null
+# A prefix that works only where it was installed is not relocatable: move it.
+mv "$work/first" "$work/prefix"
+prefix=$work/prefix
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+lib=$(find "$prefix" -name 'libocrb.so.*.*' | head -n 1)
+[ -n "$lib" ] || fail "no versioned libocrb.so installed"
+soname=$(objdump -p "$lib" | awk '/SONAME/ {print $2}')
+[ "$soname" = "libocrb.so.0" ] || fail "SONAME is '$soname'"
+[ -f "$prefix/include/ocrb.h" ] || fail "ocrb.h not installed"
+[ -f "$prefix/share/man/man1/ocrb.1" ] || fail "man page not installed"
+
+# The C consumer, through pkg-config.
+export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name ocrb.pc)")
+libdir=$(pkg-config --variable=libdir ocrb)
+[ -f "$libdir/libocrb.so" ] || fail "pkg-config libdir $libdir holds no libocrb.so"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -Werror -o "$work/demo" "$source/tools/demo/demo.c" \
+  $(pkg-config --cflags --libs ocrb) -Wl,-rpath,"$libdir"
+"$work/demo" "$example" >"$work/demo.out" || fail "the C consumer failed"
+[ "$(head -n 1 "$work/demo.out")" = "$expected" ] || fail "C consumer read '$(head -n 1 "$work/demo.out")'"
+
+# The C++ consumer, through the CMake package.
+cmake -S "$source/tests/install" -B "$work/cxx" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cxx" >/dev/null
+[ "$("$work/cxx/consumer" "$example")" = "$expected" ] || fail "C++ consumer output differs"
+
+# ocrb from the moved prefix: its run path is relative to itself, never the build folder.
+runpath=$(objdump -p "$prefix/bin/ocrb" | awk '/RUNPATH|RPATH/ {print $2}')
+case "$runpath" in
+  *'$ORIGIN'*) ;;
+  *) fail "ocrb's run path is '$runpath'" ;;
+esac
+case "$runpath" in *"$build"*) fail "ocrb's run path names the build folder" ;; esac
+[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$example")" = "$expected" ] ||
+  fail "the installed ocrb read something else"
+# The Python package, when it was built, imports from the moved prefix and reads.
+package=$(find "$prefix" -path '*/ocrb/__init__.py' | head -n 1)
+if [ -n "$package" ]; then
+  text=$(PYTHONPATH=$(dirname "$(dirname "$package")") PYTHONDONTWRITEBYTECODE=1 \
+    ${OCRB_PYTHON:-python3} -c 'import ocrb, sys; print(ocrb.Engine().read(sys.argv[1]).text)' "$example")
+  [ "$text" = "$expected" ] || fail "the installed Python package read '$text'"
+fi
+echo "install test passed"
