@@ -106,8 +106,12 @@ extern "C" {
 
 #define OCRB_DEFAULT_INSERT_SPACES 1
 #define OCRB_DEFAULT_SPACE_WIDTH 18
-#define OCRB_DEFAULT_MIN_CHAR_WIDTH 6
-#define OCRB_DEFAULT_MIN_CHAR_HEIGHT 12
+/* The least character: at the nominal size (digits 2.3 to 2.6 mm, 18 to 20 pixels at 200
+   dpi) an OCR-B '+' stands 12.8 to 14.5 pixels tall and a '1' is 7.2 to 8 pixels wide; thin
+   print takes up to a pixel off each side. A character must be wider than 4 and taller than
+   10 pixels, so that the smallest thinly printed '+' and '1' still qualify. */
+#define OCRB_DEFAULT_MIN_CHAR_WIDTH 4
+#define OCRB_DEFAULT_MIN_CHAR_HEIGHT 10
 #define OCRB_DEFAULT_MAX_CHAR_WIDTH 25
 #define OCRB_DEFAULT_MAX_CHAR_HEIGHT 30
 #define OCRB_DEFAULT_SPECK_SIZE 6

@@ -31,7 +31,7 @@ TEST_F(ApiTest, FreshHandleHasDefaultsReservedCopiesAndAnEmptyResult) {
   TEngineContext& c = Context();
   EXPECT_EQ(c.Reserved1.View(), "first");
   EXPECT_EQ(c.Reserved2.View(), "second");
-  const int32_t expected[] = {1, 18, 6, 12, 25, 30, 6, 10, 2, 20, 8, 0, 8};
+  const int32_t expected[] = {1, 18, 4, 10, 25, 30, 6, 10, 2, 20, 8, 0, 8};
   const int32_t actual[] = {c.InsertSpaces,  c.SpaceWidth,    c.MinCharWidth,  c.MinCharHeight,
                             c.MaxCharWidth,  c.MaxCharHeight, c.SpeckSize,     c.DashMinWidth,
                             c.DashMinHeight, c.DashMaxWidth,  c.DashMaxHeight, c.UseTemplates,

@@ -11,6 +11,7 @@
 
 #include "dib_test_util.h"
 #include "engine/lines.h"
+#include "ocrb.h"
 #include "image/blobs.h"
 #include "image/dib.h"
 #include "platform/rect.h"
@@ -21,12 +22,23 @@ namespace {
 using testing_util::Box;
 using testing_util::FromArt;
 
+// The sizes at 200 dpi of a handle whose least character size is set back, through the C
+// API, to 6 x 12: the values the stated qualification and splitting examples use.
 TScaledSizes At200() {
-  TEngineContext* context = new TEngineContext;
-  SetDefaultParameters(*context);
-  const TScaledSizes s = ScaleSizes(*context, 200);
-  delete context;
+  OCRB_HANDLE handle = nullptr;
+  EXPECT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
+  EXPECT_EQ(OCRB_SetParameter(handle, OCRB_PARAM_MIN_CHAR_WIDTH, 6), OCRB_STATUS_OK);
+  EXPECT_EQ(OCRB_SetParameter(handle, OCRB_PARAM_MIN_CHAR_HEIGHT, 12), OCRB_STATUS_OK);
+  const TScaledSizes s = ScaleSizes(*static_cast<TEngineContext*>(handle), 200);
+  OCRB_Done(handle);
   return s;
+}
+
+// The same with the defaults.
+TScaledSizes Defaults200() {
+  TEngineContext context;
+  SetDefaultParameters(context);
+  return ScaleSizes(context, 200);
 }
 
 TRect Sized(int32_t left, int32_t top, int32_t w, int32_t h) {
@@ -36,6 +48,9 @@ TRect Sized(int32_t left, int32_t top, int32_t w, int32_t h) {
 TEST(ScaleParam, DefaultsAt300And150DpiWithHalvesToEven) {
   auto context = std::make_unique<TEngineContext>();
   SetDefaultParameters(*context);
+  // The least character size set to 6 x 12, the values of the stated examples.
+  context->MinCharWidth = 6;
+  context->MinCharHeight = 12;
   const TScaledSizes s300 = ScaleSizes(*context, 300);
   const TScaledSizes s150 = ScaleSizes(*context, 150);
   const std::vector<int32_t> got300 = {s300.SpaceWidth,   s300.MinCharWidth,  s300.MinCharHeight,
@@ -49,6 +64,12 @@ TEST(ScaleParam, DefaultsAt300And150DpiWithHalvesToEven) {
   EXPECT_EQ(got300, (std::vector<int32_t>{27, 9, 18, 38, 45, 9, 15, 3, 30, 12}));
   EXPECT_EQ(got150, (std::vector<int32_t>{14, 4, 9, 19, 22, 4, 8, 2, 15, 6}));
   EXPECT_EQ(ScaleParam(INT32_MAX, 400), INT32_MAX);  // kept in range, no overflow
+  // The defaults, 4 x 10: 6 x 15 at 300 dpi, 3 x 8 at 150 (7.5 goes to 8, the even one).
+  SetDefaultParameters(*context);
+  EXPECT_EQ(ScaleSizes(*context, 300).MinCharWidth, 6);
+  EXPECT_EQ(ScaleSizes(*context, 300).MinCharHeight, 15);
+  EXPECT_EQ(ScaleSizes(*context, 150).MinCharWidth, 3);
+  EXPECT_EQ(ScaleSizes(*context, 150).MinCharHeight, 8);
 }
 
 TEST(Qualification, StatusFromSizeAlone) {
@@ -62,6 +83,18 @@ TEST(Qualification, StatusFromSizeAlone) {
   QualifyBlobs(list, At200());
   for (int i = 0; i < list.Count(); ++i)
     EXPECT_EQ(list.Items(i).Status, cases[i].status) << cases[i].w << " x " << cases[i].h;
+
+  // With the defaults, a '+' of 12 x 12 and a thin '1' of 5 x 18 are characters; 4 wide or
+  // 10 tall is still not.
+  const struct {
+    int32_t w, h, status;
+  } defaults[] = {{12, 12, bsCandidate}, {5, 18, bsCandidate}, {4, 18, bsFragment},
+                  {12, 10, bsFragment},  {11, 11, bsCandidate}};
+  TBlobList small;
+  for (const auto& c : defaults) small.AddBlob(Sized(0, 0, c.w, c.h), 10, 0, 0);
+  QualifyBlobs(small, Defaults200());
+  for (int i = 0; i < small.Count(); ++i)
+    EXPECT_EQ(small.Items(i).Status, defaults[i].status) << defaults[i].w << " x " << defaults[i].h;
 }
 
 TEST(FindNearestBlob, LowestIndexWinsTiesAndDoneBlobsAreSkipped) {
