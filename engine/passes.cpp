@@ -384,6 +384,10 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
     int32_t members[kMaxFragmentMembers];
     int32_t member_count = 0;
     TRect u = list.Items(i).Bounds;
+    // The union that gave the best reading, and how many members it held: the group is
+    // placed where it was read, not with the blobs that joined after.
+    TRect read_at = u;
+    int32_t read_members = 0;
     for (;;) {
       const int32_t j = blobs.Nearest(i);
       if (j < 0) break;
@@ -397,6 +401,8 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
         if (conf2 > conf) {
           conf = conf2;
           ch = ch2;
+          read_at = u;
+          read_members = member_count + 1;
         }
       }
       members[member_count++] = j;
@@ -405,17 +411,21 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
     }
 
     if (conf > kFragmentPlaceAbove) {
-      NormalizeRect(u);
-      const int64_t cy = u.Top + (int64_t{u.Bottom} - u.Top) / 2;
+      const TRect& g = read_at;  // normalised when it was formed
+      const int64_t cy = g.Top + (int64_t{g.Bottom} - g.Top) / 2;
       for (int32_t l = 0; l < store.LineCount; ++l) {
         const TResultLine& line = store.Lines[l];
         const int64_t third = (int64_t{line.Bounds.Bottom} - line.Bounds.Top) / 3;
         if (cy < line.Bounds.Top + third || cy > line.Bounds.Bottom - third) continue;
         bool collides = false;
         for (int k = 0; k < line.Text.Length && !collides; ++k)
-          collides = Collides(line.Rects[k], u);
+          collides = Collides(line.Rects[k], g);
         if (collides) continue;
-        AddCharToLines(store, ch, u, static_cast<float>(conf));
+        AddCharToLines(store, ch, g, static_cast<float>(conf));
+        // Blobs that joined after the best reading are not part of the character placed:
+        // later groups may use them.
+        for (int32_t m = read_members; m < member_count; ++m)
+          blobs.SetStatus(members[m], bsFragment);
         break;
       }
     } else {

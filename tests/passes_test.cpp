@@ -11,9 +11,9 @@
 
 #include "dib_test_util.h"
 #include "engine/lines.h"
-#include "ocrb.h"
 #include "image/blobs.h"
 #include "image/dib.h"
+#include "ocrb.h"
 #include "platform/rect.h"
 
 namespace ocrb {
@@ -88,8 +88,11 @@ TEST(Qualification, StatusFromSizeAlone) {
   // 10 tall is still not.
   const struct {
     int32_t w, h, status;
-  } defaults[] = {{12, 12, bsCandidate}, {5, 18, bsCandidate}, {4, 18, bsFragment},
-                  {12, 10, bsFragment},  {11, 11, bsCandidate}};
+  } defaults[] = {{12, 12, bsCandidate},
+                  {5, 18, bsCandidate},
+                  {4, 18, bsFragment},
+                  {12, 10, bsFragment},
+                  {11, 11, bsCandidate}};
   TBlobList small;
   for (const auto& c : defaults) small.AddBlob(Sized(0, 0, c.w, c.h), 10, 0, 0);
   QualifyBlobs(small, Defaults200());
@@ -338,6 +341,37 @@ TEST_F(PassesTest, RunIsCutAndEveryPieceIsPlacedInImageCoordinates) {
   EXPECT_EQ(script_.kinds[0], qkRunPiece);
   EXPECT_EQ(Box(script_.pages[0]), Box({40, 30, 55, 49}));  // the piece on the page
   EXPECT_EQ(list_.Items(0).Status, bsDone);
+}
+
+}  // namespace
+}  // namespace ocrb
+
+namespace ocrb {
+namespace {
+
+// Two characters broken into upper and lower halves side by side, in a line a whole character
+// starts. The first group reads best as its own two halves but grows on into the second
+// character's halves; it is placed where it read best, and the halves that joined after go
+// back to the fragments, so the second character is read by a group of its own.
+TEST_F(PassesTest, FragmentGroupIsPlacedWhereItReadBestAndGivesBackTheRest) {
+  list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);  // 0: the whole character
+  list_.AddBlob(Sized(40, 10, 10, 9), 30, 0, 0);    // 1, 2: the first broken character
+  list_.AddBlob(Sized(40, 21, 10, 9), 30, 0, 0);
+  list_.AddBlob(Sized(52, 10, 10, 9), 30, 0, 0);  // 3, 4: the second
+  list_.AddBlob(Sized(52, 21, 10, 9), 30, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99},
+                     {Sized(40, 10, 10, 20), '5', 0.95},
+                     {Sized(52, 10, 10, 20), '6', 0.95}};
+  QualifyBlobs(list_, At200());
+  for (int32_t i = 1; i <= 4; ++i) ASSERT_EQ(list_.Items(i).Status, bsFragment) << i;
+  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
+  ASSERT_EQ(store_->LineCount, 1);
+  const TResultLine& line = store_->Lines[0];
+  ASSERT_EQ(std::string(line.Text.View()), "156");
+  EXPECT_EQ(Box(line.Rects[1]), Box(Sized(40, 10, 10, 20)));
+  EXPECT_EQ(Box(line.Rects[2]), Box(Sized(52, 10, 10, 20)));
+  EXPECT_FLOAT_EQ(line.Confidences[2], 0.95f);
 }
 
 }  // namespace
