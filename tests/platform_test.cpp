@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -218,6 +221,25 @@ TEST(Resources, SubstitutedProviderIsUsedAndRestored) {
     }
   }
   EXPECT_EQ(&ActiveResourceProvider(), &EmbeddedResources());
+}
+
+// The built-in resources are the files of resources/ byte for byte, whichever way the build
+// carried them (module resources found by FindResource on Windows, compiled-in arrays
+// elsewhere), and a name that is no file is not found.
+TEST(Resources, BuiltInResourcesAreTheModelFilesByteForByte) {
+  for (const char* name : {"OCRB16NET", "OCRB16STA", "OCRB163DSTA"}) {
+    std::ifstream file(std::string(OCRB_RESOURCES_DIR) + "/" + name, std::ios::binary);
+    ASSERT_TRUE(file) << name;
+    const std::vector<char> expected((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
+    ResourceBytes bytes;
+    ASSERT_TRUE(EmbeddedResources().Find(name, bytes)) << name;
+    ASSERT_EQ(bytes.size, expected.size()) << name;
+    EXPECT_EQ(std::memcmp(bytes.data, expected.data(), expected.size()), 0) << name;
+  }
+  ResourceBytes none;
+  EXPECT_FALSE(EmbeddedResources().Find("OCRB16", none));
+  EXPECT_FALSE(EmbeddedResources().Find("", none));
 }
 
 }  // namespace
