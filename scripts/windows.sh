@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds ocrb.dll for 64-bit and 32-bit Windows with Debian's MinGW-w64 and checks both:
-#   1. installs what it needs from Debian when missing (MinGW-w64, wine64, qemu-user,
-#      gcc-multilib, the GoogleTest sources);
+#   1. installs what it needs from Debian when missing (what scripts/setup.sh installs for the
+#      Linux build, and MinGW-w64, wine64, qemu-user, gcc-multilib, the GoogleTest sources);
 #   2. cross-builds build-win64 and build-win32;
 #   3. runs the x86-64 test suite with CTest under wine64;
 #   4. checks the i686 DLL statically (exports, the argument bytes each __stdcall export
@@ -33,6 +33,7 @@ stage() { echo "== [$((SECONDS - start)) s] $*"; }
 
 if want install; then
   stage "installing MinGW-w64, wine64, qemu-user, gcc-multilib, googletest"
+  bash scripts/setup.sh  # the Linux build, which the comparison needs
   packages=(cmake make g++ gcc binutils mingw-w64 g++-mingw-w64-x86-64-posix
     g++-mingw-w64-i686-posix wine64 qemu-user gcc-multilib g++-multilib googletest)
   missing=()
