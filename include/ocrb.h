@@ -64,12 +64,10 @@
 #define OCRB_CALL
 #endif
 
+/* On Windows the module-definition file alone names the exports (decorated names would
+   otherwise be exported beside the plain ones); elsewhere the functions are marked. */
 #if defined(_WIN32)
-#if defined(OCRB_BUILDING_LIBRARY)
-#define OCRB_EXPORT __declspec(dllexport)
-#else
 #define OCRB_EXPORT
-#endif
 #else
 #define OCRB_EXPORT __attribute__((visibility("default")))
 #endif

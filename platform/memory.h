@@ -18,8 +18,10 @@ constexpr uint32_t kGMemZeroInit = 0x0040;  // bytes added by the call are zero
 constexpr uint32_t kGMemModify = 0x0080;    // GlobalReAlloc changes flags only
 
 // Off Windows a single block may not exceed this many bytes: beyond it an allocation is
-// refused with kErrorNotEnoughMemory rather than left to exhaust the machine.
-constexpr size_t kMaxBlockBytes = size_t{1} << 40;
+// refused with kErrorNotEnoughMemory rather than left to exhaust the machine. A 32-bit
+// address space holds no block of 1 TiB, so there the bound is half of it.
+constexpr size_t kMaxBlockBytes =
+    sizeof(size_t) >= 8 ? static_cast<size_t>(uint64_t{1} << 40) : SIZE_MAX / 2;
 
 // A new block of Bytes bytes (0 allowed), or nullptr. The caller owns it (GlobalFree).
 HGlobal GlobalAlloc(uint32_t flags, size_t bytes);

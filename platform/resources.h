@@ -1,7 +1,7 @@
 // Named resources: the model files that travel inside the library. The build turns every
-// file of resources/ into a byte array registered under the file's name; the engine finds
-// them through the active provider, which tests may replace to stage a missing or damaged
-// resource.
+// file of resources/ into a resource registered under the file's name (on Windows a module
+// resource of type "CUSTOMDATA", elsewhere a byte array); the engine finds them through the
+// active provider, which tests may replace to stage a missing or damaged resource.
 #ifndef OCRB_PLATFORM_RESOURCES_H_
 #define OCRB_PLATFORM_RESOURCES_H_
 
@@ -27,7 +27,8 @@ class ResourceProvider {
   virtual bool Find(std::string_view name, ResourceBytes& out) const = 0;
 };
 
-// The resources compiled into the library.
+// The resources built into the library: on Windows those of the module that holds the
+// engine's code, elsewhere the compiled-in arrays.
 const ResourceProvider& EmbeddedResources();
 
 // The provider the engine consults: the embedded one unless a test installed another.

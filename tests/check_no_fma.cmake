@@ -1,6 +1,9 @@
 # Fails if the library's code holds a fused multiply-add: the network's sums must round after
 # every multiply and every add, so that results are the same bits on every processor.
-execute_process(COMMAND objdump -d --no-show-raw-insn ${LIBRARY} OUTPUT_VARIABLE out
+if(NOT OBJDUMP)
+  set(OBJDUMP objdump)
+endif()
+execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${LIBRARY} OUTPUT_VARIABLE out
                 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${LIBRARY}")

@@ -322,6 +322,15 @@ TEST(DIB, ARefusedBitmapKeepsItsHandleAndLockUntilFreed) {
 
 TEST(DIB, InvalidHandlesRaiseTheSystemError) {
   TDIB image;
+#ifdef _WIN32
+  // The system does not always detect a foreign handle, but it never locks an empty movable
+  // block: there is no memory to give.
+  platform::GlobalBlock empty(platform::GlobalAlloc(platform::kGMemMoveable, 0));
+  ASSERT_NE(empty.Get(), nullptr);
+  image.SetOwnsHandle(false);
+  EXPECT_THROW(image.LoadFromHandle(empty.Get()), SystemError);
+  image.FreeImage();
+#else
   int local = 0;
   try {
     image.LoadFromHandle(&local);
@@ -329,6 +338,7 @@ TEST(DIB, InvalidHandlesRaiseTheSystemError) {
   } catch (const SystemError& e) {
     EXPECT_EQ(e.Code(), platform::kErrorInvalidHandle);
   }
+#endif
   image.LoadFromHandle(nullptr);
   EXPECT_EQ(image.Width(), 0u);
   EXPECT_THROW(image.Lock(), SystemError);
