@@ -133,11 +133,10 @@ void AddCharToLines(TResultStore& store, char ch, const TRect& rect, float conf)
   line.Bounds = rect;
 }
 
-void InsertLineSpaces(TResultStore& store, int32_t resolution, int32_t unit) {
-  // The product is a 32-bit integer product: it wraps as the stored formula does.
-  const int32_t product =
-      static_cast<int32_t>(static_cast<uint32_t>(unit) * static_cast<uint32_t>(resolution));
-  const int32_t gap = product / 200;
+void InsertLineSpaces(TResultStore& store, int32_t unit) {
+  // Unit is the space width already scaled to the working resolution: one space per Unit
+  // of gap at every resolution.
+  const int32_t gap = unit;
   for (int l = 0; l < store.LineCount; ++l) {
     TResultLine& line = store.Lines[l];
     // From the end of the line, so that the indexes below k stay valid.

@@ -20,10 +20,11 @@ void ClearResults(TResultStore& store);
 // whose rows it shares, in left-to-right order, or opens a new line.
 void AddCharToLines(TResultStore& store, char ch, const TRect& rect, float conf);
 
-// Inserts (Left of a character - Right of the one before) div Gap spaces before it, Gap being
-// Unit * Resolution div 200, then gives every space the rectangle 0,0,0,0 and confidence 1.
-// Raises "Division by zero" when Gap is 0 and some line holds two or more characters.
-void InsertLineSpaces(TResultStore& store, int32_t resolution, int32_t unit);
+// Inserts (Left of a character - Right of the one before) div Unit spaces before it, Unit
+// being the space width scaled to the read's resolution, then gives every space the
+// rectangle 0,0,0,0 and confidence 1. Raises "Division by zero" when Unit is 0 and some line
+// holds two or more characters.
+void InsertLineSpaces(TResultStore& store, int32_t unit);
 
 // Sorts the lines top to bottom, reduces them to one line when SingleLine is set (the one
 // nearest the middle of ImageRect, or two side-by-side lines joined), and removes characters

@@ -95,7 +95,7 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   CandidatePass(blobs, *work, sizes, classifier, store, &neighbours);
   RunPass(blobs, *work, sizes, classifier, store, &neighbours);
   FragmentPass(blobs, *work, sizes, classifier, store, &neighbours);
-  if (context.InsertSpaces != 0) InsertLineSpaces(store, resolution, sizes.SpaceWidth);
+  if (context.InsertSpaces != 0) InsertLineSpaces(store, sizes.SpaceWidth);
   FinishLines(TRect{0, 0, static_cast<int32_t>(work->Width()) - 1,
                     static_cast<int32_t>(work->Height()) - 1},
               store, single_line);

@@ -85,7 +85,7 @@ TEST_F(LinesTest, SpaceCountsFollowTheGapUnit) {
   Add('2', 13 + 17);
   Add('3', 30 + 13 + 18);
   Add('4', 61 + 13 + 36);
-  InsertLineSpaces(*store_, 200, 18);
+  InsertLineSpaces(*store_, 18);
   EXPECT_EQ(Text(0), "12 3  4");
   for (int k : {2, 4, 5}) {
     EXPECT_EQ(Line(0).Rects[k], (TRect{0, 0, 0, 0}));
@@ -94,21 +94,23 @@ TEST_F(LinesTest, SpaceCountsFollowTheGapUnit) {
   EXPECT_EQ(Line(0).Rects[6].Left, 110);  // moved with its character
 }
 
-TEST_F(LinesTest, ResolutionEntersTheGapTwice) {
-  // At 300 dpi the scaled unit is 27 and the gap 27 * 300 / 200 = 40.
+TEST_F(LinesTest, TheScaledUnitIsTheGapAtEveryResolution) {
+  // At 300 dpi the scaled unit is 27: gaps of 26, 27 and 54 give none, one and two spaces
+  // (the resolution no longer enters a second time, which made the gap 40).
   Add('1', 0);
-  Add('2', 13 + 39);
-  Add('3', 52 + 13 + 40);
-  InsertLineSpaces(*store_, 300, 27);
-  EXPECT_EQ(Text(0), "12 3");
+  Add('2', 13 + 26);
+  Add('3', 39 + 13 + 27);
+  Add('4', 79 + 13 + 54);
+  InsertLineSpaces(*store_, 27);
+  EXPECT_EQ(Text(0), "12 3  4");
 }
 
 TEST_F(LinesTest, ZeroGapFailsOnlyWhenALineHasTwoCharacters) {
   Add('1', 0);
-  EXPECT_NO_THROW(InsertLineSpaces(*store_, 200, 0));
+  EXPECT_NO_THROW(InsertLineSpaces(*store_, 0));
   Add('2', 50);
   try {
-    InsertLineSpaces(*store_, 200, 0);
+    InsertLineSpaces(*store_, 0);
     FAIL();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Division by zero");
@@ -174,7 +176,7 @@ TEST_F(LinesTest, OverlapKeepsTheHeavierCharacterAndTheLowerIndexOnATie) {
 TEST_F(LinesTest, SpacesAndNeighboursWithoutOverlapSurviveFinishing) {
   Add('1', 0);
   Add('2', 13 + 18);
-  InsertLineSpaces(*store_, 200, 18);
+  InsertLineSpaces(*store_, 18);
   FinishLines(TRect{0, 0, 999, 999}, *store_, false);
   EXPECT_EQ(Text(0), "1 2");
 }
@@ -191,7 +193,7 @@ TEST_F(LinesTest, CapacityDropsTheSurplusAndKeepsArraysParallel) {
   ClearResults(*store_);
   for (int i = 0; i < kMaxLineLength - 2; ++i) Add('1', i * 14);
   Add('9', (kMaxLineLength - 2) * 14 + 200);
-  InsertLineSpaces(*store_, 200, 18);
+  InsertLineSpaces(*store_, 18);
   EXPECT_EQ(Line(0).Text.Length, kMaxLineLength);
   EXPECT_EQ(Text(0).back(), '9');
   EXPECT_EQ(Text(0)[kMaxLineLength - 2], ' ');
