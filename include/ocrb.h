@@ -45,6 +45,7 @@
  *     int32_t status = OCRB_Read(engine, dib, 0);
  *     OCRB_GlobalFree(dib);
  *
+ * On Windows the block comes from the system's GlobalAlloc(GMEM_MOVEABLE, ...) instead.
  * (tools/demo/demo.c does the same with every check in place and prints the result.)
  *
  * This header is plain C and serves C and C++ callers alike.

@@ -12,6 +12,18 @@
 
 #include "ocrb.h"
 
+/* On Windows the movable block is the system's; elsewhere the library exports the same
+   functions under the OCRB_ prefix. */
+#ifdef _WIN32
+#include <windows.h>
+#define OCRB_HGLOBAL HGLOBAL
+#define OCRB_GMEM_MOVEABLE GMEM_MOVEABLE
+#define OCRB_GlobalAlloc GlobalAlloc
+#define OCRB_GlobalLock GlobalLock
+#define OCRB_GlobalUnlock GlobalUnlock
+#define OCRB_GlobalFree GlobalFree
+#endif
+
 /* The size of the BITMAPFILEHEADER in front of the packed DIB. */
 #define kFileHeaderBytes 14
 
