@@ -132,8 +132,14 @@ TEST(CompiledNetwork, FollowsEveryChangeOfTheObjectGraph) {
   EXPECT_TRUE(model->Compiled());
   EXPECT_EQ(before, graph_outputs());
 
-  // A weight set through the object model, and a learning step.
-  model->Network().GetLink(32768 + 7 * 128 + 3).SetValue(0, 1.0);
+  // A weight set through the object model (from the most active hidden unit to output 7,
+  // moved by at least 0.7), and a learning step.
+  TBackpropNetwork& net = model->Network();
+  int32_t active = 0;
+  for (int32_t h = 1; h < 128; ++h)
+    if (net.GetNode(256 + h).GetValue(0) > net.GetNode(256 + active).GetValue(0)) active = h;
+  TBaseLink& link = net.GetLink(32768 + 7 * 128 + active);
+  link.SetValue(0, std::abs(link.Weight()) > 0.7 ? 0.0 : (link.Weight() > 0 ? -1.0 : 1.0));
   const std::vector<double> changed = outputs();
   EXPECT_NE(changed, before);
   EXPECT_EQ(changed, graph_outputs());
