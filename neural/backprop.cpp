@@ -71,14 +71,6 @@ int64_t MinimalRecordBytes(const std::vector<int32_t>& sizes, int64_t nodes, int
 
 }  // namespace
 
-double Logistic(double x) {
-  // exp(-x) < 2^-53 for x >= 37, so 1 + exp(-x) rounds to 1.0 and the quotient is 1.0;
-  // exp(-x) overflows to infinity for x <= -710, and the quotient is 0.0.
-  if (x >= 37.0) return 1.0;
-  if (x <= -710.0) return 0.0;
-  return 1.0 / (1.0 + std::exp(-x));
-}
-
 // ---------------------------------------------------------------------------------------------
 // TBPNode, TBPLink
 

@@ -13,6 +13,7 @@
 #ifndef OCRB_NEURAL_BACKPROP_H_
 #define OCRB_NEURAL_BACKPROP_H_
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,7 +25,13 @@ namespace ocrb {
 
 // The logistic 1 / (1 + e^-X) in Double. For X >= 37 it is exactly 1.0 and for X <= -710 exactly
 // 0.0; those ends are answered without the exponential, so no overflow is raised there.
-double Logistic(double x);
+// (exp(-X) < 2^-53 for X >= 37, so 1 + exp(-X) rounds to 1.0; exp(-X) overflows to infinity
+// for X <= -710.) Inline, so that the compiled forward pass calls the very same code.
+inline double Logistic(double x) {
+  if (x >= 37.0) return 1.0;
+  if (x <= -710.0) return 0.0;
+  return 1.0 / (1.0 + std::exp(-x));
+}
 
 // A feed-forward node with the logistic transfer.
 class TBPNode : public TFeedForwardNode {

@@ -261,17 +261,24 @@ bool TCompiledNetwork::Compile(const TBackpropNetwork& network) {
 
 void TCompiledNetwork::Run(const double* inputs, int32_t count, TKernel kernel) {
   std::copy(inputs, inputs + count, values_.begin());
-  const auto accumulate =
-      kernel == TKernel::kAvx2 ? kernels::AccumulateAvx2 : kernels::AccumulatePortable;
+  const bool avx2 = kernel == TKernel::kAvx2;
   size_t source_start = 0;
   for (const Layer& layer : layers_) {
     const double* x = values_.data() + source_start;
-    int32_t active = 0;
-    for (int32_t s = 0; s < layer.Sources; ++s) {
-      if (x[s] != 0.0) active_[static_cast<size_t>(active++)] = s;
-    }
     std::fill(sums_.begin(), sums_.begin() + layer.Stride, 0.0);
-    accumulate(x, active_.data(), active, layer.Weights.data(), layer.Stride, sums_.data());
+    if (source_start == 0) {
+      // The inputs: mostly paper (0.0, skipped) and ink (1.0, the weight itself).
+      int32_t active = 0;
+      for (int32_t s = 0; s < layer.Sources; ++s) {
+        active_[static_cast<size_t>(active)] = s;
+        active += x[s] != 0.0;
+      }
+      (avx2 ? kernels::AccumulateAvx2 : kernels::AccumulatePortable)(
+          x, active_.data(), active, layer.Weights.data(), layer.Stride, sums_.data());
+    } else {
+      (avx2 ? kernels::AccumulateAllAvx2 : kernels::AccumulateAllPortable)(
+          x, layer.Sources, layer.Weights.data(), layer.Stride, sums_.data());
+    }
     double* out = values_.data() + source_start + layer.Sources;
     for (int32_t t = 0; t < layer.Units; ++t) out[t] = Logistic(sums_[static_cast<size_t>(t)]);
     source_start += static_cast<size_t>(layer.Sources);
@@ -291,6 +298,15 @@ void AccumulatePortable(const double* x, const int32_t* active, int32_t active_c
     } else {
       for (int32_t t = 0; t < stride; ++t) sums[t] = sums[t] + v * w[t];
     }
+  }
+}
+
+void AccumulateAllPortable(const double* x, int32_t count, const double* weights, int32_t stride,
+                           double* sums) {
+  for (int32_t s = 0; s < count; ++s) {
+    const double v = x[s];
+    const double* w = weights + static_cast<ptrdiff_t>(s) * stride;
+    for (int32_t t = 0; t < stride; ++t) sums[t] = sums[t] + v * w[t];
   }
 }
 

@@ -85,7 +85,7 @@ class TCompiledNetwork {
   std::vector<Layer> layers_;
   std::vector<double> values_;
   std::vector<double> sums_;
-  std::vector<int32_t> active_;  // sources of the layer at work that are not 0.0
+  std::vector<int32_t> active_;  // inputs that are not 0.0
   int32_t output_start_ = 0;
   TKernel kernel_ = BestKernel();
 };
@@ -97,6 +97,12 @@ void AccumulatePortable(const double* x, const int32_t* active, int32_t active_c
                         const double* weights, int32_t stride, double* sums);
 void AccumulateAvx2(const double* x, const int32_t* active, int32_t active_count,
                     const double* weights, int32_t stride, double* sums);
+// The same over every source 0 .. Count - 1, each term a product (X x weight, exact for 0.0
+// and 1.0 too): for layers whose sources are units, which are seldom exactly 0.0.
+void AccumulateAllPortable(const double* x, int32_t count, const double* weights, int32_t stride,
+                           double* sums);
+void AccumulateAllAvx2(const double* x, int32_t count, const double* weights, int32_t stride,
+                       double* sums);
 }  // namespace kernels
 
 }  // namespace ocrb

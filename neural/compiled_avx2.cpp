@@ -33,7 +33,31 @@ __attribute__((target("avx2"))) inline void Block(const double* x, const int32_t
   for (int r = 0; r < Registers; ++r) _mm256_storeu_pd(sums + 4 * r, acc[r]);
 }
 
+template <int Registers>
+__attribute__((target("avx2"))) inline void BlockAll(const double* x, int32_t count,
+                                                     const double* weights, int32_t stride,
+                                                     double* sums) {
+  __m256d acc[Registers];
+  for (int r = 0; r < Registers; ++r) acc[r] = _mm256_loadu_pd(sums + 4 * r);
+  for (int32_t s = 0; s < count; ++s) {
+    const __m256d v = _mm256_set1_pd(x[s]);
+    const double* w = weights + static_cast<ptrdiff_t>(s) * stride;
+    for (int r = 0; r < Registers; ++r)
+      acc[r] = _mm256_add_pd(acc[r], _mm256_mul_pd(v, _mm256_loadu_pd(w + 4 * r)));
+  }
+  for (int r = 0; r < Registers; ++r) _mm256_storeu_pd(sums + 4 * r, acc[r]);
+}
+
 }  // namespace
+
+__attribute__((target("avx2"))) void AccumulateAllAvx2(const double* x, int32_t count,
+                                                       const double* weights, int32_t stride,
+                                                       double* sums) {
+  int32_t t = 0;
+  for (; t + 32 <= stride; t += 32) BlockAll<8>(x, count, weights + t, stride, sums + t);
+  for (; t + 16 <= stride; t += 16) BlockAll<4>(x, count, weights + t, stride, sums + t);
+  for (; t + 4 <= stride; t += 4) BlockAll<1>(x, count, weights + t, stride, sums + t);
+}
 
 __attribute__((target("avx2"))) void AccumulateAvx2(const double* x, const int32_t* active,
                                                     int32_t active_count, const double* weights,
@@ -55,6 +79,10 @@ namespace ocrb::kernels {
 void AccumulateAvx2(const double* x, const int32_t* active, int32_t active_count,
                     const double* weights, int32_t stride, double* sums) {
   AccumulatePortable(x, active, active_count, weights, stride, sums);
+}
+void AccumulateAllAvx2(const double* x, int32_t count, const double* weights, int32_t stride,
+                       double* sums) {
+  AccumulateAllPortable(x, count, weights, stride, sums);
 }
 }  // namespace ocrb::kernels
 
