@@ -70,6 +70,10 @@ def main():
         if os.path.exists(conf_path):
             with open(conf_path) as f:
                 confs = [[float(v) for v in l.split()] for l in f]
+        text_lines = []
+        if os.path.exists(os.path.join(out_dir, name + ".txt")):
+            with open(os.path.join(out_dir, name + ".txt"), encoding="utf-8") as f:
+                text_lines = [l.rstrip("\n") for l in f]
         for k in range(max(len(gt), len(hyp))):
             g = gt[k] if k < len(gt) else ""
             h = hyp[k] if k < len(hyp) else ""
@@ -77,8 +81,6 @@ def main():
             # The confidences of the line's characters without its spaces.
             raw = None
             if k < len(confs):
-                with open(os.path.join(out_dir, name + ".txt"), encoding="utf-8") as f:
-                    text_lines = [l.rstrip("\n") for l in f]
                 if k < len(text_lines) and len(text_lines[k]) == len(confs[k]):
                     raw = [c for ch, c in zip(text_lines[k], confs[k]) if ch != " "]
             for op, a, b, j in align(g, h):
