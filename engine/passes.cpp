@@ -102,6 +102,11 @@ TBlobNeighbours::TBlobNeighbours(TBlobList& list, int32_t cell_size, bool full_s
   }
   left_ = l;
   top_ = t;
+  // About one blob per cell on a crowded page (noise, speckle), so that a search looks at a
+  // handful of blobs whatever the resolution; never coarser than the given size.
+  const long double area = static_cast<long double>(r - l + 1) * static_cast<long double>(b - t + 1);
+  const int64_t crowded = static_cast<int64_t>(std::sqrt(area / count));
+  cell_ = std::max<int64_t>(1, std::min(cell_, crowded));
   for (;;) {
     columns_ = (r - l) / cell_ + 1;
     rows_ = (b - t) / cell_ + 1;
@@ -128,14 +133,16 @@ void TBlobNeighbours::Insert(int32_t index) {
     full_scan_ = true;
     return;
   }
-  cells_[static_cast<size_t>(cell)].push_back(index);
+  const TRect& bounds = list_.Items(index).Bounds;
+  cells_[static_cast<size_t>(cell)].push_back(Entry{index, CenterX(bounds), CenterY(bounds)});
 }
 
 void TBlobNeighbours::Erase(int32_t index) {
   const int64_t cell = CellOf(list_.Items(index).Bounds);
   if (cell < 0) return;
-  std::vector<int32_t>& members = cells_[static_cast<size_t>(cell)];
-  const auto it = std::find(members.begin(), members.end(), index);
+  std::vector<Entry>& members = cells_[static_cast<size_t>(cell)];
+  const auto it = std::find_if(members.begin(), members.end(),
+                               [index](const Entry& e) { return e.Index == index; });
   if (it == members.end()) return;
   *it = members.back();
   members.pop_back();
@@ -164,15 +171,17 @@ int32_t TBlobNeighbours::Nearest(int32_t index) const {
   const int64_t home = CellOf(from);
   if (home < 0) return FindNearestBlob(list_, index);
   const int64_t cx0 = home % columns_, cy0 = home / columns_;
+  const int64_t fx = CenterX(from), fy = CenterY(from);
   int32_t nearest = -1;
   int64_t best = 0;
   auto visit = [&](int64_t cx, int64_t cy) {
     if (cx < 0 || cy < 0 || cx >= columns_ || cy >= rows_) return;
-    for (int32_t k : cells_[static_cast<size_t>(cy * columns_ + cx)]) {
-      if (k == index) continue;
-      const int64_t d = CenterDistance(from, list_.Items(k).Bounds);
-      if (nearest < 0 || d < best || (d == best && k < nearest)) {
-        nearest = k;
+    for (const Entry& e : cells_[static_cast<size_t>(cy * columns_ + cx)]) {
+      if (e.Index == index) continue;
+      // The same distance as CenterDistance, from the centres kept in the cell.
+      const int64_t d = (fx - e.X) * (fx - e.X) + (fy - e.Y) * (fy - e.Y);
+      if (nearest < 0 || d < best || (d == best && e.Index < nearest)) {
+        nearest = e.Index;
         best = d;
       }
     }

@@ -100,12 +100,18 @@ class TBlobNeighbours {
   void Insert(int32_t index);
   void Erase(int32_t index);
 
+  // A blob in a cell, with its centre kept beside it so a search never goes back to the list.
+  struct Entry {
+    int32_t Index;
+    int64_t X, Y;
+  };
+
   TBlobList& list_;
   bool full_scan_;
   int64_t cell_ = 1;
   int64_t left_ = 0, top_ = 0;  // where cell (0, 0) starts
   int64_t columns_ = 0, rows_ = 0;
-  std::vector<std::vector<int32_t>> cells_;
+  std::vector<std::vector<Entry>> cells_;
 };
 
 // Swaps Top and Bottom if Bottom < Top, then Left and Right if Right < Left.
