@@ -55,6 +55,16 @@ struct TReadTuning {
   bool ReuseAnswers = true;     // a question asked again within one read is not recomputed
 };
 
+// The classification work of the last read on a handle: questions asked, what they cost and
+// the budget they were charged against. BudgetSpent is set when the read stopped asking and
+// left the rest of the blobs unread.
+struct TReadWork {
+  int64_t Questions = 0;
+  int64_t Spent = 0;
+  int64_t Budget = 0;
+  bool BudgetSpent = false;
+};
+
 // Answers given during one read, by image id and rectangle; kept across reads for its
 // storage and emptied at the start of each.
 struct TAnswerKey {
@@ -101,6 +111,7 @@ struct TEngineContext {
   TShortString Reserved2;
 
   TReadTuning Tuning;
+  TReadWork LastRead;
   // Kept from read to read for their storage: the answers of one read, and the working image
   // (whose block a later read takes over when it is large enough and not much larger).
   TAnswerCache Answers;

@@ -25,20 +25,48 @@ int32_t RoundToInt(long double x) {
   return static_cast<int32_t>(std::nearbyint(x));
 }
 
-// Squares the pixels of Work, whose resolutions differ, at the larger of the two.
-void SquarePixels(TDIB& work, int32_t x_res, int32_t y_res) {
+// The size of the working image once pixels of Width x Height at XRes x YRes dpi are
+// squared at the larger resolution; refuses sizes past the limit. Worked out from the header
+// alone, before anything of that size is allocated.
+struct TWorkingSize {
+  int32_t Width;
+  int32_t Height;
+};
+TWorkingSize WorkingSize(int32_t width, int32_t height, int32_t x_res, int32_t y_res) {
+  if (int64_t{width} * height > kMaxWorkingPixels) throw Error("Image too large");
+  if (x_res == y_res) return {width, height};
   // One resolution stated and the other 0 (or negative) gives no ratio to work with.
   if (x_res <= 0 || y_res <= 0) throw Error("Invalid DIB resolution");
   const int32_t m = std::max(x_res, y_res);
-  const int32_t width = RoundToInt(static_cast<long double>(int64_t{work.Width()} * m) / x_res);
-  const int32_t height = RoundToInt(static_cast<long double>(int64_t{work.Height()} * m) / y_res);
-  if (int64_t{width} * height > kMaxWorkingPixels) throw Error("Image too large");
-  work.Resize(width, height, false);
+  const int32_t w = RoundToInt(static_cast<long double>(int64_t{width} * m) / x_res);
+  const int32_t h = RoundToInt(static_cast<long double>(int64_t{height} * m) / y_res);
+  if (int64_t{w} * h > kMaxWorkingPixels) throw Error("Image too large");
+  return {w, h};
+}
+
+// Squares the pixels of Work, whose resolutions differ, at the larger of the two.
+void SquarePixels(TDIB& work, int32_t x_res, int32_t y_res) {
+  const TWorkingSize size = WorkingSize(work.Width(), work.Height(), x_res, y_res);
+  work.Resize(size.Width, size.Height, false);
+  const int32_t m = std::max(x_res, y_res);
   work.SetXResolution(m);
   work.SetYResolution(m);
 }
 
+// Raised inside a read when its classification budget is spent; ends the passes only.
+struct TBudgetSpent {};
+
 }  // namespace
+
+int64_t QuestionCost(const TRect& rect) {
+  const int64_t w = std::abs(int64_t{rect.Right} - rect.Left) + 1;
+  const int64_t h = std::abs(int64_t{rect.Bottom} - rect.Top) + 1;
+  return kQuestionBaseCost + w * h;
+}
+
+int64_t WorkBudget(int64_t working_pixels) {
+  return kWorkBudgetFloor + kWorkBudgetPerPixel * working_pixels;
+}
 
 void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single_line,
                      const TGlyphClassifier* classify) {
@@ -48,8 +76,8 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
     TDIB wrapper;
     wrapper.SetOwnsHandle(false);
     wrapper.LoadFromHandle(dib);
-    if (int64_t{wrapper.Width()} * wrapper.Height() > kMaxWorkingPixels)
-      throw Error("Image too large");
+    // Refused from the header, before the copy and before squaring can blow it up.
+    WorkingSize(wrapper.Width(), wrapper.Height(), wrapper.XResolution(), wrapper.YResolution());
     wrapper.DuplicateInto(*work);
   }
   work->SetTrailingBits();
@@ -66,6 +94,9 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   work->FindBlobs(true, 1, 1, 4, &blobs, &context.Labelling);
 
   const TClassifierSettings settings{context.UseTemplates, context.MaxPasses};
+  TReadWork& work_done = context.LastRead;
+  work_done = TReadWork{};
+  work_done.Budget = WorkBudget(int64_t{work->Width()} * work->Height());
   TAnswerCache& answers = context.Answers;
   answers.clear();
   const bool reuse = context.Tuning.ReuseAnswers;
@@ -86,15 +117,32 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
     ClassifyGlyph(context.Model, settings, query.Image, query.Rect, ch, confidence);
     answers.emplace(key, TAnswer{ch, confidence});
   };
-  const TGlyphClassifier& classifier = classify != nullptr ? *classify : own;
+  const TGlyphClassifier& answer = classify != nullptr ? *classify : own;
+  // Every question is charged before it is answered (answers taken from the cache too, so
+  // that the charge does not depend on how reads are tuned); the first one past the budget
+  // ends the passes.
+  const TGlyphClassifier classifier = [&](const TGlyphQuery& query, char& ch, double& confidence) {
+    const int64_t cost = QuestionCost(query.Rect);
+    if (work_done.Spent + cost > work_done.Budget) {
+      work_done.BudgetSpent = true;
+      throw TBudgetSpent{};
+    }
+    work_done.Spent += cost;
+    ++work_done.Questions;
+    answer(query, ch, confidence);
+  };
   TResultStore& store = context.Results;
   ClearResults(store);
   QualifyBlobs(blobs, sizes);
   // Cells about one character tall: a nearest blob is usually in the home cell or the next.
   TBlobNeighbours neighbours(blobs, sizes.MaxCharHeight, !context.Tuning.IndexNeighbours);
-  CandidatePass(blobs, *work, sizes, classifier, store, &neighbours);
-  RunPass(blobs, *work, sizes, classifier, store, &neighbours);
-  FragmentPass(blobs, *work, sizes, classifier, store, &neighbours);
+  try {
+    CandidatePass(blobs, *work, sizes, classifier, store, &neighbours);
+    RunPass(blobs, *work, sizes, classifier, store, &neighbours);
+    FragmentPass(blobs, *work, sizes, classifier, store, &neighbours);
+  } catch (const TBudgetSpent&) {
+    // What was placed stays; the blobs not yet read are left unread.
+  }
   if (context.InsertSpaces != 0) InsertLineSpaces(store, sizes.SpaceWidth);
   FinishLines(TRect{0, 0, static_cast<int32_t>(work->Width()) - 1,
                     static_cast<int32_t>(work->Height()) - 1},

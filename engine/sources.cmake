@@ -11,6 +11,7 @@ set(OCRB_ENGINE_TESTS
   tests/api_test.cpp
   tests/model_test.cpp
   tests/passes_test.cpp
-  tests/read_test.cpp)
+  tests/read_test.cpp
+  tests/bounds_test.cpp)
 set(OCRB_ENGINE_BENCH
   bench/read_bench.cpp)

@@ -24,6 +24,19 @@
  *     call changes unguarded, so each thread may use a handle of its own.
  *  6. Rectangles are inclusive (Right and Bottom are the last column and row), with row 0
  *     at the top of the image, in the pixel grid of the bitmap handed to OCRB_Read.
+ *  7. Limits. The image the engine works on (the bitmap, its pixels squared as rule 1 says)
+ *     may hold at most OCRB_MAX_WORKING_PIXELS pixels, 16384 x 16384 (a 600 dpi A3 page
+ *     holds about 70 million). The size is worked out from the header, so a bitmap past it,
+ *     or a small one whose resolutions would square it past it, is refused with -4 before
+ *     anything of its size is allocated; at the limit a read needs about 140 MB. The work
+ *     of one read is bounded too, so that no bitmap costs more than about a second per
+ *     megapixel, or a quarter of a second for a small one: every glyph the engine classifies is
+ *     charged 400 plus the pixels of its rectangle, and a read may spend 524,288 plus 2 per
+ *     pixel of the working image. Reaching the budget is not a failure: classification
+ *     stops, the characters read so far stay in the result (components are taken top to
+ *     bottom, so lines above a field of noise are read first), and the rest are left
+ *     unread. Scans of printed lines spend a tenth of it or less; random ink, dense speckle
+ *     and the like reach it.
  *
  * Packed DIBs. A BMP file is a 14-byte file header ("BM", file size, offset of the pixels)
  * followed by a packed DIB: the 40-byte BITMAPINFOHEADER (width, height > 0 for bottom-up
@@ -124,6 +137,8 @@ extern "C" {
 /* Result store limits: at most this many lines, each of at most this many characters. A
    buffer of OCRB_MAX_LINE_LENGTH + 1 bytes always holds a line's text and its NUL. */
 #define OCRB_MAX_LINES 255
+/* The largest working image OCRB_Read accepts, in pixels (rule 7). */
+#define OCRB_MAX_WORKING_PIXELS 268435456
 #define OCRB_MAX_LINE_LENGTH 255
 
 /* A recognised line holds "0123456789+-><#", "~" for a glyph the classifier could not name

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,32 @@ inline std::vector<std::string> ToArt(const TDIB& image, int32_t ink = 0) {
     }
   }
   return art;
+}
+
+// A packed DIB of random ink at 300 dpi (ink is palette entry 0): the noise a careless scan
+// or a crafted file brings.
+inline std::vector<uint8_t> NoiseDib(int32_t w, int32_t h, int percent, std::mt19937_64& random) {
+  const int32_t stride = (w + 31) / 32 * 4;
+  std::vector<uint8_t> dib(48 + static_cast<size_t>(stride) * h, 0);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(0, 40);
+  put32(4, static_cast<uint32_t>(w));
+  put32(8, static_cast<uint32_t>(h));
+  dib[12] = 1;
+  dib[14] = 1;
+  put32(24, 11811);  // 300 dpi
+  put32(28, 11811);
+  put32(44, 0xFFFFFF);  // entry 1 white: ink is 0
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const bool ink = static_cast<int>(random() % 100) < percent;
+      if (!ink)
+        dib[48 + static_cast<size_t>(y) * stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    }
+  }
+  return dib;
 }
 
 }  // namespace ocrb::testing_util

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "classify/model.h"
+#include "dib_test_util.h"
 #include "engine/context.h"
 #include "engine/model.h"
 #include "engine/read.h"
@@ -162,31 +163,6 @@ TEST(CompiledNetwork, FollowsEveryChangeOfTheObjectGraph) {
   EXPECT_TRUE(std::isnan(odd.Network().GetNode(256).GetValue(0)));
 }
 
-// A packed DIB of random ink: the noise a careless scan or a crafted file brings.
-std::vector<uint8_t> NoiseDib(int32_t w, int32_t h, int percent, std::mt19937_64& random) {
-  const int32_t stride = (w + 31) / 32 * 4;
-  std::vector<uint8_t> dib(48 + static_cast<size_t>(stride) * h, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  put32(0, 40);
-  put32(4, static_cast<uint32_t>(w));
-  put32(8, static_cast<uint32_t>(h));
-  dib[12] = 1;
-  dib[14] = 1;
-  put32(24, 11811);  // 300 dpi
-  put32(28, 11811);
-  put32(44, 0xFFFFFF);  // entry 1 white: ink is 0
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      const bool ink = static_cast<int>(random() % 100) < percent;
-      if (!ink)
-        dib[48 + static_cast<size_t>(y) * stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-    }
-  }
-  return dib;
-}
-
 struct ReadResult {
   std::vector<std::string> text;
   std::vector<std::vector<uint32_t>> confidences;
@@ -243,9 +219,9 @@ TEST(FastEngine, ReadsExactlyAsThePlainReference) {
     recipe.HalfHeightShare = n % 7 == 3 ? 1.0 : 0.0;
     images.push_back(maker.Make(recipe, random).Dib);
   }
-  images.push_back(NoiseDib(64, 64, 8, random));
-  images.push_back(NoiseDib(48, 80, 25, random));
-  images.push_back(NoiseDib(90, 40, 45, random));
+  images.push_back(testing_util::NoiseDib(64, 64, 8, random));
+  images.push_back(testing_util::NoiseDib(48, 80, 25, random));
+  images.push_back(testing_util::NoiseDib(90, 40, 45, random));
   int characters = 0;
   for (size_t n = 0; n < images.size(); ++n) {
     const ReadResult expected = Read(*plain, images[n]);
