@@ -2,6 +2,7 @@
 //
 //   ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] [--rounds N] [--epochs N]
 //              [--hidden N] [--evaluate N] [--regular FONT] [--bold FONT]
+//              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--write-pages DIR]
 //
 // 1. Clean glyphs: the fifteen characters rendered with FreeType at random sizes, resolutions,
 //    positions and stroke weights, each seen through the classifier's eight passes.
@@ -13,7 +14,13 @@
 //    for early stopping.
 // 4. The network, the template counts and the class profiles go to DIR (default resources).
 // 5. With --evaluate N, N fresh pages (a seed no training step used) are read with the new
-//    model and the character error rate is printed.
+//    model and the character error rate is printed, on pages of OCR-B alone and on pages
+//    that also carry ordinary text (where every character read from it is an error).
+// A share of the pages (--other-text, default 0.3) carries ordinary text set in other
+// typefaces (--other-fonts, default the DejaVu, Liberation and Noto faces Debian installs)
+// above, below and beside the OCR-B lines; every rectangle asked about on it is an example
+// of "not a character". --write-pages DIR writes --pages such pages as 1-bit BMP files with
+// their OCR-B text (NAME.gt.txt) instead of training.
 // The same arguments give the same files byte for byte.
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +56,9 @@ struct Options {
   int evaluate = 0;
   std::string regular = DefaultFontPath("OCRB.otf");
   std::string bold = DefaultFontPath("OCRBS.otf");
+  double other_text = 0.3;
+  std::vector<std::string> other_fonts = DefaultOtherFonts();
+  std::string write_pages;
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -56,7 +66,8 @@ struct Options {
   std::fprintf(stderr,
                "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
                "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
-               "[--bold FONT]\n");
+               "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
+               "[--write-pages DIR]\n");
   std::exit(1);
 }
 
@@ -93,6 +104,21 @@ Options Parse(int argc, char** argv) {
       o.regular = value;
     else if (arg == "--bold")
       o.bold = value;
+    else if (arg == "--other-text") {
+      char* end = nullptr;
+      o.other_text = std::strtod(value, &end);
+      if (end == value || *end != '\0' || !(o.other_text >= 0 && o.other_text <= 1))
+        Usage(std::string("not a share between 0 and 1: ") + value);
+    } else if (arg == "--other-fonts") {
+      o.other_fonts.clear();
+      std::string list = value;
+      for (size_t start = 0; start <= list.size();) {
+        const size_t end = std::min(list.find(':', start), list.size());
+        if (end > start) o.other_fonts.push_back(list.substr(start, end - start));
+        start = end + 1;
+      }
+    } else if (arg == "--write-pages")
+      o.write_pages = value;
     else
       Usage("unknown option " + arg);
   }
@@ -129,13 +155,42 @@ int PageDpi(const SynthPage& page) {
   return static_cast<int>(std::lround(ppm / 39.37));
 }
 
+// Writes Options.pages synthetic pages to Options.write_pages as pNNNN.bmp (a 1-bit BMP file)
+// and pNNNN.gt.txt (the OCR-B lines, top to bottom).
+void WritePages(const PageMaker& pages, const PageRecipe& recipe, const Options& o) {
+  std::mt19937_64 random(o.seed * 104729 + 17);
+  for (int p = 0; p < o.pages; ++p) {
+    const SynthPage page = pages.Make(recipe, random);
+    const uint32_t offset = 14 + 40 + 8;
+    const uint32_t size = static_cast<uint32_t>(14 + page.Dib.size());
+    std::vector<uint8_t> file = {'B', 'M'};
+    for (uint32_t v : {size, 0u, offset})
+      for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    file.insert(file.end(), page.Dib.begin(), page.Dib.end());
+    char name[32];
+    std::snprintf(name, sizeof name, "/p%04d", p);
+    WriteFile(o.write_pages + name + ".bmp", file);
+    std::string truth;
+    for (const std::string& line : page.Lines) truth += line + "\n";
+    WriteFile(o.write_pages + name + ".gt.txt", std::vector<uint8_t>(truth.begin(), truth.end()));
+  }
+  std::fprintf(stderr, "wrote %d pages to %s\n", o.pages, o.write_pages.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const Options o = Parse(argc, argv);
   try {
     GlyphMaker glyphs(o.regular, o.bold);
-    PageMaker pages(o.regular, o.bold);
+    PageMaker pages(o.regular, o.bold,
+                    o.other_text > 0 ? o.other_fonts : std::vector<std::string>{});
+    PageRecipe recipe;
+    recipe.OtherTextShare = o.other_text;
+    if (!o.write_pages.empty()) {
+      WritePages(pages, recipe, o);
+      return 0;
+    }
 
     // 1. Clean glyphs, one in ten held out.
     std::mt19937_64 random(o.seed);
@@ -167,7 +222,7 @@ int main(int argc, char** argv) {
       std::mt19937_64 page_random(o.seed * 1000003 + round);
       HarvestStats stats;
       for (int p = 0; p < o.pages; ++p) {
-        const SynthPage page = pages.Make(PageRecipe{}, page_random);
+        const SynthPage page = pages.Make(recipe, page_random);
         Harvest(*context, page, PageDpi(page), p % 10 == 9, samples, plain, stats);
       }
       std::fprintf(stderr,
@@ -191,21 +246,27 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wrote %s/{%s,%s,%s} from %zu plain glyph views\n", o.out.c_str(),
                  kNetworkResource, kProfilesResource, kTemplatesResource, plain.size());
 
-    // 5. Fresh pages read with the new model.
+    // 5. Fresh pages read with the new model: OCR-B alone, then with ordinary text.
     if (o.evaluate > 0) {
       std::unique_ptr<TEngineContext> context = ContextWith(net);
-      std::mt19937_64 eval_random(o.seed * 7919 + 424242);
-      HarvestStats stats;
-      std::vector<Sample> ignored;
-      std::vector<GlyphView> ignored_plain;
-      for (int p = 0; p < o.evaluate; ++p) {
-        const SynthPage page = pages.Make(PageRecipe{}, eval_random);
-        Harvest(*context, page, PageDpi(page), true, ignored, ignored_plain, stats);
-        ignored.clear();
+      for (const bool other : {false, true}) {
+        if (other && o.other_text <= 0) break;
+        PageRecipe fresh;
+        fresh.OtherTextShare = other ? 1.0 : 0.0;
+        std::mt19937_64 eval_random(o.seed * 7919 + 424242 + (other ? 1 : 0));
+        HarvestStats stats;
+        std::vector<Sample> ignored;
+        std::vector<GlyphView> ignored_plain;
+        for (int p = 0; p < o.evaluate; ++p) {
+          const SynthPage page = pages.Make(fresh, eval_random);
+          Harvest(*context, page, PageDpi(page), true, ignored, ignored_plain, stats);
+          ignored.clear();
+        }
+        std::printf("fresh pages%s: %d, characters %lld, errors %lld (%.2f %%)\n",
+                    other ? " with ordinary text" : "", o.evaluate, (long long)stats.Characters,
+                    (long long)stats.Errors,
+                    100.0 * stats.Errors / std::max<int64_t>(1, stats.Characters));
       }
-      std::printf("fresh pages: %d, characters %lld, errors %lld (%.2f %%)\n", o.evaluate,
-                  (long long)stats.Characters, (long long)stats.Errors,
-                  100.0 * stats.Errors / std::max<int64_t>(1, stats.Characters));
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ocrb_train: %s\n", e.what());

@@ -145,8 +145,77 @@ std::string RandomLine(std::mt19937_64& random) {
   return line;
 }
 
-PageMaker::PageMaker(const std::string& regular_font, const std::string& bold_font)
-    : regular_(regular_font), bold_(bold_font) {}
+std::string RandomProse(std::mt19937_64& random) {
+  static const char* const kWords[] = {
+      "Lorem", "ipsum", "dolor", "sit", "amet", "consectetur", "adipiscing", "elit", "sed",
+      "eiusmod", "tempor", "incididunt", "labore", "dolore", "magna", "aliqua", "Ut", "enim",
+      "minim", "veniam", "quis", "nostrud", "exercitation", "ullamco", "laboris", "nisi",
+      "aliquip", "commodo", "consequat", "Duis", "aute", "irure", "reprehenderit", "voluptate",
+      "Zahlteil", "Empfangsschein", "Konto", "Betrag", "Referenz", "Zahlbar", "durch",
+      "Zahlungspflichtiger", "Einzahlung", "Giro", "Versement", "Compte", "Montant",
+      "Payable", "par", "Ricevuta", "Conto", "Importo", "Invoice", "Amount", "Account", "Due",
+      "date", "Payment", "slip", "Customer", "number", "Please", "pay", "within", "days",
+      "Musterstrasse", "Bahnhofplatz", "Hauptgasse", "Bern", "Basel", "Zurich", "Geneve",
+      "Lausanne", "Muster", "AG", "GmbH", "SA", "Hans", "Meier", "Anna", "Keller", "Postfach",
+      "Tel", "Fax", "Nr", "CHF", "EUR", "IBAN", "MwSt", "Total", "Rechnung", "Datum"};
+  std::uniform_real_distribution<double> unit(0, 1);
+  const size_t word_count = sizeof(kWords) / sizeof(kWords[0]);
+  auto number = [&](int digits) {
+    std::string n;
+    for (int i = 0; i < digits; ++i) n += static_cast<char>('0' + static_cast<int>(unit(random) * 10));
+    return n;
+  };
+  std::string line;
+  const int tokens = 2 + static_cast<int>(unit(random) * 9);
+  for (int t = 0; t < tokens; ++t) {
+    if (t > 0) line += ' ';
+    const double kind = unit(random);
+    if (kind < 0.72) {
+      line += kWords[static_cast<size_t>(unit(random) * word_count)];
+    } else if (kind < 0.80) {
+      line += number(1 + static_cast<int>(unit(random) * 4));  // a house number or postcode
+    } else if (kind < 0.86) {  // a date
+      line += number(2);
+      line += '.';
+      line += number(2);
+      line += ".20";
+      line += number(2);
+    } else if (kind < 0.92) {  // an amount
+      line += number(1 + static_cast<int>(unit(random) * 4));
+      line += '.';
+      line += number(2);
+    } else {  // part of an account number
+      line += "CH";
+      line += number(2);
+      line += ' ';
+      line += number(4);
+      line += ' ';
+      line += number(4);
+    }
+    if (unit(random) < 0.12) line += ",.:;/"[static_cast<int>(unit(random) * 5)];
+  }
+  return line;
+}
+
+std::vector<std::string> DefaultOtherFonts() {
+  return {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+          "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf",
+          "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf",
+          "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf",
+          "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf",
+          "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf",
+          "/usr/share/fonts/truetype/liberation2/LiberationSerif-Regular.ttf",
+          "/usr/share/fonts/truetype/liberation2/LiberationMono-Regular.ttf",
+          "/usr/share/fonts/truetype/noto/NotoSans-Regular.ttf",
+          "/usr/share/fonts/truetype/noto/NotoSerif-Regular.ttf",
+          "/usr/share/fonts/truetype/noto/NotoSansMono-Regular.ttf"};
+}
+
+PageMaker::PageMaker(const std::string& regular_font, const std::string& bold_font,
+                     const std::vector<std::string>& other_fonts)
+    : regular_(regular_font), bold_(bold_font) {
+  for (const std::string& path : other_fonts) others_.push_back(std::make_unique<Font>(path));
+}
 
 SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   std::uniform_real_distribution<double> unit(0, 1);
@@ -173,17 +242,87 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
     rendered.push_back(font.RenderLine(page.Lines.back(), style, 2, &boxes[l]));
     width = std::max(width, rendered.back().Width);
   }
-  GreyImage grey;
-  grey.Width = width + 2 * margin;
   const int row_height = rendered[0].Height;
-  grey.Height = static_cast<int>(std::ceil(line_pitch * (lines - 1))) + row_height + 2 * margin;
+  std::vector<int> line_x(lines);
+  for (int l = 0; l < lines; ++l)
+    line_x[l] = static_cast<int>(unit(random) * (width - rendered[l].Width + 1));
+
+  // Ordinary text: lines above and below the OCR-B block, and words beside its lines.
+  struct Placed {
+    GreyImage Image;
+    int X = 0, Y = 0;  // Y relative to the block it belongs to
+  };
+  std::vector<Placed> above, below, beside;
+  int above_height = 0, below_height = 0, right = margin + width;
+  if (r.OtherTextShare > 0 && !others_.empty() && unit(random) < r.OtherTextShare) {
+    auto prose = [&](const std::string& text) {
+      const Font& other = *others_[static_cast<size_t>(unit(random) * others_.size())];
+      TextStyle ordinary;
+      ordinary.XDpi = ordinary.YDpi = dpi;
+      ordinary.DigitHeightMm = between(r.MinOtherDigitMm, r.MaxOtherDigitMm);
+      ordinary.Proportional = true;
+      ordinary.OffsetX = unit(random);
+      ordinary.OffsetY = unit(random);
+      return other.RenderLine(text, ordinary, 2, nullptr);
+    };
+    const int count = 1 + static_cast<int>(unit(random) * r.MaxOtherLines);
+    const int under = static_cast<int>(unit(random) * std::min(count, 3));
+    for (int k = 0; k < count; ++k) {
+      Placed placed;
+      placed.Image = prose(RandomProse(random));
+      std::vector<Placed>& block = k < count - under ? above : below;
+      int& height = k < count - under ? above_height : below_height;
+      placed.Y = height;
+      height += static_cast<int>(std::lround(placed.Image.Height * between(1.0, 1.5)));
+      block.push_back(std::move(placed));
+    }
+    const double mm = dpi / 25.4;
+    if (above_height > 0) above_height += static_cast<int>(between(1.0, 6.0) * mm);
+    if (below_height > 0) {
+      const int gap = static_cast<int>(between(1.0, 6.0) * mm);
+      for (Placed& p : below) p.Y += gap;
+      below_height += gap;
+    }
+    if (unit(random) < r.OtherBesideShare) {
+      for (int l = 0; l < lines; ++l) {
+        if (unit(random) < 0.5) continue;
+        std::string words = RandomProse(random);
+        words = words.substr(0, words.find(' ', 4 + static_cast<size_t>(unit(random) * 12)));
+        Placed placed;
+        placed.Image = prose(words);
+        placed.X = margin + line_x[l] + rendered[l].Width + static_cast<int>(between(2.0, 8.0) * mm);
+        placed.Y = static_cast<int>(std::lround(line_pitch * l)) + (row_height - placed.Image.Height) / 2;
+        right = std::max(right, placed.X + placed.Image.Width);
+        beside.push_back(std::move(placed));
+      }
+    }
+    for (Placed& p : above) right = std::max(right, margin + p.Image.Width);
+    for (Placed& p : below) right = std::max(right, margin + p.Image.Width);
+    for (std::vector<Placed>* block : {&above, &below}) {
+      for (Placed& p : *block)
+        p.X = margin + static_cast<int>(unit(random) * (right - margin - p.Image.Width + 1));
+    }
+  }
+
+  GreyImage grey;
+  grey.Width = right + margin;
+  const int block_top = margin + above_height;
+  const int block_height = static_cast<int>(std::ceil(line_pitch * (lines - 1))) + row_height;
+  grey.Height = block_top + block_height + below_height + margin;
   grey.Pixels.assign(static_cast<size_t>(grey.Width) * grey.Height, 0);
+  auto paste = [&grey](const GreyImage& image, int dx, int dy) {
+    for (int y = 0; y < image.Height; ++y) {
+      if (dy + y < 0 || dy + y >= grey.Height) continue;
+      for (int x = 0; x < image.Width; ++x) {
+        if (dx + x < 0 || dx + x >= grey.Width) continue;
+        grey.At(dx + x, dy + y) = std::max(grey.At(dx + x, dy + y), image.At(x, y));
+      }
+    }
+  };
   for (int l = 0; l < lines; ++l) {
-    const int dx = margin + static_cast<int>(unit(random) * (width - rendered[l].Width + 1));
-    const int dy = margin + static_cast<int>(std::lround(line_pitch * l));
-    for (int y = 0; y < rendered[l].Height; ++y)
-      for (int x = 0; x < rendered[l].Width; ++x)
-        grey.At(dx + x, dy + y) = std::max(grey.At(dx + x, dy + y), rendered[l].At(x, y));
+    const int dx = margin + line_x[l];
+    const int dy = block_top + static_cast<int>(std::lround(line_pitch * l));
+    paste(rendered[l], dx, dy);
     for (size_t k = 0; k < page.Lines[l].size(); ++k) {
       const TRect& b = boxes[l][k];
       if (page.Lines[l][k] == ' ' || b.Left > b.Right) continue;
@@ -191,6 +330,9 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
           TrueGlyph{page.Lines[l][k], TRect{b.Left + dx, b.Top + dy, b.Right + dx, b.Bottom + dy}});
     }
   }
+  for (const Placed& p : above) paste(p.Image, p.X, margin + p.Y);
+  for (const Placed& p : beside) paste(p.Image, p.X, block_top + p.Y);
+  for (const Placed& p : below) paste(p.Image, p.X, block_top + block_height + p.Y);
 
   // Degradation: a third of the pages nearly clean, a third mild, a third heavy.
   const double scale = dpi / 200.0;

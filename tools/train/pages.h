@@ -6,6 +6,7 @@
 #define OCRB_TOOLS_TRAIN_PAGES_H_
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,6 +28,13 @@ struct PageRecipe {
   double MaxSpecks = 3e-4;  // specks per pixel
   double MaxAngleDeg = 1.0;
   double BoldFaceShare = 0.3;
+  // Ordinary text in other typefaces (the page maker's other fonts): the share of pages that
+  // carry some, how many lines at most above and below the OCR-B lines, and the share of
+  // those pages whose OCR-B lines also have words beside them. None of it is in the truth.
+  double OtherTextShare = 0;
+  int MaxOtherLines = 5;
+  double OtherBesideShare = 0.4;
+  double MinOtherDigitMm = 1.8, MaxOtherDigitMm = 3.4;
 };
 
 struct TrueGlyph {
@@ -43,17 +51,28 @@ struct SynthPage {
 
 class PageMaker {
  public:
-  PageMaker(const std::string& regular_font, const std::string& bold_font);
+  // Other fonts set the ordinary text of recipes that ask for some.
+  PageMaker(const std::string& regular_font, const std::string& bold_font,
+            const std::vector<std::string>& other_fonts = {});
   SynthPage Make(const PageRecipe& recipe, std::mt19937_64& random) const;
 
  private:
   Font regular_;
   Font bold_;
+  std::vector<std::unique_ptr<Font>> others_;
 };
 
 // A random line of text: coding-line-like groups or random strings of the fifteen
 // characters with occasional spaces.
 std::string RandomLine(std::mt19937_64& random);
+
+// A random line of ordinary text, as forms print around their coding lines: words, names,
+// addresses, dates and amounts, in ASCII.
+std::string RandomProse(std::mt19937_64& random);
+
+// Ordinary typefaces Debian installs (fonts-dejavu-core, fonts-liberation2, fonts-noto-core):
+// sans, serif and monospaced faces, regular and bold.
+std::vector<std::string> DefaultOtherFonts();
 
 }  // namespace ocrb::train
 

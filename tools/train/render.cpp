@@ -48,8 +48,22 @@ GreyImage Font::RenderLine(const std::string& text, const TextStyle& style, int 
   const double ascent_px = em_px_y * face->ascender / face->units_per_EM;
   const double descent_px = -em_px_y * face->descender / face->units_per_EM;
 
+  // Where each character's advance starts: on the fixed pitch, or one after another by the
+  // glyphs' own advances for ordinary typefaces.
+  std::vector<double> starts(text.size() + 1, 0.0);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!style.Proportional) {
+      starts[i + 1] = static_cast<double>(i + 1) * pitch_px;
+      continue;
+    }
+    double advance = 0;
+    if (FT_Load_Char(face, static_cast<unsigned char>(text[i]), FT_LOAD_NO_HINTING) == 0)
+      advance = face->glyph->advance.x / 64.0;
+    starts[i + 1] = starts[i] + advance;
+  }
+
   GreyImage image;
-  image.Width = static_cast<int>(std::ceil(pitch_px * text.size())) + 2 * margin + 2;
+  image.Width = static_cast<int>(std::ceil(starts.back())) + 2 * margin + 2;
   image.Height = static_cast<int>(std::ceil(ascent_px + descent_px)) + 2 * margin + 2;
   image.Pixels.assign(static_cast<size_t>(image.Width) * image.Height, 0.0f);
   if (boxes != nullptr) boxes->assign(text.size(), TRect{0, 0, -1, -1});
@@ -60,7 +74,8 @@ GreyImage Font::RenderLine(const std::string& text, const TextStyle& style, int 
     if (FT_Load_Char(face, static_cast<unsigned char>(text[i]), FT_LOAD_NO_HINTING) != 0) continue;
     // Centre the glyph's advance in its cell, then shift by the sub-pixel offset.
     const double advance = face->glyph->advance.x / 64.0;
-    const double pen_x = margin + 1 + i * pitch_px + (pitch_px - advance) / 2 + style.OffsetX;
+    const double cell = starts[i + 1] - starts[i];
+    const double pen_x = margin + 1 + starts[i] + (cell - advance) / 2 + style.OffsetX;
     const double pen_floor_x = std::floor(pen_x);
     const double pen_floor_y = std::floor(baseline);
     FT_Vector delta{static_cast<FT_Pos>(std::lround((pen_x - pen_floor_x) * 64)),
