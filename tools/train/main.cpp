@@ -2,7 +2,8 @@
 //
 //   ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] [--rounds N] [--epochs N]
 //              [--hidden N] [--evaluate N] [--regular FONT] [--bold FONT]
-//              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--write-pages DIR]
+//              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--extra-heavy SHARE]
+//              [--write-pages DIR]
 //
 // 1. Clean glyphs: the fifteen characters rendered with FreeType at random sizes, resolutions,
 //    positions and stroke weights, each seen through the classifier's eight passes.
@@ -19,7 +20,8 @@
 // A share of the pages (--other-text, default 0.3) carries ordinary text set in other
 // typefaces (--other-fonts, default the DejaVu, Liberation and Noto faces Debian installs)
 // above, below and beside the OCR-B lines; every rectangle asked about on it is an example
-// of "not a character". --write-pages DIR writes --pages such pages as 1-bit BMP files with
+// of "not a character". --extra-heavy SHARE makes that share of the training pages heavily
+// degraded, on top of the third that are anyway. --write-pages DIR writes --pages such pages as 1-bit BMP files with
 // their OCR-B text (NAME.gt.txt) instead of training.
 // The same arguments give the same files byte for byte.
 #include <cstdio>
@@ -57,6 +59,7 @@ struct Options {
   std::string regular = DefaultFontPath("OCRB.otf");
   std::string bold = DefaultFontPath("OCRBS.otf");
   double other_text = 0.3;
+  double extra_heavy = 0;
   std::vector<std::string> other_fonts = DefaultOtherFonts();
   std::string write_pages;
 };
@@ -67,7 +70,7 @@ struct Options {
                "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
                "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
                "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
-               "[--write-pages DIR]\n");
+               "[--extra-heavy SHARE] [--write-pages DIR]\n");
   std::exit(1);
 }
 
@@ -75,6 +78,14 @@ uint64_t Number(const char* text) {
   char* end = nullptr;
   const unsigned long long value = std::strtoull(text, &end, 10);
   if (end == text || *end != '\0') Usage(std::string("not a number: ") + text);
+  return value;
+}
+
+double Share(const char* text) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(value >= 0 && value <= 1))
+    Usage(std::string("not a share between 0 and 1: ") + text);
   return value;
 }
 
@@ -104,12 +115,11 @@ Options Parse(int argc, char** argv) {
       o.regular = value;
     else if (arg == "--bold")
       o.bold = value;
-    else if (arg == "--other-text") {
-      char* end = nullptr;
-      o.other_text = std::strtod(value, &end);
-      if (end == value || *end != '\0' || !(o.other_text >= 0 && o.other_text <= 1))
-        Usage(std::string("not a share between 0 and 1: ") + value);
-    } else if (arg == "--other-fonts") {
+    else if (arg == "--other-text")
+      o.other_text = Share(value);
+    else if (arg == "--extra-heavy")
+      o.extra_heavy = Share(value);
+    else if (arg == "--other-fonts") {
       o.other_fonts.clear();
       std::string list = value;
       for (size_t start = 0; start <= list.size();) {
@@ -187,6 +197,7 @@ int main(int argc, char** argv) {
                     o.other_text > 0 ? o.other_fonts : std::vector<std::string>{});
     PageRecipe recipe;
     recipe.OtherTextShare = o.other_text;
+    recipe.ExtraHeavyShare = o.extra_heavy;
     if (!o.write_pages.empty()) {
       WritePages(pages, recipe, o);
       return 0;

@@ -336,7 +336,8 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
 
   // Degradation: a third of the pages nearly clean, a third mild, a third heavy.
   const double scale = dpi / 200.0;
-  const double level = unit(random) * 3;
+  double level = unit(random) * 3;
+  if (r.ExtraHeavyShare > 0 && unit(random) < r.ExtraHeavyShare) level = 2 + unit(random);
   const double severity = level < 1   ? 0.15 * level
                           : level < 2 ? 0.15 + 0.35 * (level - 1)
                                       : 0.5 + 0.5 * (level - 2);

@@ -28,6 +28,9 @@ struct PageRecipe {
   double MaxSpecks = 3e-4;  // specks per pixel
   double MaxAngleDeg = 1.0;
   double BoldFaceShare = 0.3;
+  // Pages are a third nearly clean, a third mild and a third heavy; this share of them is
+  // made heavy before that choice (broken and bloated glyphs, where errors gather).
+  double ExtraHeavyShare = 0;
   // Ordinary text in other typefaces (the page maker's other fonts): the share of pages that
   // carry some, how many lines at most above and below the OCR-B lines, and the share of
   // those pages whose OCR-B lines also have words beside them. None of it is in the truth.
