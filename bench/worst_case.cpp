@@ -6,12 +6,12 @@
 //   ocrb_worst_case [max-side] [dpi]     (defaults 1600 and 200)
 //   ocrb_worst_case --files a.bmp ...   (the same figures for 1-bit BMP files)
 #include <chrono>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -51,7 +51,8 @@ GlobalBlock MakeDib(int width, int height, int dpi, const std::function<bool(int
       if (ink(x, y)) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
   }
   GlobalBlock block(ocrb::platform::GlobalAlloc(0, bytes.size()));
-  std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(ocrb::platform::GlobalLock(block.Get())));
+  std::copy(bytes.begin(), bytes.end(),
+            static_cast<uint8_t*>(ocrb::platform::GlobalLock(block.Get())));
   ocrb::platform::GlobalUnlock(block.Get());
   return block;
 }
@@ -78,9 +79,8 @@ std::vector<Case> Cases(uint32_t seed) {
                      }});
   }
   for (int cell : {1, 2, 3, 4, 6}) {
-    cases.push_back({"checker " + std::to_string(cell), [cell](int x, int y) {
-                       return ((x / cell) + (y / cell)) % 2 == 0;
-                     }});
+    cases.push_back({"checker " + std::to_string(cell),
+                     [cell](int x, int y) { return ((x / cell) + (y / cell)) % 2 == 0; }});
   }
   // Specks the size of a glyph's broken pieces on a grid with random offsets: every piece is a
   // fragment, and every fragment can seed a group.
@@ -92,8 +92,10 @@ std::vector<Case> Cases(uint32_t seed) {
                        h ^= h >> 13;
                        h *= 0x5BD1E995u;
                        h ^= h >> 15;
-                       const int w = 2 + static_cast<int>(h % 4), hgt = 3 + static_cast<int>((h >> 8) % 6);
-                       const int ox = static_cast<int>((h >> 16) % 3), oy = static_cast<int>((h >> 20) % 3);
+                       const int w = 2 + static_cast<int>(h % 4),
+                                 hgt = 3 + static_cast<int>((h >> 8) % 6);
+                       const int ox = static_cast<int>((h >> 16) % 3),
+                                 oy = static_cast<int>((h >> 20) % 3);
                        const int px = x % pitch - ox, py = y % pitch - oy;
                        return px >= 0 && px < w && py >= 0 && py < hgt;
                      }});
@@ -119,8 +121,8 @@ int main(int argc, char** argv) {
     ocrb::TEngineContext context;
     ocrb::LoadModel(context);
     ocrb::SetDefaultParameters(context);
-    std::printf("%-40s %9s %9s %8s %9s %10s %8s\n", "file", "MP", "ms", "s/MP", "requests", "req/MP",
-                "budget%");
+    std::printf("%-40s %9s %9s %8s %9s %10s %8s\n", "file", "MP", "ms", "s/MP", "requests",
+                "req/MP", "budget%");
     for (int i = 2; i < argc; ++i) {
       GlobalBlock dib = LoadBmp(argv[i]);
       if (dib.Get() == nullptr) continue;
@@ -140,8 +142,8 @@ int main(int argc, char** argv) {
       }
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      const double mp = static_cast<double>(context.WorkImage.Width()) *
-                        context.WorkImage.Height() / 1e6;
+      const double mp =
+          static_cast<double>(context.WorkImage.Width()) * context.WorkImage.Height() / 1e6;
       std::printf("%-40s %9.3f %9.1f %8.3f %9ld %10.0f %8.2f\n", argv[i], mp, seconds * 1e3,
                   seconds / mp, requests, requests / mp,
                   100.0 * context.LastRead.Spent / context.LastRead.Budget);
@@ -171,7 +173,8 @@ int main(int argc, char** argv) {
                             TRect{x, y, x + w - 1, y + h - 1}, ch, conf);
       }
       const double us =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * 1e6 / reps;
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * 1e6 /
+          reps;
       std::printf("%5d %5d %7d %10.1f %12.1f\n", w, h, w * h, us, us * 1e3 / (w * h));
     }
     return 0;

@@ -104,7 +104,8 @@ TBlobNeighbours::TBlobNeighbours(TBlobList& list, int32_t cell_size, bool full_s
   top_ = t;
   // About one blob per cell on a crowded page (noise, speckle), so that a search looks at a
   // handful of blobs whatever the resolution; never coarser than the given size.
-  const long double area = static_cast<long double>(r - l + 1) * static_cast<long double>(b - t + 1);
+  const long double area =
+      static_cast<long double>(r - l + 1) * static_cast<long double>(b - t + 1);
   const int64_t crowded = static_cast<int64_t>(std::sqrt(area / count));
   cell_ = std::max<int64_t>(1, std::min(cell_, crowded));
   for (;;) {

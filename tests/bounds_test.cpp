@@ -153,7 +153,8 @@ std::vector<uint8_t> LineAboveNoise(int32_t noise_rows, int percent) {
   for (int32_t y = 0; y < noise_rows; ++y) {
     std::vector<uint8_t> row(stride, ink_is_one ? 0x00 : 0xFF);
     for (int32_t x = 0; x < width; ++x) {
-      if (static_cast<int>(random() % 100) < percent) row[x / 8] ^= static_cast<uint8_t>(0x80 >> (x % 8));
+      if (static_cast<int>(random() % 100) < percent)
+        row[x / 8] ^= static_cast<uint8_t>(0x80 >> (x % 8));
     }
     dib.insert(dib.end(), row.begin(), row.end());
   }

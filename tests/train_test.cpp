@@ -183,6 +183,73 @@ TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
   EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
 }
 
+// Ordinary text: set by each glyph's own advance, placed around the OCR-B lines, never part
+// of the truth, so that what the passes ask about on it is "not a character".
+const std::string kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+TEST(Render, ProportionalTextAdvancesByEachGlyph) {
+  Font font(kDejaVu);
+  TextStyle style;
+  style.XDpi = style.YDpi = 300;
+  style.Proportional = true;
+  std::vector<TRect> boxes;
+  font.RenderLine("iiWW", style, 2, &boxes);
+  ASSERT_EQ(boxes.size(), 4u);
+  const int narrow = boxes[1].Left - boxes[0].Left;
+  const int wide = boxes[3].Left - boxes[2].Left;
+  EXPECT_GT(narrow, 0);
+  EXPECT_GT(wide, 2 * narrow);
+  EXPECT_LT(boxes[1].Right, boxes[2].Left);  // no overlap between neighbours
+  style.Proportional = false;                // on the fixed pitch every cell is 30 pixels
+  font.RenderLine("iiWW", style, 2, &boxes);
+  EXPECT_NEAR((boxes[3].Left + boxes[3].Right) / 2.0 - (boxes[0].Left + boxes[0].Right) / 2.0, 90,
+              1.5);
+}
+
+TEST(Pages, OrdinaryTextIsAskedAboutAsNotACharacterAndNeverInTheTruth) {
+  const PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"), {kDejaVu});
+  PageRecipe recipe;
+  recipe.MaxBlur = 0.35;
+  recipe.MinWeight = recipe.MaxWeight = 1.0;
+  recipe.MinThreshold = recipe.MaxThreshold = 0.5;
+  recipe.MaxNoise = 0;
+  recipe.MaxSpecks = 0;
+  recipe.MaxAngleDeg = 0;
+  recipe.HalfHeightShare = 0;
+  recipe.OtherTextShare = 1;
+  recipe.OtherBesideShare = 1;
+  std::mt19937_64 random(11);
+  const SynthPage page = maker.Make(recipe, random);
+  std::mt19937_64 again(11);
+  EXPECT_EQ(maker.Make(recipe, again).Dib, page.Dib) << "same seed, same page";
+  for (const std::string& line : page.Lines)
+    EXPECT_EQ(line.find_first_not_of(std::string(kAlphabet) + " "), std::string::npos) << line;
+
+  OCRB_HANDLE handle = nullptr;
+  ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
+  TEngineContext& context = *static_cast<TEngineContext*>(handle);
+  std::vector<Sample> samples;
+  std::vector<GlyphView> plain;
+  HarvestStats stats;
+  const uint32_t ppm = page.Dib[24] | page.Dib[25] << 8;
+  Harvest(context, page, static_cast<int32_t>(std::lround(ppm / 39.37)), false, samples, plain,
+          stats);
+  // Every OCR-B character is still a candidate of its class, and the words around them are
+  // candidates too, labelled as no character.
+  EXPECT_GE(stats.Positives[qkCandidate], static_cast<int64_t>(page.Glyphs.size()) * 9 / 10);
+  EXPECT_GE(stats.Queries[qkCandidate] - stats.Positives[qkCandidate], 20);
+  EXPECT_TRUE(
+      std::any_of(samples.begin(), samples.end(), [](const Sample& s) { return s.Class < 0; }));
+  EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
+
+  // A maker without other faces draws no ordinary text whatever the recipe asks.
+  const PageMaker plain_maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
+  PageRecipe none = recipe;
+  none.OtherTextShare = 0;
+  std::mt19937_64 first(11), second(11);
+  EXPECT_EQ(plain_maker.Make(recipe, first).Dib, plain_maker.Make(none, second).Dib);
+}
+
 // The embedded model on glyphs drawn with a seed the trainer never used.
 TEST(EmbeddedModel, NamesFreshGlyphs) {
   OCRB_HANDLE handle = nullptr;

@@ -21,9 +21,9 @@
 // typefaces (--other-fonts, default the DejaVu, Liberation and Noto faces Debian installs)
 // above, below and beside the OCR-B lines; every rectangle asked about on it is an example
 // of "not a character". --extra-heavy SHARE makes that share of the training pages heavily
-// degraded, on top of the third that are anyway. --write-pages DIR writes --pages such pages as 1-bit BMP files with
-// their OCR-B text (NAME.gt.txt) instead of training.
-// The same arguments give the same files byte for byte.
+// degraded, on top of the third that are anyway. --write-pages DIR writes --pages such pages as
+// 1-bit BMP files with their OCR-B text (NAME.gt.txt) instead of training. The same arguments give
+// the same files byte for byte.
 #include <cstdio>
 #include <cstdlib>
 #include <map>

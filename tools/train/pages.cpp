@@ -146,23 +146,43 @@ std::string RandomLine(std::mt19937_64& random) {
 }
 
 std::string RandomProse(std::mt19937_64& random) {
-  static const char* const kWords[] = {
-      "Lorem", "ipsum", "dolor", "sit", "amet", "consectetur", "adipiscing", "elit", "sed",
-      "eiusmod", "tempor", "incididunt", "labore", "dolore", "magna", "aliqua", "Ut", "enim",
-      "minim", "veniam", "quis", "nostrud", "exercitation", "ullamco", "laboris", "nisi",
-      "aliquip", "commodo", "consequat", "Duis", "aute", "irure", "reprehenderit", "voluptate",
-      "Zahlteil", "Empfangsschein", "Konto", "Betrag", "Referenz", "Zahlbar", "durch",
-      "Zahlungspflichtiger", "Einzahlung", "Giro", "Versement", "Compte", "Montant",
-      "Payable", "par", "Ricevuta", "Conto", "Importo", "Invoice", "Amount", "Account", "Due",
-      "date", "Payment", "slip", "Customer", "number", "Please", "pay", "within", "days",
-      "Musterstrasse", "Bahnhofplatz", "Hauptgasse", "Bern", "Basel", "Zurich", "Geneve",
-      "Lausanne", "Muster", "AG", "GmbH", "SA", "Hans", "Meier", "Anna", "Keller", "Postfach",
-      "Tel", "Fax", "Nr", "CHF", "EUR", "IBAN", "MwSt", "Total", "Rechnung", "Datum"};
+  static const char* const kWords[] = {"Lorem",        "ipsum",        "dolor",
+                                       "sit",          "amet",         "consectetur",
+                                       "adipiscing",   "elit",         "sed",
+                                       "eiusmod",      "tempor",       "incididunt",
+                                       "labore",       "dolore",       "magna",
+                                       "aliqua",       "Ut",           "enim",
+                                       "minim",        "veniam",       "quis",
+                                       "nostrud",      "exercitation", "ullamco",
+                                       "laboris",      "nisi",         "aliquip",
+                                       "commodo",      "consequat",    "Duis",
+                                       "aute",         "irure",        "reprehenderit",
+                                       "voluptate",    "Zahlteil",     "Empfangsschein",
+                                       "Konto",        "Betrag",       "Referenz",
+                                       "Zahlbar",      "durch",        "Zahlungspflichtiger",
+                                       "Einzahlung",   "Giro",         "Versement",
+                                       "Compte",       "Montant",      "Payable",
+                                       "par",          "Ricevuta",     "Conto",
+                                       "Importo",      "Invoice",      "Amount",
+                                       "Account",      "Due",          "date",
+                                       "Payment",      "slip",         "Customer",
+                                       "number",       "Please",       "pay",
+                                       "within",       "days",         "Musterstrasse",
+                                       "Bahnhofplatz", "Hauptgasse",   "Bern",
+                                       "Basel",        "Zurich",       "Geneve",
+                                       "Lausanne",     "Muster",       "AG",
+                                       "GmbH",         "SA",           "Hans",
+                                       "Meier",        "Anna",         "Keller",
+                                       "Postfach",     "Tel",          "Fax",
+                                       "Nr",           "CHF",          "EUR",
+                                       "IBAN",         "MwSt",         "Total",
+                                       "Rechnung",     "Datum"};
   std::uniform_real_distribution<double> unit(0, 1);
   const size_t word_count = sizeof(kWords) / sizeof(kWords[0]);
   auto number = [&](int digits) {
     std::string n;
-    for (int i = 0; i < digits; ++i) n += static_cast<char>('0' + static_cast<int>(unit(random) * 10));
+    for (int i = 0; i < digits; ++i)
+      n += static_cast<char>('0' + static_cast<int>(unit(random) * 10));
     return n;
   };
   std::string line;
@@ -174,7 +194,7 @@ std::string RandomProse(std::mt19937_64& random) {
       line += kWords[static_cast<size_t>(unit(random) * word_count)];
     } else if (kind < 0.80) {
       line += number(1 + static_cast<int>(unit(random) * 4));  // a house number or postcode
-    } else if (kind < 0.86) {  // a date
+    } else if (kind < 0.86) {                                  // a date
       line += number(2);
       line += '.';
       line += number(2);
@@ -290,8 +310,10 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
         words = words.substr(0, words.find(' ', 4 + static_cast<size_t>(unit(random) * 12)));
         Placed placed;
         placed.Image = prose(words);
-        placed.X = margin + line_x[l] + rendered[l].Width + static_cast<int>(between(2.0, 8.0) * mm);
-        placed.Y = static_cast<int>(std::lround(line_pitch * l)) + (row_height - placed.Image.Height) / 2;
+        placed.X =
+            margin + line_x[l] + rendered[l].Width + static_cast<int>(between(2.0, 8.0) * mm);
+        placed.Y =
+            static_cast<int>(std::lround(line_pitch * l)) + (row_height - placed.Image.Height) / 2;
         right = std::max(right, placed.X + placed.Image.Width);
         beside.push_back(std::move(placed));
       }

@@ -40,7 +40,7 @@ struct TextStyle {
   double PitchMm = 2.54;        // advance from one character to the next
   double OffsetX = 0;           // sub-pixel shift of the whole text, in pixels
   double OffsetY = 0;
-  bool Proportional = false;    // each glyph's own advance instead of the fixed pitch
+  bool Proportional = false;  // each glyph's own advance instead of the fixed pitch
 };
 
 // One OpenType face of the typeface.
