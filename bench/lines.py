@@ -170,7 +170,8 @@ def sentence(r: random.Random) -> str:
         words.insert(r.randrange(len(words) + 1),
                      f"{r.randint(1, 28):02d}.{r.randint(1, 12):02d}.{r.randint(2015, 2030)}")
     if r.random() < 0.3:
-        words.insert(r.randrange(len(words) + 1), f"CHF {r.randint(1, 9999)}.{r.randint(0, 99):02d}")
+        at = r.randrange(len(words) + 1)
+        words.insert(at, f"CHF {r.randint(1, 9999)}.{r.randint(0, 99):02d}")
     s = " ".join(words)
     return s[0].upper() + s[1:]
 

@@ -10,9 +10,10 @@
 returns a :class:`Result`: its pages, their lines, and every character with its confidence
 and box. Each line carries its figures (mean and least confidence, share of unnamed
 glyphs), whether it reads as junk (ordinary print named as digits; ``text`` leaves such
-lines out) and, for a coding line of a known layout, what its check digits say. An engine serves one thread at a time; give each thread its own (the engine
-releases the GIL while it reads, so such threads run in parallel). ``ocrb.dask`` reads
-batches of files on a Dask cluster.
+lines out) and, for a coding line of a known layout, what its check digits say. An engine
+serves one thread at a time; give each thread its own (the engine releases the GIL while it
+reads, so such threads run in parallel). ``ocrb.dask`` reads batches of files on a Dask
+cluster.
 """
 
 from __future__ import annotations
@@ -84,12 +85,12 @@ class Line:
     The figures count the characters other than spaces: ``mean_confidence`` and
     ``min_confidence`` (``~`` counts as 0), ``unnamed_share`` (the share of ``~``),
     ``off_pitch_share`` (steps between neighbours more than a fifth of a pitch off a whole
-    number of the line's character pitches; 0 with fewer than 8 steps) and ``height_spread_share`` (digits more than a quarter taller or
-    shorter than the line's median digit; 0 with fewer than 8 digits). ``junk`` is the
-    rule ``ocrb`` uses to leave a line out of text output: mean confidence below 0.7,
-    off-pitch share above 0.25, or height-spread share above 0.4 (a line of spaces only is
-    never junk). ``check`` is ``None`` unless the line has a known
-    coding-line layout (:class:`Check`)."""
+    number of the line's character pitches; 0 with fewer than 8 steps) and
+    ``height_spread_share`` (digits more than a quarter taller or shorter than the line's
+    median digit; 0 with fewer than 8 digits). ``junk`` is the rule ``ocrb`` uses to leave
+    a line out of text output: mean confidence below 0.7, off-pitch share above 0.25, or
+    height-spread share above 0.4 (a line of spaces only is never junk). ``check`` is
+    ``None`` unless the line has a known coding-line layout (:class:`Check`)."""
 
     text: str
     chars: tuple[Char, ...]
