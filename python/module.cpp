@@ -19,8 +19,20 @@ using ocrb::reader::InputError;
 
 namespace {
 
-// (char, confidence, box or None) per character; (text, chars) per line; (width, height,
-// xdpi, ydpi, lines) per page.
+// None for a line of no known layout, else (layout, bad field names).
+py::object CheckToPython(const ocrb::reader::CodingCheck& check) {
+  if (!check.Known()) return py::none();
+  py::list bad;
+  for (auto field : {ocrb::reader::kFieldAmount, ocrb::reader::kFieldReference,
+                     ocrb::reader::kFieldParticipant}) {
+    if ((check.BadFields & field) != 0) bad.append(ocrb::reader::FieldName(field));
+  }
+  return py::make_tuple(ocrb::reader::LayoutName(check.Layout), py::tuple(bad));
+}
+
+// (char, confidence, box or None) per character; (text, chars, figures, junk, check) per line,
+// figures being (mean, min, unnamed share, off-pitch share, height-spread share); (width,
+// height, xdpi, ydpi, lines) per page.
 py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
   py::list out;
   for (const ocrb::reader::PageResult& page : pages) {
@@ -35,7 +47,12 @@ py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
         chars.append(py::make_tuple(std::string(1, line.Text[k]),
                                     static_cast<double>(line.Confidences[k]), box));
       }
-      lines.append(py::make_tuple(line.Text, chars));
+      const ocrb::reader::LineFigures& f = line.Figures;
+      py::tuple figures = py::make_tuple(
+          static_cast<double>(f.MeanConfidence), static_cast<double>(f.MinConfidence),
+          static_cast<double>(f.UnnamedShare), static_cast<double>(f.OffPitchShare),
+          static_cast<double>(f.HeightSpreadShare));
+      lines.append(py::make_tuple(line.Text, chars, figures, line.Junk, CheckToPython(line.Check)));
     }
     out.append(py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines));
   }
@@ -72,18 +89,19 @@ class PyEngine {
     engine_ = std::make_unique<ocrb::reader::Engine>(parameters);
   }
 
-  py::list ReadBytes(const py::bytes& data, int dpi, bool single_line,
+  py::list ReadBytes(const py::bytes& data, int dpi, bool single_line, bool best_line,
                      const std::string& binarise) {
     ocrb::reader::LoadOptions options;
     options.Dpi = dpi;
     options.Method = MethodFromName(binarise);
     const std::string_view view = data;  // the bytes object stays alive while we read
     const std::vector<uint8_t> bytes(view.begin(), view.end());
-    return Run([&] { return ocrb::reader::ReadImage(*engine_, bytes, options, single_line); });
+    return Run([&] { return ocrb::reader::ReadImage(*engine_, bytes, options, single_line); },
+               best_line);
   }
 
   py::list ReadPixels(const py::buffer& data, int width, int height, size_t stride, int channels,
-                      bool bilevel, int x_dpi, int y_dpi, bool single_line,
+                      bool bilevel, int x_dpi, int y_dpi, bool single_line, bool best_line,
                       const std::string& binarise) {
     const Binarisation method = MethodFromName(binarise);
     const py::buffer_info info = data.request();
@@ -100,18 +118,21 @@ class PyEngine {
     view.Stride = stride;
     view.Channels = channels;
     view.Bilevel = bilevel;
-    return Run([&] {
-      std::vector<ocrb::reader::PageResult> results;
-      results.push_back(
-          engine_->Read(ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method), single_line));
-      return results;
-    });
+    return Run(
+        [&] {
+          std::vector<ocrb::reader::PageResult> results;
+          results.push_back(
+              engine_->Read(ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method), single_line));
+          return results;
+        },
+        best_line);
   }
 
  private:
-  // Marks the engine busy, reads without the GIL, and converts the result with it.
+  // Marks the engine busy, reads without the GIL (keeping each page's best line when asked),
+  // and converts the result with it.
   template <typename Work>
-  py::list Run(Work work) {
+  py::list Run(Work work, bool best_line) {
     bool idle = false;
     if (!busy_.compare_exchange_strong(idle, true)) {
       throw std::runtime_error(
@@ -126,6 +147,9 @@ class PyEngine {
     {
       py::gil_scoped_release unlocked;
       pages = work();
+      if (best_line) {
+        for (ocrb::reader::PageResult& page : pages) ocrb::reader::KeepBestLine(page);
+      }
     }
     return PagesToPython(pages);
   }
@@ -160,12 +184,17 @@ PYBIND11_MODULE(_ocrb, m) {
   }
   m.attr("PARAMETERS") = table;
   m.attr("VERSION") = ocrb::reader::Version();
+  m.def(
+      "check_line",
+      [](const std::string& text) { return CheckToPython(ocrb::reader::CheckCodingLine(text)); },
+      py::arg("text"));
 
   py::class_<PyEngine>(m, "Engine")
       .def(py::init<const std::vector<int>&>(), py::arg("values"))
       .def("read_bytes", &PyEngine::ReadBytes, py::arg("data"), py::arg("dpi"),
-           py::arg("single_line"), py::arg("binarise"))
+           py::arg("single_line"), py::arg("best_line"), py::arg("binarise"))
       .def("read_pixels", &PyEngine::ReadPixels, py::arg("data"), py::arg("width"),
            py::arg("height"), py::arg("stride"), py::arg("channels"), py::arg("bilevel"),
-           py::arg("x_dpi"), py::arg("y_dpi"), py::arg("single_line"), py::arg("binarise"));
+           py::arg("x_dpi"), py::arg("y_dpi"), py::arg("single_line"), py::arg("best_line"),
+           py::arg("binarise"));
 }

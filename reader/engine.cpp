@@ -1,5 +1,7 @@
 #include "reader/engine.h"
 
+#include <tuple>
+
 namespace ocrb::reader {
 
 namespace {
@@ -51,6 +53,28 @@ Parameters::Parameters() {
             OCRB_DEFAULT_DASH_MAX_HEIGHT,
             OCRB_DEFAULT_USE_TEMPLATES,
             OCRB_DEFAULT_MAX_PASSES};
+}
+
+void AssessLine(TextLine& line) {
+  line.Figures = MeasureLine(line.Text, line.Confidences, line.Boxes);
+  line.Junk = IsJunk(line.Figures);
+  line.Check = CheckCodingLine(line.Text);
+}
+
+void KeepBestLine(PageResult& page) {
+  // Ranks a line: check digits that hold, then a known coding-line layout, then not junk,
+  // then the confidence of its named characters.
+  const auto rank = [](const TextLine& line) {
+    return std::make_tuple(line.Check.Valid(), line.Check.Known(), !line.Junk,
+                           line.Figures.NamedConfidenceSum);
+  };
+  if (page.Lines.empty()) return;
+  size_t best = 0;
+  for (size_t l = 1; l < page.Lines.size(); ++l) {
+    if (rank(page.Lines[l]) > rank(page.Lines[best])) best = l;
+  }
+  TextLine kept = std::move(page.Lines[best]);
+  page.Lines.assign(1, std::move(kept));
 }
 
 Engine::Engine(const Parameters& parameters) {
@@ -108,6 +132,7 @@ PageResult Engine::Read(const Page& page, bool single_line) {
          OCRB_ResultLineRects(handle_, l, line.Boxes.data()) != OCRB_STATUS_OK)) {
       throw InputError(kExitInternal, "the engine gave no boxes for line " + std::to_string(l));
     }
+    AssessLine(line);
     result.Lines.push_back(std::move(line));
   }
   return result;

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "ocrb.h"
+#include "reader/check.h"
 #include "reader/image.h"
+#include "reader/lines.h"
 
 namespace ocrb::reader {
 
@@ -35,12 +37,18 @@ struct ParameterInfo {
 const std::array<ParameterInfo, Parameters::kCount>& ParameterTable();
 
 // One line of a page: its characters, with the confidence and inclusive box of each (a space
-// has a box of zeros).
+// has a box of zeros), and what the reader makes of the line as a whole.
 struct TextLine {
   std::string Text;
   std::vector<float> Confidences;
   std::vector<TRect> Boxes;
+  LineFigures Figures;
+  bool Junk = false;  // IsJunk(Figures): text output leaves the line out
+  CodingCheck Check;  // the check digits of a known coding-line layout
 };
+
+// Fills in a line's Figures, Junk and Check from its characters.
+void AssessLine(TextLine& line);
 
 struct PageResult {
   int Width = 0;
@@ -49,6 +57,11 @@ struct PageResult {
   int YDpi = 0;
   std::vector<TextLine> Lines;
 };
+
+// Reduces Page to its best line. Lines rank by, in turn: check digits that hold, a known
+// coding-line layout, not being junk, and the summed confidence of their named characters;
+// of equals the earlier (upper) line wins. A page without lines stays empty.
+void KeepBestLine(PageResult& page);
 
 // Owns one engine handle. A handle serves one read at a time: give each thread its own.
 class Engine {
@@ -60,7 +73,8 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  // Reads one page. Throws InputError(kExitCorrupt) when the engine refuses the bitmap.
+  // Reads one page; every line comes assessed (AssessLine). Throws InputError(kExitCorrupt)
+  // when the engine refuses the bitmap.
   PageResult Read(const Page& page, bool single_line);
 
  private:

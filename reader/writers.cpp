@@ -59,15 +59,27 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string Text(const FileResult& file, size_t index, size_t count) {
+std::string Text(const FileResult& file, size_t index, size_t count, const TextOptions& options) {
   std::string out;
   if (file.Status != kExitOk) return out;  // the reason goes to standard error
   if (count > 1) out += (index > 0 ? "\n==> " : "==> ") + file.Name + " <==\n";
   for (size_t p = 0; p < file.Pages.size(); ++p) {
     if (p > 0) out += "\f\n";
-    for (const TextLine& line : file.Pages[p].Lines) out += line.Text + "\n";
+    for (const TextLine& line : file.Pages[p].Lines) {
+      if (line.Junk && !options.AllLines) continue;
+      out += line.Text;
+      if (options.Check && line.Check.Known()) out += '\t' + CheckSummary(line.Check);
+      out += '\n';
+    }
   }
   return out;
+}
+
+// The line's own cells, repeated on each of its character rows.
+std::string TsvLineCells(const TextLine& line) {
+  const LineFigures& f = line.Figures;
+  return '\t' + Confidence(f.MeanConfidence) + '\t' + Confidence(f.MinConfidence) + '\t' +
+         Confidence(f.UnnamedShare) + (line.Junk ? "\t1\t" : "\t0\t") + CheckSummary(line.Check);
 }
 
 std::string Tsv(const FileResult& file) {
@@ -77,6 +89,7 @@ std::string Tsv(const FileResult& file) {
     const std::vector<TextLine>& lines = file.Pages[p].Lines;
     for (size_t l = 0; l < lines.size(); ++l) {
       const TextLine& line = lines[l];
+      const std::string line_cells = TsvLineCells(line);
       for (size_t k = 0; k < line.Text.size(); ++k) {
         out += name;
         AppendF(out, "\t%d\t%d\t%d\t", static_cast<int>(p + 1), static_cast<int>(l + 1),
@@ -84,15 +97,37 @@ std::string Tsv(const FileResult& file) {
         out += line.Text[k];
         out += '\t' + Confidence(line.Confidences[k]);
         if (line.Text[k] == ' ') {
-          out += "\t\t\t\t\n";  // a space has no box
+          out += "\t\t\t\t";  // a space has no box
         } else {
           const TRect& r = line.Boxes[k];
-          AppendF(out, "\t%d\t%d\t%d\t%d\n", r.Left, r.Top, r.Right, r.Bottom);
+          AppendF(out, "\t%d\t%d\t%d\t%d", r.Left, r.Top, r.Right, r.Bottom);
         }
+        out += line_cells + '\n';
       }
     }
   }
   return out;
+}
+
+// The line's figures, junk flag and check as members, each after a comma.
+std::string JsonLineFigures(const TextLine& line) {
+  const LineFigures& f = line.Figures;
+  std::string out = ", \"mean_confidence\": " + Confidence(f.MeanConfidence) +
+                    ", \"min_confidence\": " + Confidence(f.MinConfidence) +
+                    ", \"unnamed_share\": " + Confidence(f.UnnamedShare) +
+                    ", \"off_pitch_share\": " + Confidence(f.OffPitchShare) +
+                    ", \"height_spread_share\": " + Confidence(f.HeightSpreadShare) +
+                    ", \"junk\": " + (line.Junk ? "true" : "false") + ", \"check\": ";
+  if (!line.Check.Known()) return out + "null";
+  out += "{\"layout\": " + JsonString(LayoutName(line.Check.Layout)) +
+         ", \"ok\": " + (line.Check.Valid() ? "true" : "false") + ", \"bad\": [";
+  bool first = true;
+  for (CodingField field : {kFieldAmount, kFieldReference, kFieldParticipant}) {
+    if ((line.Check.BadFields & field) == 0) continue;
+    out += (first ? "" : ", ") + JsonString(FieldName(field));
+    first = false;
+  }
+  return out + "]}";
 }
 
 std::string Json(const FileResult& file, size_t index) {
@@ -112,7 +147,7 @@ std::string Json(const FileResult& file, size_t index) {
     for (size_t l = 0; l < page.Lines.size(); ++l) {
       const TextLine& line = page.Lines[l];
       out += l > 0 ? ",\n      {\"text\": " : "\n      {\"text\": ";
-      out += JsonString(line.Text) + ", \"chars\": [";
+      out += JsonString(line.Text) + JsonLineFigures(line) + ", \"chars\": [";
       for (size_t k = 0; k < line.Text.size(); ++k) {
         out += k > 0 ? ", {\"char\": " : "{\"char\": ";
         out += JsonString(std::string(1, line.Text[k]));
@@ -139,7 +174,8 @@ std::string FormatPrologue(Format format) {
     case Format::kText:
       return "";
     case Format::kTsv:
-      return "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom\n";
+      return "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom\tline_mean\t"
+             "line_min\tline_unnamed\tline_junk\tline_check\n";
     case Format::kJson:
       return "{\"files\": [\n";
   }
@@ -150,10 +186,11 @@ std::string FormatEpilogue(Format format) {
   return format == Format::kJson ? "\n]}\n" : "";
 }
 
-std::string FormatFile(Format format, const FileResult& file, size_t index, size_t count) {
+std::string FormatFile(Format format, const FileResult& file, size_t index, size_t count,
+                       const TextOptions& text) {
   switch (format) {
     case Format::kText:
-      return Text(file, index, count);
+      return Text(file, index, count, text);
     case Format::kTsv:
       return Tsv(file);
     case Format::kJson:

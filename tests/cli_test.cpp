@@ -192,12 +192,14 @@ TEST(CliOutput, TsvRowsSpellTheTextInsideTheImage) {
     ASSERT_EQ(run.Status, 0) << run.Err;
     const std::vector<std::string> rows = Lines(run.Out);
     ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows[0], "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom");
+    EXPECT_EQ(rows[0],
+              "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom\tline_mean\t"
+              "line_min\tline_unnamed\tline_junk\tline_check");
     PixOwner pix(pixRead(image.c_str()));
     std::vector<std::string> text;
     for (size_t r = 1; r < rows.size(); ++r) {
       const std::vector<std::string> cells = Split(rows[r]);
-      ASSERT_EQ(cells.size(), 10u) << rows[r];
+      ASSERT_EQ(cells.size(), 15u) << rows[r];
       EXPECT_EQ(cells[0], image);
       EXPECT_EQ(cells[1], "1");
       const size_t line = std::stoul(cells[2]), index = std::stoul(cells[3]);
@@ -233,15 +235,20 @@ TEST(CliOutput, JsonHoldsWhatTsvHolds) {
   Spill(Files().Path("to_tsv.py"),
         "import json, sys\n"
         "d = json.load(open(sys.argv[1]))\n"
-        "print('file\\tpage\\tline\\tindex\\tchar\\tconfidence\\tleft\\ttop\\tright\\tbottom')\n"
+        "print('file\\tpage\\tline\\tindex\\tchar\\tconfidence\\tleft\\ttop\\tright\\tbottom'\n"
+        "      '\\tline_mean\\tline_min\\tline_unnamed\\tline_junk\\tline_check')\n"
         "for f in d['files']:\n"
         "  for p in f['pages']:\n"
         "    for l, line in enumerate(p['lines'], 1):\n"
         "      assert ''.join(c['char'] for c in line['chars']) == line['text']\n"
+        "      k = line['check']\n"
+        "      check = '' if k is None else 'ok' if k['ok'] else 'bad ' + ','.join(k['bad'])\n"
+        "      figures = '%.3f\\t%.3f\\t%.3f\\t%d\\t%s' % (line['mean_confidence'],\n"
+        "                line['min_confidence'], line['unnamed_share'], line['junk'], check)\n"
         "      for i, c in enumerate(line['chars'], 1):\n"
         "        box = '\\t'.join(map(str, c['box'])) if c['box'] else '\\t\\t\\t'\n"
-        "        print('%s\\t%d\\t%d\\t%d\\t%s\\t%.3f\\t%s' % (f['file'], p['page'], l, i,\n"
-        "              c['char'], c['confidence'], box))\n"
+        "        print('%s\\t%d\\t%d\\t%d\\t%s\\t%.3f\\t%s\\t%s' % (f['file'], p['page'], l, i,\n"
+        "              c['char'], c['confidence'], box, figures))\n"
         "print(len(d['files']), file=sys.stderr)\n");
   Spill(Files().Path("out.json"), json.Out);
   const int status = std::system(("python3 " + Quote(Files().Path("to_tsv.py")) + " " +

@@ -251,17 +251,21 @@ TEST(Writers, EscapeNamesAndLeaveSpacesWithoutBoxes) {
   line.Text = "1 2";
   line.Confidences = {0.5f, 1.0f, 0.25f};
   line.Boxes = {TRect{1, 2, 3, 4}, TRect{0, 0, 0, 0}, TRect{5, 6, 7, 8}};
+  AssessLine(line);
   page.Lines.push_back(line);
   file.Pages.push_back(page);
+  // Each row ends in its line's mean, least, unnamed share, junk flag and (empty) check.
   EXPECT_EQ(FormatFile(Format::kTsv, file, 0, 1),
-            "a\\tb\"c\t1\t1\t1\t1\t0.500\t1\t2\t3\t4\n"
-            "a\\tb\"c\t1\t1\t2\t \t1.000\t\t\t\t\n"
-            "a\\tb\"c\t1\t1\t3\t2\t0.250\t5\t6\t7\t8\n");
+            "a\\tb\"c\t1\t1\t1\t1\t0.500\t1\t2\t3\t4\t0.375\t0.250\t0.000\t1\t\n"
+            "a\\tb\"c\t1\t1\t2\t \t1.000\t\t\t\t\t0.375\t0.250\t0.000\t1\t\n"
+            "a\\tb\"c\t1\t1\t3\t2\t0.250\t5\t6\t7\t8\t0.375\t0.250\t0.000\t1\t\n");
   const std::string json = FormatFile(Format::kJson, file, 0, 1);
   EXPECT_NE(json.find("\"file\": \"a\\u0009b\\\"c\""), std::string::npos) << json;
   EXPECT_NE(json.find("{\"char\": \" \", \"confidence\": 1.000, \"box\": null}"), std::string::npos)
       << json;
-  EXPECT_EQ(FormatFile(Format::kText, file, 0, 1), "1 2\n");
+  // The line is junk (mean 0.375): text leaves it out unless asked for every line.
+  EXPECT_EQ(FormatFile(Format::kText, file, 0, 1), "");
+  EXPECT_EQ(FormatFile(Format::kText, file, 0, 1, {true, false}), "1 2\n");
 }
 
 }  // namespace

@@ -8,9 +8,12 @@
 
 ``Engine.read`` takes a path, the bytes of an image file, a PIL image or a numpy array and
 returns a :class:`Result`: its pages, their lines, and every character with its confidence
-and box. An engine serves one thread at a time; give each thread its own (the engine
-releases the GIL while it reads, so such threads run in parallel). ``ocrb.dask`` reads
-batches of files on a Dask cluster.
+and box. Each line carries its figures (mean and least confidence, share of unnamed
+glyphs), whether it reads as junk (ordinary print named as digits; ``text`` leaves such
+lines out) and, for a coding line of a known layout, what its check digits say. An engine
+serves one thread at a time; give each thread its own (the engine releases the GIL while it
+reads, so such threads run in parallel). ``ocrb.dask`` reads batches of files on a Dask
+cluster.
 """
 
 from __future__ import annotations
@@ -23,7 +26,8 @@ from typing import Any, Iterator, Optional, Union
 from . import _ocrb
 from ._errors import Error, ImageError
 
-__all__ = ["Engine", "Result", "Page", "Line", "Char", "Error", "ImageError", "__version__"]
+__all__ = ["Engine", "Result", "Page", "Line", "Char", "Check", "check_line", "Error",
+           "ImageError", "__version__"]
 __version__: str = _ocrb.VERSION
 
 Box = tuple[int, int, int, int]
@@ -31,6 +35,7 @@ ImageInput = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, Any]
 
 _MAX_DPI = 100000
 _BINARISATIONS = ("sauvola", "normalised-otsu", "otsu")
+_LINE_CHOICES = ("all", "best")
 
 
 @dataclass(frozen=True)
@@ -49,11 +54,53 @@ class Char:
 
 
 @dataclass(frozen=True)
+class Check:
+    """What the check digits of a coding line say. ``layout`` is ``"swiss-slip"`` (the
+    Swiss payment slip's coding line with amount: type, amount and check digit, ``>``,
+    27-digit reference, ``+``, 9-digit participant number, ``>``) or
+    ``"swiss-slip-no-amount"`` (the same with only type and check digit before the first
+    ``>``, as in ``042>``). ``bad`` names the fields whose recursive modulo 10 check digit
+    fails, in line order: ``"amount"`` (the block before the first ``>``), ``"reference"``,
+    ``"participant"``; a field holding anything but digits fails too. ``str()`` gives
+    ``"ok"`` or ``"bad reference"`` as ``ocrb --check`` prints it."""
+
+    layout: str
+    bad: tuple[str, ...] = ()
+
+    @property
+    def ok(self) -> bool:
+        return not self.bad
+
+    def __str__(self) -> str:
+        return "ok" if self.ok else "bad " + ",".join(self.bad)
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"layout": self.layout, "ok": self.ok, "bad": list(self.bad)}
+
+
+@dataclass(frozen=True)
 class Line:
-    """One line of text, top to bottom within its page."""
+    """One line of text, top to bottom within its page, with its figures.
+
+    The figures count the characters other than spaces: ``mean_confidence`` and
+    ``min_confidence`` (``~`` counts as 0), ``unnamed_share`` (the share of ``~``),
+    ``off_pitch_share`` (steps between neighbours more than a fifth of a pitch off a whole
+    number of the line's character pitches; 0 with fewer than 8 steps) and
+    ``height_spread_share`` (digits more than a quarter taller or shorter than the line's
+    median digit; 0 with fewer than 8 digits). ``junk`` is the rule ``ocrb`` uses to leave
+    a line out of text output: mean confidence below 0.7, off-pitch share above 0.25, or
+    height-spread share above 0.4 (a line of spaces only is never junk). ``check`` is
+    ``None`` unless the line has a known coding-line layout (:class:`Check`)."""
 
     text: str
     chars: tuple[Char, ...]
+    mean_confidence: float = 0.0
+    min_confidence: float = 0.0
+    unnamed_share: float = 0.0
+    off_pitch_share: float = 0.0
+    height_spread_share: float = 0.0
+    junk: bool = False
+    check: Optional[Check] = None
 
     @property
     def confidences(self) -> list[float]:
@@ -63,7 +110,15 @@ class Line:
         return iter(self.chars)
 
     def to_dict(self) -> dict[str, Any]:
-        return {"text": self.text, "chars": [c.to_dict() for c in self.chars]}
+        return {"text": self.text, "mean_confidence": self.mean_confidence,
+                "min_confidence": self.min_confidence, "unnamed_share": self.unnamed_share,
+                "off_pitch_share": self.off_pitch_share,
+                "height_spread_share": self.height_spread_share, "junk": self.junk,
+                "check": self.check.to_dict() if self.check is not None else None,
+                "chars": [c.to_dict() for c in self.chars]}
+
+    def _shown(self, check: bool) -> str:
+        return self.text + (f"\t{self.check}" if check and self.check is not None else "")
 
 
 @dataclass(frozen=True)
@@ -80,7 +135,14 @@ class Page:
 
     @property
     def text(self) -> str:
-        return "\n".join(line.text for line in self.lines)
+        """The lines that are not junk, joined by newlines."""
+        return self.to_text()
+
+    def to_text(self, *, all_lines: bool = False, check: bool = False) -> str:
+        """The page as ``ocrb`` prints it, without the last newline: junk lines left out
+        unless ``all_lines``; with ``check``, a coding line of a known layout followed by a
+        tab and its :class:`Check` (``ocrb --all-lines --check``)."""
+        return "\n".join(line._shown(check) for line in self.lines if all_lines or not line.junk)
 
     def to_dict(self) -> dict[str, Any]:
         return {"page": self.number, "width": self.width, "height": self.height,
@@ -92,9 +154,10 @@ class Page:
 class Result:
     """Everything read from one input: every page of a multi-page file, in order.
 
-    ``text`` holds the lines separated by newlines and the pages by a form-feed line, as
-    ``ocrb`` prints them; ``lines`` the lines of all pages; ``to_dict()`` the structure of
-    one file in ``ocrb -f json``."""
+    ``text`` holds the lines that are not junk, separated by newlines, and the pages by a
+    form-feed line, as ``ocrb`` prints them (``to_text()`` takes ``ocrb``'s
+    ``--all-lines`` and ``--check``); ``lines`` the lines of all pages, junk included;
+    ``to_dict()`` the structure of one file in ``ocrb -f json``."""
 
     pages: tuple[Page, ...]
     source: Optional[str] = None
@@ -106,18 +169,40 @@ class Result:
 
     @property
     def text(self) -> str:
-        return "\n\f\n".join(page.text for page in self.pages)
+        return self.to_text()
+
+    def to_text(self, *, all_lines: bool = False, check: bool = False) -> str:
+        """Every page's :meth:`Page.to_text`, pages separated by a form-feed line."""
+        return "\n\f\n".join(page.to_text(all_lines=all_lines, check=check)
+                              for page in self.pages)
 
     def to_dict(self) -> dict[str, Any]:
         return {"file": self.source, "pages": [page.to_dict() for page in self.pages]}
+
+
+def _check(raw: Optional[tuple[str, tuple[str, ...]]]) -> Optional[Check]:
+    return None if raw is None else Check(raw[0], tuple(raw[1]))
+
+
+def check_line(text: str) -> Optional[Check]:
+    """Checks ``text`` as a coding line, as ``ocrb --check`` does (spaces are ignored):
+    ``None`` when it has no known layout, else a :class:`Check`.
+
+    >>> str(ocrb.check_line("0100003949753>120000000000234478943216899+ 010001628>"))
+    'ok'
+    """
+    if not isinstance(text, str):
+        raise TypeError(f"check_line() takes a str, not {type(text).__name__}")
+    return _check(_ocrb.check_line(text))
 
 
 def _pages(raw: list[Any], first: int = 1) -> list[Page]:
     pages = []
     for number, (width, height, xdpi, ydpi, lines) in enumerate(raw, start=first):
         pages.append(Page(number, width, height, xdpi, ydpi, tuple(
-            Line(text, tuple(Char(c, conf, box) for c, conf, box in chars))
-            for text, chars in lines)))
+            Line(text, tuple(Char(c, conf, box) for c, conf, box in chars), *figures, junk,
+                 _check(check))
+            for text, chars, figures, junk, check in lines)))
     return pages
 
 
@@ -197,6 +282,7 @@ class Engine:
         *,
         dpi: Union[int, tuple[int, int], None] = None,
         single_line: bool = False,
+        line: str = "all",
         binarise: str = "sauvola",
     ) -> Result:
         """Reads every page of ``image`` and returns a :class:`Result`.
@@ -208,7 +294,11 @@ class Engine:
         "normalised-otsu" or "otsu"), as ``ocrb --binarise`` does. ``dpi`` is the
         resolution of images that state none (arrays never do); arrays and PIL images may
         have ``(x, y)`` for pixels that are not square. ``single_line`` reduces each page
-        to one line.
+        to the line nearest its middle (the engine's single-line mode); ``line="best"``
+        reduces it to its best line instead, as ``ocrb --line best`` does: lines rank by
+        check digits that hold, then a known coding-line layout, then not being junk, then
+        the summed confidence of their characters other than spaces and ``~``; ties go to
+        the upper line.
 
         Raises ``ocrb.ImageError`` when the input is not an image or is damaged, ``OSError``
         when a path cannot be read, ``TypeError`` for inputs of another kind and
@@ -219,26 +309,31 @@ class Engine:
         if binarise not in _BINARISATIONS:
             raise ValueError(f"binarise must be one of {', '.join(_BINARISATIONS)}, not {binarise!r}")
         single = bool(single_line)
+        if line not in _LINE_CHOICES:
+            raise ValueError(f"line must be one of {', '.join(_LINE_CHOICES)}, not {line!r}")
+        best = line == "best"
+        if single and best:
+            raise ValueError("single_line and line='best' exclude each other")
 
         if isinstance(image, (str, os.PathLike, bytes, bytearray, memoryview)) and xy[0] != xy[1]:
             raise ValueError("image files take one dpi for both directions, as ocrb --dpi does")
         if isinstance(image, (str, os.PathLike)):
             with open(image, "rb") as file:
                 data = file.read()
-            raw = self._engine.read_bytes(data, dpi_value, single, binarise)
+            raw = self._engine.read_bytes(data, dpi_value, single, best, binarise)
             return Result(tuple(_pages(raw)), os.fspath(image))
         if isinstance(image, (bytes, bytearray, memoryview)):
-            raw = self._engine.read_bytes(bytes(image), dpi_value, single, binarise)
+            raw = self._engine.read_bytes(bytes(image), dpi_value, single, best, binarise)
             return Result(tuple(_pages(raw)))
         if _is_pil_image(image):
-            return Result(tuple(self._read_pil(image, xy, single, binarise)))
+            return Result(tuple(self._read_pil(image, xy, single, best, binarise)))
         if hasattr(image, "__array_interface__") or hasattr(image, "__array__"):
-            raw = self._read_array(image, xy, single, binarise)
+            raw = self._read_array(image, xy, single, best, binarise)
             return Result(tuple(_pages(raw)))
         raise TypeError("read() takes a path, bytes, a PIL image or a numpy array, not "
                         + type(image).__name__)
 
-    def _read_array(self, image: Any, dpi: tuple[int, int], single: bool,
+    def _read_array(self, image: Any, dpi: tuple[int, int], single: bool, best: bool,
                     binarise: str) -> list[Any]:
         import numpy as np
 
@@ -263,9 +358,9 @@ class Engine:
         if width == 0 or height == 0:
             raise ValueError(f"the image is empty: shape {array.shape}")
         return self._engine.read_pixels(array, width, height, array.strides[0], channels,
-                                        bilevel, dpi[0], dpi[1], single, binarise)
+                                        bilevel, dpi[0], dpi[1], single, best, binarise)
 
-    def _read_pil(self, image: Any, dpi: tuple[int, int], single: bool,
+    def _read_pil(self, image: Any, dpi: tuple[int, int], single: bool, best: bool,
                   binarise: str) -> list[Page]:
         from PIL import ImageSequence
 
@@ -289,7 +384,7 @@ class Engine:
             width, height = frame.size
             raw = self._engine.read_pixels(frame.tobytes(), width, height, width * channels,
                                            channels, bilevel, frame_dpi[0], frame_dpi[1],
-                                           single, binarise)
+                                           single, best, binarise)
             pages.extend(_pages(raw, first=len(pages) + 1))
         return pages
 

@@ -27,7 +27,7 @@ import ocrb
 
 __all__ = ["read_files", "ReadFailure"]
 
-_READ_OPTIONS = ("dpi", "single_line", "binarise")
+_READ_OPTIONS = ("dpi", "single_line", "line", "binarise")
 
 # Engines made in this process, by plugin name; a lock per engine, since a worker may run
 # several tasks at once on its threads and an engine serves one thread at a time.
@@ -92,7 +92,7 @@ def read_files(paths: Iterable[Any], client: Optional[Any] = None,
     :class:`ocrb.Result` or :class:`ReadFailure` per path, in the order of ``paths``.
 
     ``params`` are the parameters of :class:`ocrb.Engine` and the options ``dpi``,
-    ``single_line`` and ``binarise`` of :meth:`ocrb.Engine.read`. Without ``client``, the
+    ``single_line``, ``line`` and ``binarise`` of :meth:`ocrb.Engine.read`. Without ``client``, the
     current client is used (``dask.distributed.get_client``), or a temporary
     ``LocalCluster`` of one worker process per core when there is none.
     Bad parameters raise ``TypeError`` or ``ValueError`` here, before anything is sent.

@@ -7,6 +7,7 @@ from pathlib import Path
 import pytest
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+DATA = Path(__file__).resolve().parents[2] / "tests" / "data"
 
 
 def truth(stem: str) -> str:
@@ -40,3 +41,16 @@ def two_pages(tmp_path_factory: pytest.TempPathFactory, coding: Path, block: Pat
     second = grey.resize((grey.width * 2 // 3, grey.height * 2 // 3), Image.LANCZOS)
     first.save(path, save_all=True, append_images=[second], dpi=(200, 200))
     return path
+
+
+@pytest.fixture(scope="session")
+def mixed() -> Path:
+    """Three lines of ordinary print above a coding line (tests/data/make_pages.py)."""
+    return DATA / "mixed-page.png"
+
+
+@pytest.fixture(scope="session")
+def slips() -> Path:
+    """Five OCR-B lines: coding lines whose check digits hold or fail, and one of no known
+    layout; slips.gt.txt holds them as ``ocrb --check`` prints them."""
+    return DATA / "slips.png"

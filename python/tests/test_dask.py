@@ -50,3 +50,9 @@ def test_parameters_reach_the_workers(client, coding: Path) -> None:
 def test_bad_parameters_fail_before_the_batch(client, coding: Path) -> None:
     with pytest.raises(ValueError):
         ocrb.dask.read_files([coding], client=client, space_width=0)
+
+
+def test_read_options_reach_the_workers(client, mixed: Path) -> None:
+    [best] = ocrb.dask.read_files([mixed], client=client, line="best")
+    assert best == ocrb.Engine().read(mixed, line="best")
+    assert len(best.lines) == 1 and best.lines[0].check == ocrb.Check("swiss-slip")

@@ -97,6 +97,7 @@ class Reader {
       std::vector<Page> pages = DecodeImage(ReadFileBytes(name), load_);
       for (size_t p = 0; p < pages.size(); ++p) {
         result.Pages.push_back(engine.Read(pages[p], options_.SingleLine));
+        if (options_.BestLine) KeepBestLine(result.Pages.back());
         if (!options_.Overlay.empty()) {
           WriteOverlay(pages[p].Picture.get(), result.Pages.back(),
                        OverlayPath(options_.Overlay, p));
@@ -106,7 +107,7 @@ class Reader {
       if (!options_.OutputDir.empty()) {
         WriteWhole(OutputDirPath(options_.OutputDir, name, options_.OutputFormat),
                    FormatPrologue(options_.OutputFormat) +
-                       FormatFile(options_.OutputFormat, result, 0, 1) +
+                       FormatFile(options_.OutputFormat, result, 0, 1, options_.Text) +
                        FormatEpilogue(options_.OutputFormat));
       }
     } catch (const InputError& e) {
@@ -184,7 +185,8 @@ int ReadAll(const Options& options, FILE* out) {
       status = std::max(status, result.Status);
     }
     if (to_stream) {
-      const std::string text = FormatFile(options.OutputFormat, result, i, files.size());
+      const std::string text =
+          FormatFile(options.OutputFormat, result, i, files.size(), options.Text);
       output_failed |= std::fwrite(text.data(), 1, text.size(), out) != text.size();
     }
     progress.Update(i + 1);

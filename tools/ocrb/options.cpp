@@ -149,6 +149,18 @@ Options ParseCommandLine(int argc, char** argv) {
     } else if (option == "--single-line") {
       args.NoValue(option);
       o.SingleLine = true;
+    } else if (option == "--line") {
+      const std::string value = args.Value(option);
+      if (value != "best" && value != "all") {
+        throw UsageError(option + ": unknown choice '" + value + "' (best or all)");
+      }
+      o.BestLine = value == "best";
+    } else if (option == "--all-lines") {
+      args.NoValue(option);
+      o.Text.AllLines = true;
+    } else if (option == "--check") {
+      args.NoValue(option);
+      o.Text.Check = true;
     } else if (option == "-q" || option == "--quiet") {
       args.NoValue(option);
       o.Quiet = true;
@@ -159,6 +171,9 @@ Options ParseCommandLine(int argc, char** argv) {
   if (o.What != Action::kRead) return o;
   if (!o.OutputFile.empty() && !o.OutputDir.empty()) {
     throw UsageError("-o and --output-dir exclude each other");
+  }
+  if (o.SingleLine && o.BestLine) {
+    throw UsageError("--single-line and --line best exclude each other");
   }
   return o;
 }
@@ -189,15 +204,23 @@ void PrintHelp(FILE* out) {
       "input.\n"
       "\n"
       "Output:\n"
-      "  -f, --format FMT      text (default): the lines top to bottom; with several\n"
-      "                          files a line '==> FILE <==' before each; a form feed\n"
-      "                          line between pages\n"
+      "  -f, --format FMT      text (default): the lines top to bottom, junk lines\n"
+      "                          left out; with several files a line '==> FILE <=='\n"
+      "                          before each; a form feed line between pages\n"
       "                        tsv: one row per character: file, page, line, index,\n"
       "                          char, confidence, left, top, right, bottom (page,\n"
       "                          line and index from 1; boxes inclusive, in the\n"
-      "                          image's pixels; empty for spaces)\n"
-      "                        json: files, pages, lines, characters with confidence\n"
-      "                          and box\n"
+      "                          image's pixels; empty for spaces), then its line's\n"
+      "                          line_mean, line_min, line_unnamed, line_junk (1 or\n"
+      "                          0) and line_check (see --check; empty when the line\n"
+      "                          has no known layout)\n"
+      "                        json: files, pages, lines with their figures, junk\n"
+      "                          flag and check, characters with confidence and box\n"
+      "      --all-lines       text keeps junk lines too (tsv and json always do)\n"
+      "      --check           text: a coding line of a known layout (the Swiss\n"
+      "                          payment slip's, with or without amount) ends in a\n"
+      "                          tab and 'ok', or 'bad ' and the fields whose check\n"
+      "                          digit fails: amount, reference, participant\n"
       "  -o, --output FILE     write the output to FILE instead of standard output\n"
       "      --output-dir DIR  write DIR/NAME.txt (.tsv, .json) for every input\n"
       "      --overlay OUT.png draw each box and character on the image (one input;\n"
@@ -211,7 +234,13 @@ void PrintHelp(FILE* out) {
       "                          sauvola (default: a threshold from each pixel's\n"
       "                          surroundings), normalised-otsu (Otsu after\n"
       "                          flattening the background) or otsu (one threshold)\n"
-      "      --single-line     reduce the result to one line\n"
+      "      --single-line     reduce each page to the line nearest its middle\n"
+      "      --line best       reduce each page to its best line: lines rank by\n"
+      "                          check digits that hold (see --check), then a known\n"
+      "                          coding-line layout, then not junk, then the summed\n"
+      "                          confidence of their characters other than spaces\n"
+      "                          and '~'; ties go to the upper line\n"
+      "      --line all        keep every line (default)\n"
       "  -j, --jobs N          read N files at a time, one engine per thread [1]\n"
       "      --files-from LIST read file names from LIST, one a line ('-': stdin)\n"
       "  -q, --quiet           no progress bar\n"
@@ -229,6 +258,14 @@ void PrintHelp(FILE* out) {
   }
   std::fputs(
       "  --print-parameters    list every parameter with its value and default\n"
+      "\n"
+      "Junk lines: ordinary print near a coding line reads as digits. The figures\n"
+      "count the characters other than spaces: line_mean and line_min are their mean\n"
+      "and least confidence ('~' counts 0), line_unnamed the share of '~'. A line is\n"
+      "junk when its mean confidence is below 0.7, when more than a quarter of its\n"
+      "steps between neighbours (8 or more) are off the line's character pitch by\n"
+      "more than a fifth of it, or when more than 40 % of its digits (8 or more) are\n"
+      "more than a quarter taller or shorter than its median digit.\n"
       "\n"
       "  -h, --help            this help\n"
       "  -V, --version         version of ocrb, the engine and Leptonica\n"

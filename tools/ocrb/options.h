@@ -26,6 +26,8 @@ struct Options {
   int Dpi = 0;
   int Jobs = 1;
   bool SingleLine = false;
+  bool BestLine = false;  // --line best
+  TextOptions Text;       // --all-lines, --check
   bool Quiet = false;
   Binarisation Method = Binarisation::kSauvola;
   Parameters Engine;

@@ -1,0 +1,148 @@
+// The writers on results made by hand: what text output leaves out and marks, and TSV line
+// cells that agree with the character rows beside them.
+#include "reader/writers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ocrb::reader {
+namespace {
+
+// A line on a 20-pixel grid with one confidence per character ('~' and spaces as the engine
+// gives them), assessed as the engine's reads are.
+TextLine Line(const std::string& text, const std::vector<float>& confidences) {
+  TextLine line;
+  line.Text = text;
+  for (size_t k = 0; k < text.size(); ++k) {
+    const int left = 10 + 20 * static_cast<int>(k);
+    const bool space = text[k] == ' ';
+    line.Confidences.push_back(space ? 1.0f : (text[k] == '~' ? 0.0f : confidences[k]));
+    line.Boxes.push_back(space ? TRect{0, 0, 0, 0} : TRect{left, 10, left + 11, 29});
+  }
+  AssessLine(line);
+  return line;
+}
+
+TextLine Line(const std::string& text, float confidence) {
+  return Line(text, std::vector<float>(text.size(), confidence));
+}
+
+const std::string kGood = "0100003949753>120000000000234478943216899+ 010001628>";
+const std::string kBad = "042>210000000003139471430009016+ 010001628>";
+
+// Two pages: junk above a good coding line, then a bad one and a line of no layout.
+FileResult TwoPages() {
+  FileResult file;
+  file.Name = "scan.tif";
+  file.Pages.resize(2);
+  file.Pages[0].Lines = {Line("8008 7000 60", 0.5f), Line(kGood, 0.99f)};
+  file.Pages[1].Lines = {Line(kBad, 0.98f), Line("<<4721>> #3~18-55+", 0.95f)};
+  return file;
+}
+
+TEST(TextOutput, LeavesJunkOutAndMarksCheckedLines) {
+  const FileResult file = TwoPages();
+  ASSERT_TRUE(file.Pages[0].Lines[0].Junk);
+  struct Case {
+    const char* Label;
+    TextOptions Options;
+    std::string Expected;
+  };
+  const std::vector<Case> cases = {
+      {"default", {}, kGood + "\n\f\n" + kBad + "\n<<4721>> #3~18-55+\n"},
+      {"all lines",
+       {true, false},
+       "8008 7000 60\n" + kGood + "\n\f\n" + kBad + "\n<<4721>> #3~18-55+\n"},
+      {"check",
+       {false, true},
+       kGood + "\tok\n\f\n" + kBad + "\tbad reference\n<<4721>> #3~18-55+\n"},
+      {"both",
+       {true, true},
+       "8008 7000 60\n" + kGood + "\tok\n\f\n" + kBad + "\tbad reference\n<<4721>> #3~18-55+\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Label);
+    EXPECT_EQ(FormatFile(Format::kText, file, 0, 1, c.Options), c.Expected);
+  }
+  // A file among several is named first; options change nothing else.
+  EXPECT_EQ(FormatFile(Format::kText, file, 1, 2, {false, true}),
+            "\n==> scan.tif <==\n" + kGood + "\tok\n\f\n" + kBad +
+                "\tbad reference\n<<4721>> #3~18-55+\n");
+}
+
+std::vector<std::string> Cells(const std::string& row) {
+  std::vector<std::string> cells;
+  size_t start = 0;
+  for (size_t tab; (tab = row.find('\t', start)) != std::string::npos; start = tab + 1) {
+    cells.push_back(row.substr(start, tab - start));
+  }
+  cells.push_back(row.substr(start));
+  return cells;
+}
+
+// Every line of a TSV table keeps all its lines, junk too, and its line cells agree with its
+// character rows: the mean and least of their confidences, the share of '~'.
+TEST(TsvOutput, LineCellsAgreeWithTheCharacterRows) {
+  FileResult file = TwoPages();
+  file.Pages[1].Lines[1] = Line("1~3 5~", {0.5f, 0.0f, 0.75f, 1.0f, 0.9f, 0.0f});
+  std::istringstream in(FormatPrologue(Format::kTsv) + FormatFile(Format::kTsv, file, 0, 1));
+  std::string row;
+  std::getline(in, row);
+  const std::vector<std::string> header = Cells(row);
+  ASSERT_EQ(header.size(), 15u);
+  EXPECT_EQ(header[10], "line_mean");
+  EXPECT_EQ(header[14], "line_check");
+  struct Seen {
+    std::string Text, Mean, Min, Unnamed, Junk, Check;
+    double Sum = 0, Least = 1;
+    int Characters = 0, Tildes = 0;
+  };
+  std::vector<Seen> lines;
+  while (std::getline(in, row)) {
+    const std::vector<std::string> cells = Cells(row);
+    ASSERT_EQ(cells.size(), 15u) << row;
+    const size_t index = static_cast<size_t>(std::stoi(cells[1]) - 1) * 2 +
+                         static_cast<size_t>(std::stoi(cells[2]) - 1);
+    if (lines.size() <= index) lines.resize(index + 1);
+    Seen& seen = lines[index];
+    seen.Text += cells[4];
+    if (cells[4] != " ") {
+      const double confidence = std::strtod(cells[5].c_str(), nullptr);
+      seen.Sum += confidence;
+      seen.Least = std::min(seen.Least, confidence);
+      ++seen.Characters;
+      seen.Tildes += cells[4] == "~";
+    }
+    // The line cells are the same on every row of a line.
+    if (seen.Text.size() > 1) {
+      EXPECT_EQ(cells[10] + cells[11] + cells[12] + cells[13] + cells[14],
+                seen.Mean + seen.Min + seen.Unnamed + seen.Junk + seen.Check);
+    }
+    seen.Mean = cells[10];
+    seen.Min = cells[11];
+    seen.Unnamed = cells[12];
+    seen.Junk = cells[13];
+    seen.Check = cells[14];
+  }
+  ASSERT_EQ(lines.size(), 4u);
+  const std::vector<std::string> junk = {"1", "0", "0", "1"};
+  const std::vector<std::string> check = {"", "ok", "bad reference", ""};
+  for (size_t l = 0; l < lines.size(); ++l) {
+    const Seen& seen = lines[l];
+    SCOPED_TRACE(seen.Text);
+    EXPECT_NEAR(std::stod(seen.Mean), seen.Sum / seen.Characters, 0.002);
+    EXPECT_NEAR(std::stod(seen.Min), seen.Least, 0.0005);
+    EXPECT_NEAR(std::stod(seen.Unnamed), static_cast<double>(seen.Tildes) / seen.Characters,
+                0.0005);
+    EXPECT_EQ(seen.Junk, junk[l]);
+    EXPECT_EQ(seen.Check, check[l]);
+  }
+}
+
+}  // namespace
+}  // namespace ocrb::reader
