@@ -42,9 +42,12 @@ def test_two_threads_with_an_engine_each_agree_with_a_serial_read(
 
 def test_the_gil_is_released_while_reading(tall_page: np.ndarray) -> None:
     engine = ocrb.Engine()
-    start = time.perf_counter()
-    engine.read(tall_page)
-    alone = time.perf_counter() - start
+    times = []
+    for _ in range(3):
+        start = time.perf_counter()
+        engine.read(tall_page)
+        times.append(time.perf_counter() - start)
+    alone = sorted(times)[1]  # the median: one read slowed or sped by the machine's load
 
     def longest_pause() -> float:
         """The longest this thread waits between two steps while another thread reads."""
@@ -61,9 +64,9 @@ def test_the_gil_is_released_while_reading(tall_page: np.ndarray) -> None:
         return longest
 
     # Held through the read, the GIL would stop this loop for the whole of it, every time;
-    # a busy machine may pause it once, so three tries are allowed.
+    # a busy machine may pause it now and then, so five tries are allowed.
     pauses = []
-    for _ in range(3):
+    for _ in range(5):
         pauses.append(longest_pause())
         if pauses[-1] < alone / 2:
             break
