@@ -2,7 +2,8 @@
 //
 //   ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] [--rounds N] [--epochs N]
 //              [--hidden N] [--evaluate N] [--regular FONT] [--bold FONT]
-//              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--extra-heavy SHARE]
+//              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--other-beside SHARE]
+//              [--extra-heavy SHARE]
 //              [--write-pages DIR]
 //
 // 1. Clean glyphs: the fifteen characters rendered with FreeType at random sizes, resolutions,
@@ -19,7 +20,8 @@
 //    that also carry ordinary text (where every character read from it is an error).
 // A share of the pages (--other-text, default 0.3) carries ordinary text set in other
 // typefaces (--other-fonts, default the DejaVu, Liberation and Noto faces Debian installs)
-// above, below and beside the OCR-B lines; every rectangle asked about on it is an example
+// above, below and (on --other-beside of those pages, default 0.4) beside the OCR-B lines;
+// every rectangle asked about on it is an example
 // of "not a character". --extra-heavy SHARE makes that share of the training pages heavily
 // degraded, on top of the third that are anyway. --write-pages DIR writes --pages such pages as
 // 1-bit BMP files with their OCR-B text (NAME.gt.txt) instead of training. The same arguments give
@@ -60,6 +62,7 @@ struct Options {
   std::string bold = DefaultFontPath("OCRBS.otf");
   double other_text = 0.3;
   double extra_heavy = 0;
+  double other_beside = PageRecipe{}.OtherBesideShare;
   std::vector<std::string> other_fonts = DefaultOtherFonts();
   std::string write_pages;
 };
@@ -70,7 +73,7 @@ struct Options {
                "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
                "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
                "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
-               "[--extra-heavy SHARE] [--write-pages DIR]\n");
+               "[--other-beside SHARE] [--extra-heavy SHARE] [--write-pages DIR]\n");
   std::exit(1);
 }
 
@@ -119,6 +122,8 @@ Options Parse(int argc, char** argv) {
       o.other_text = Share(value);
     else if (arg == "--extra-heavy")
       o.extra_heavy = Share(value);
+    else if (arg == "--other-beside")
+      o.other_beside = Share(value);
     else if (arg == "--other-fonts") {
       o.other_fonts.clear();
       std::string list = value;
@@ -198,6 +203,7 @@ int main(int argc, char** argv) {
     PageRecipe recipe;
     recipe.OtherTextShare = o.other_text;
     recipe.ExtraHeavyShare = o.extra_heavy;
+    recipe.OtherBesideShare = o.other_beside;
     if (!o.write_pages.empty()) {
       WritePages(pages, recipe, o);
       return 0;
