@@ -44,8 +44,8 @@ AssertionFailure::AssertionFailure(const std::string& unit, int line)
 AbstractCallError::AbstractCallError(const std::string& operation)
     : Error("Abstract operation called: " + operation) {}
 
-void RaiseAssertionFailure(const std::source_location& where) {
-  throw AssertionFailure(UnitName(where.file_name()), static_cast<int>(where.line()));
+void RaiseAssertionFailure(const char* file, int line) {
+  throw AssertionFailure(UnitName(file != nullptr ? file : ""), line);
 }
 
 // ---------------------------------------------------------------------------------------------

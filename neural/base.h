@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <source_location>
 #include <string>
 #include <vector>
 
@@ -57,13 +56,16 @@ class NetworkStreamError : public Error {
   using Error::Error;
 };
 
-// Raises AssertionFailure naming the file and line of Where.
-[[noreturn]] void RaiseAssertionFailure(const std::source_location& where);
+// Raises AssertionFailure naming File (a source path) and Line.
+[[noreturn]] void RaiseAssertionFailure(const char* file, int line);
 
-// Raises AssertionFailure naming the caller's file and line unless Ok holds.
-inline void Require(bool ok, std::source_location where = std::source_location::current()) {
+// Raises AssertionFailure naming the caller's file and line unless Ok holds. The place comes
+// from the compiler's builtins as default arguments, which resolve at the call site: the same
+// as std::source_location::current(), which not every supported compiler can build with
+// libstdc++ (clang before 15 lacks the builtin it needs).
+inline void Require(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
   if (!ok) [[unlikely]]
-    RaiseAssertionFailure(where);
+    RaiseAssertionFailure(file, line);
 }
 
 // True for -1.0 <= Value <= 1.0; false for NaN.

@@ -245,6 +245,19 @@ TEST(RangeChecks, IndicesOutsideTheCellsFailIncludingNegativeOnes) {
   EXPECT_THROW(link.SourceValue(0), AssertionFailure);  // no source attached
 }
 
+// The place a failed check names is its caller's, not the header's that defines Require.
+TEST(RangeChecks, RequireNamesTheLineOfItsCaller) {
+  int line = 0;
+  try {
+    line = __LINE__, Require(false);
+    FAIL();
+  } catch (const AssertionFailure& failure) {
+    EXPECT_EQ(failure.Unit(), "tests/neural_base_test.cpp");
+    EXPECT_EQ(failure.Line(), line);
+  }
+  EXPECT_NO_THROW(Require(true));
+}
+
 TEST(RangeChecks, TheFailureNamesUnitAndLine) {
   TBaseNode node(1, 1);
   try {
