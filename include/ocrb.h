@@ -35,7 +35,7 @@
  *     pixel of the working image. Reaching the budget is not a failure: classification
  *     stops, the characters read so far stay in the result (components are taken top to
  *     bottom, so lines above a field of noise are read first), and the rest are left
- *     unread. Scans of printed lines spend a tenth of it or less; random ink, dense speckle
+ *     unread. Scans of printed lines spend a fifth of it or less; random ink, dense speckle
  *     and the like reach it.
  *
  * Packed DIBs. A BMP file is a 14-byte file header ("BM", file size, offset of the pixels)
