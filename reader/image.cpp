@@ -1,6 +1,7 @@
 #include "reader/image.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <new>
 #include <optional>
 
+#include "reader/decoders.h"
+
 namespace ocrb::reader {
 namespace {
 
@@ -23,6 +26,8 @@ constexpr size_t kInfoHeaderBytes = 40;
 // Caller pixels wider or higher than this are refused before any allocation: no page the
 // engine reads comes near it, and the packed rows stay far below 4 GiB.
 constexpr int kMaxSide = 1 << 16;
+// Enough of a file's first bytes to tell its format.
+constexpr size_t kHeadBytes = 64;
 
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -99,6 +104,24 @@ class MutedStderr {
   static inline int saved_ = -1;
 };
 
+std::string Count(uint64_t n) {
+  return std::to_string(n);
+}
+
+// Leptonica's name for the format of the file starting with Data (IFF_UNKNOWN when it knows
+// none); it looks at the first few bytes only.
+l_int32 SniffFormat(const uint8_t* data, size_t size) {
+  uint8_t head[kHeadBytes] = {};
+  std::memcpy(head, data, std::min(size, sizeof head));
+  l_int32 format = IFF_UNKNOWN;
+  if (findFileFormatBuffer(head, &format) != 0) return IFF_UNKNOWN;
+  return format;
+}
+
+[[noreturn]] void NotAnImage() {
+  throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
+}
+
 // A 1-bit, uncompressed, bottom-up BMP goes to the engine without decoding. Anything else
 // (other depths, top-down rows, compression) returns nothing and is left to Leptonica.
 std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
@@ -114,6 +137,7 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
       height <= 0) {
     return std::nullopt;
   }
+  CheckPixels("the image", width, height, options);
   const uint64_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
   if (colours > 256) throw InputError(kExitCorrupt, "damaged BMP header (palette too large)");
   const uint64_t table_end = uint64_t{header} + 4 * colours;  // header and palette
@@ -152,7 +176,6 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   page.XDpi = PelsPerMeterToDpi(x_ppm);
   page.YDpi = PelsPerMeterToDpi(y_ppm);
   if (options.KeepPicture) {
-    const MutedStderr quiet;
     page.Picture.reset(pixReadMem(bytes.data(), bytes.size()));
     if (!page.Picture) throw InputError(kExitCorrupt, "damaged BMP data");
   }
@@ -212,6 +235,86 @@ Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& ki
   page.XDpi = x_dpi;
   page.YDpi = y_dpi;
   return page;
+}
+
+// The width and height of every image in a GIF, walking its blocks without decoding (the
+// decoder keeps every frame, not only the first that becomes the page). Stops at the first
+// block it cannot follow and leaves damage to the decoder.
+std::vector<std::pair<int, int>> GifImageSizes(const std::vector<uint8_t>& bytes,
+                                               const LoadOptions& options) {
+  const size_t size = bytes.size();
+  const uint8_t* d = bytes.data();
+  std::vector<std::pair<int, int>> images;
+  constexpr size_t kScreenEnd = 13;  // signature, screen size, flags, background, aspect
+  if (size < kScreenEnd) return images;
+  images.emplace_back(Get16(d + 6), Get16(d + 8));  // the logical screen: the page's size
+  size_t at = kScreenEnd;
+  if ((d[10] & 0x80) != 0) at += 3u << ((d[10] & 7) + 1);  // global colour table
+  auto skip_sub_blocks = [&]() {
+    while (at < size && d[at] != 0) at += 1u + d[at];
+    ++at;
+  };
+  while (at < size) {
+    const uint8_t kind = d[at++];
+    if (kind == 0x2C) {  // image descriptor: position, size, flags
+      if (at + 9 > size) break;
+      const int64_t frames = static_cast<int64_t>(images.size()) - 1;
+      if (frames == options.MaxPages) CheckPageCount(frames + 1, true, options);
+      images.emplace_back(Get16(d + at + 4), Get16(d + at + 6));
+      const uint8_t flags = d[at + 8];
+      at += 9;
+      if ((flags & 0x80) != 0) at += 3u << ((flags & 7) + 1);  // local colour table
+      ++at;                                                    // code size
+      skip_sub_blocks();
+    } else if (kind == 0x21) {  // extension: label, then data
+      ++at;
+      skip_sub_blocks();
+    } else {
+      break;  // the trailer, or damage
+    }
+  }
+  return images;
+}
+
+// The width and height an image file states, read from its header without decoding it.
+void CheckHeader(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOptions& options) {
+  const uint8_t* d = bytes.data();
+  const size_t size = bytes.size();
+  double width = 0, height = 0;
+  if (format == IFF_BMP) {
+    if (size < kFileHeaderBytes + 12) return;  // left to the decoder to refuse
+    if (Get32(d + kFileHeaderBytes) == 12) {   // the old header with 16-bit sizes
+      width = Get16(d + 18);
+      height = Get16(d + 20);
+    } else if (size >= kFileHeaderBytes + 16) {
+      width = std::fabs(static_cast<double>(static_cast<int32_t>(Get32(d + 18))));
+      height = std::fabs(static_cast<double>(static_cast<int32_t>(Get32(d + 22))));
+    }
+  } else if (format == IFF_GIF) {
+    // Every frame is decoded and kept: their pixels add up.
+    const std::vector<std::pair<int, int>> sizes = GifImageSizes(bytes, options);
+    double pixels = 0;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      CheckPixels(i == 0 ? "the image" : "GIF frame " + Count(i), sizes[i].first, sizes[i].second,
+                  options);
+      if (i > 0) pixels += static_cast<double>(sizes[i].first) * sizes[i].second;
+    }
+    if (pixels > static_cast<double>(options.MaxPixels)) {
+      throw InputError(kExitCorrupt, "the sum of the GIF's frames (" +
+                                         Count(static_cast<uint64_t>(pixels)) +
+                                         " pixels) exceeds --max-pixels (" +
+                                         Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
+    }
+    return;
+  } else {
+    l_int32 w = 0, h = 0;
+    if (pixReadHeaderMem(d, size, nullptr, &w, &h, nullptr, nullptr, nullptr) != 0) {
+      throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " header");
+    }
+    width = w;
+    height = h;
+  }
+  if (width > 0 && height > 0) CheckPixels("the image", width, height, options);
 }
 
 }  // namespace
@@ -342,41 +445,103 @@ Pix Binarise(PIX* pix, Binarisation method, int dpi) {
   return OtsuGlobal(grey.get());
 }
 
-std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
-  if (bytes.empty()) throw InputError(kExitCorrupt, "empty file");
-  if (std::optional<Page> page = ReadPlainBmp(bytes, options)) {
-    std::vector<Page> pages;
-    pages.push_back(std::move(*page));
-    return pages;
+void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options) {
+  if (!(width >= 1 && height >= 1 && std::isfinite(width) && std::isfinite(height))) {
+    throw InputError(kExitCorrupt, what + " has no size");
   }
+  if (width * height > static_cast<double>(options.MaxPixels)) {
+    throw InputError(kExitCorrupt, what + " (" + Count(static_cast<uint64_t>(width)) + " x " +
+                                       Count(static_cast<uint64_t>(height)) +
+                                       " pixels) exceeds --max-pixels (" +
+                                       Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
+  }
+}
 
-  // Leptonica sniffs the first bytes of the buffer: give it a padded copy of them.
-  uint8_t head[64] = {};
-  std::memcpy(head, bytes.data(), std::min(bytes.size(), sizeof head));
-  l_int32 format = IFF_UNKNOWN;
-  if (findFileFormatBuffer(head, &format) != 0 || format == IFF_UNKNOWN) {
-    throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
+void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options) {
+  if (count <= options.MaxPages) return;
+  throw InputError(kExitCorrupt, "the page count (" +
+                                     (at_least ? "more than " + Count(count - 1) : Count(count)) +
+                                     ") exceeds --max-pages (" + Count(options.MaxPages) + ")");
+}
+
+std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options) {
+  struct Closer {
+    void operator()(FILE* file) const {
+      if (file != stdin) std::fclose(file);
+    }
+  };
+  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+  if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
+  const std::string limit = "--max-file-size (" + Count(options.MaxFileSize) + " bytes)";
+  struct stat info {};
+  std::vector<uint8_t> bytes;
+  if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode)) {
+    const auto size = static_cast<uint64_t>(info.st_size);
+    if (size > options.MaxFileSize) {
+      throw InputError(kExitCorrupt, "the file (" + Count(size) + " bytes) exceeds " + limit);
+    }
+    bytes.reserve(size);
   }
-  std::vector<Pix> pictures;
+  // Pipes and devices say nothing of their size: they are read until the limit is passed,
+  // and given up at once when their first bytes are no image.
+  uint8_t buffer[1 << 16];
+  bool sniffed = false;
+  for (;;) {
+    const size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    if (got == 0) break;
+    if (bytes.size() + got > options.MaxFileSize) {
+      throw InputError(kExitCorrupt, "the input exceeds " + limit);
+    }
+    bytes.insert(bytes.end(), buffer, buffer + got);
+    if (!sniffed && bytes.size() >= kHeadBytes) {
+      sniffed = true;
+      if (SniffFormat(bytes.data(), bytes.size()) == IFF_UNKNOWN) NotAnImage();
+    }
+  }
+  // Reading a directory fails here (EISDIR) rather than at fopen.
+  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
+  return bytes;
+}
+
+void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
+                 const PageSink& sink) {
+  if (bytes.empty()) throw InputError(kExitCorrupt, "empty file");
+  if (bytes.size() > options.MaxFileSize) {
+    throw InputError(kExitCorrupt, "the input (" + Count(bytes.size()) +
+                                       " bytes) exceeds --max-file-size (" +
+                                       Count(options.MaxFileSize) + " bytes)");
+  }
+  // Decoders print their complaints; the caller gives one message per file.
   const MutedStderr quiet;
-  if (L_FORMAT_IS_TIFF(format)) {
-    Pixa all(pixaReadMemMultipageTiff(bytes.data(), bytes.size()));
-    const int count = all ? pixaGetCount(all.get()) : 0;
-    for (int i = 0; i < count; ++i) pictures.emplace_back(pixaGetPix(all.get(), i, L_CLONE));
-  } else {
-    pictures.emplace_back(pixReadMem(bytes.data(), bytes.size()));
+  auto each = [&](const std::string& kind) {
+    return [&options, &sink, kind](Pix&& picture) {
+      Page page = PageFromPix(picture.get(), options, kind);
+      if (options.KeepPicture) page.Picture = std::move(picture);
+      picture.reset();  // the decoded page goes before the engine reads the packed one
+      sink(std::move(page));
+    };
+  };
+  if (std::optional<Page> page = ReadPlainBmp(bytes, options)) {
+    sink(std::move(*page));
+    return;
   }
-  if (pictures.empty() ||
-      std::any_of(pictures.begin(), pictures.end(), [](const Pix& p) { return !p; })) {
+  const l_int32 format = SniffFormat(bytes.data(), bytes.size());
+  if (format == IFF_UNKNOWN) NotAnImage();
+  if (L_FORMAT_IS_TIFF(format)) {
+    DecodeTiffPages(bytes, options, each("TIFF"));
+    return;
+  }
+  CheckHeader(bytes, format, options);
+  Pix picture(pixReadMem(bytes.data(), bytes.size()));
+  if (!picture) {
     throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " data");
   }
+  each(FormatName(format))(std::move(picture));
+}
 
+std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
   std::vector<Page> pages;
-  for (Pix& picture : pictures) {
-    Page page = PageFromPix(picture.get(), options, FormatName(format));
-    if (options.KeepPicture) page.Picture = std::move(picture);
-    pages.push_back(std::move(page));
-  }
+  DecodeImage(bytes, options, [&pages](Page&& page) { pages.push_back(std::move(page)); });
   return pages;
 }
 

@@ -1,14 +1,19 @@
 // Turning image files into the 1-bit packed DIBs the engine reads.
 //
 // A 1-bit BMP is handed over as it is: the packed DIB behind the 14-byte file header, with its
-// palette and resolution. Every other image is decoded by Leptonica, reduced to grey and
-// binarised; its pages become DIBs whose palette is (white, black) and whose resolution is
-// the file's. A file stating no resolution gets the one the caller gives, if any.
+// palette and resolution. Every other image is decoded by Leptonica (TIFF pages by libtiff, one
+// pass over the file), reduced to grey and binarised; its pages become DIBs whose palette is
+// (white, black) and whose resolution is the file's. A file stating no resolution gets the one
+// the caller gives, if any.
+//
+// Input is hostile until proven otherwise: the size of a file, the pixels of every image (read
+// from the headers before anything is decoded) and the number of pages are bounded.
 #ifndef OCRB_READER_IMAGE_H_
 #define OCRB_READER_IMAGE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -76,18 +81,41 @@ struct Page {
   Pix Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
 };
 
+// Bounds on what one input may cost; each refusal names the command-line option that sets it.
+// No page the engine reads comes near the pixel bound (a 600 dpi A3 page has 70 million), and
+// it keeps the largest decoded page (4 bytes a pixel for colour) near 1 GiB.
+constexpr int64_t kDefaultMaxPixels = int64_t{1} << 28;
+constexpr uint64_t kDefaultMaxFileSize = uint64_t{256} << 20;
+constexpr int kDefaultMaxPages = 1000;
 struct LoadOptions {
   int Dpi = 0;  // resolution for files that state none; 0 leaves them without
   Binarisation Method = Binarisation::kSauvola;
   bool KeepPicture = false;
+  int64_t MaxPixels = kDefaultMaxPixels;       // of each image or page, width times height
+  uint64_t MaxFileSize = kDefaultMaxFileSize;  // bytes of one input
+  int MaxPages = kDefaultMaxPages;             // of one TIFF or GIF
 };
 
 // The whole content of a file, or of standard input for "-". Throws InputError with
 // kExitEnvironment when it cannot be opened or read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// Decodes every page of an image file. Throws InputError with kExitCorrupt when the bytes
-// are not an image or the image is damaged.
+// The content of an input file ("-": standard input), read no further than it has to be:
+// throws InputError(kExitCorrupt) as soon as the file is larger than Options.MaxFileSize (a
+// regular file before any byte is read) or its first bytes are no image,
+// and InputError(kExitEnvironment) when it cannot be opened or read.
+std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options);
+
+// Decodes the pages of an image file one at a time, in order, handing each to Sink
+// before the next is decoded, so that one page at a time is held. Throws InputError with
+// kExitCorrupt when the bytes are not an image, the image is damaged or a limit of Options is
+// exceeded (before any page is decoded whenever the headers tell); whatever Sink throws passes
+// through.
+using PageSink = std::function<void(Page&&)>;
+void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
+                 const PageSink& sink);
+
+// Every page at once, for callers that want them all.
 std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options);
 
 // A 1-bit image (1 = ink) as a packed DIB: 40-byte header, palette (white, black), rows bottom
