@@ -29,6 +29,12 @@ void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options);
 void DecodeTiffPages(const std::vector<uint8_t>& bytes, const LoadOptions& options,
                      const PictureSink& sink);
 
+// Every page of a PDF rendered in grey at Options.Dpi (kDefaultPdfDpi when 0). Checks the page
+// count and every page's size at that resolution before rendering the first. Throws
+// InputError(kExitCorrupt) when the file is damaged, encrypted or without pages.
+void RenderPdfPages(const std::vector<uint8_t>& bytes, const LoadOptions& options,
+                    const PictureSink& sink);
+
 }  // namespace ocrb::reader
 
 #endif  // OCRB_READER_DECODERS_H_

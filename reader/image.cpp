@@ -28,6 +28,7 @@ constexpr size_t kInfoHeaderBytes = 40;
 constexpr int kMaxSide = 1 << 16;
 // Enough of a file's first bytes to tell its format.
 constexpr size_t kHeadBytes = 64;
+constexpr char kPdfMagic[] = "%PDF-";
 
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -106,6 +107,10 @@ class MutedStderr {
 
 std::string Count(uint64_t n) {
   return std::to_string(n);
+}
+
+bool IsPdf(const uint8_t* data, size_t size) {
+  return size >= sizeof kPdfMagic - 1 && std::memcmp(data, kPdfMagic, sizeof kPdfMagic - 1) == 0;
 }
 
 // Leptonica's name for the format of the file starting with Data (IFF_UNKNOWN when it knows
@@ -495,7 +500,10 @@ std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& o
     bytes.insert(bytes.end(), buffer, buffer + got);
     if (!sniffed && bytes.size() >= kHeadBytes) {
       sniffed = true;
-      if (SniffFormat(bytes.data(), bytes.size()) == IFF_UNKNOWN) NotAnImage();
+      if (!IsPdf(bytes.data(), bytes.size()) &&
+          SniffFormat(bytes.data(), bytes.size()) == IFF_UNKNOWN) {
+        NotAnImage();
+      }
     }
   }
   // Reading a directory fails here (EISDIR) rather than at fopen.
@@ -511,7 +519,7 @@ void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
                                        " bytes) exceeds --max-file-size (" +
                                        Count(options.MaxFileSize) + " bytes)");
   }
-  // Decoders print their complaints; the caller gives one message per file.
+  // Decoders and Poppler print their complaints; the caller gives one message per file.
   const MutedStderr quiet;
   auto each = [&](const std::string& kind) {
     return [&options, &sink, kind](Pix&& picture) {
@@ -521,6 +529,10 @@ void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
       sink(std::move(page));
     };
   };
+  if (IsPdf(bytes.data(), bytes.size())) {
+    RenderPdfPages(bytes, options, each("PDF"));
+    return;
+  }
   if (std::optional<Page> page = ReadPlainBmp(bytes, options)) {
     sink(std::move(*page));
     return;

@@ -2,9 +2,9 @@
 //
 // A 1-bit BMP is handed over as it is: the packed DIB behind the 14-byte file header, with its
 // palette and resolution. Every other image is decoded by Leptonica (TIFF pages by libtiff, one
-// pass over the file), reduced to grey and binarised; its pages become DIBs whose palette is
-// (white, black) and whose resolution is the file's. A file stating no resolution gets the one
-// the caller gives, if any.
+// pass over the file; PDF pages rendered by Poppler), reduced to grey and binarised; its pages
+// become DIBs whose palette is (white, black) and whose resolution is the file's. A file
+// stating no resolution gets the one the caller gives, if any.
 //
 // Input is hostile until proven otherwise: the size of a file, the pixels of every image (read
 // from the headers before anything is decoded) and the number of pages are bounded.
@@ -87,13 +87,17 @@ struct Page {
 constexpr int64_t kDefaultMaxPixels = int64_t{1} << 28;
 constexpr uint64_t kDefaultMaxFileSize = uint64_t{256} << 20;
 constexpr int kDefaultMaxPages = 1000;
+// PDF pages are rendered at this resolution unless the caller names one.
+constexpr int kDefaultPdfDpi = 300;
 struct LoadOptions {
-  int Dpi = 0;  // resolution for files that state none; 0 leaves them without
+  // Resolution for files that state none (0 leaves them without), and the resolution PDF
+  // pages are rendered at (0: kDefaultPdfDpi).
+  int Dpi = 0;
   Binarisation Method = Binarisation::kSauvola;
   bool KeepPicture = false;
   int64_t MaxPixels = kDefaultMaxPixels;       // of each image or page, width times height
   uint64_t MaxFileSize = kDefaultMaxFileSize;  // bytes of one input
-  int MaxPages = kDefaultMaxPages;             // of one TIFF or GIF
+  int MaxPages = kDefaultMaxPages;             // of one TIFF, PDF or GIF
 };
 
 // The whole content of a file, or of standard input for "-". Throws InputError with
@@ -102,11 +106,11 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // The content of an input file ("-": standard input), read no further than it has to be:
 // throws InputError(kExitCorrupt) as soon as the file is larger than Options.MaxFileSize (a
-// regular file before any byte is read) or its first bytes are no image,
+// regular file before any byte is read) or its first bytes are neither an image nor a PDF,
 // and InputError(kExitEnvironment) when it cannot be opened or read.
 std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options);
 
-// Decodes the pages of an image file one at a time, in order, handing each to Sink
+// Decodes the pages of an image or PDF file one at a time, in order, handing each to Sink
 // before the next is decoded, so that one page at a time is held. Throws InputError with
 // kExitCorrupt when the bytes are not an image, the image is damaged or a limit of Options is
 // exceeded (before any page is decoded whenever the headers tell); whatever Sink throws passes

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "pdf_test_util.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -539,6 +541,31 @@ TEST(CliLimits, EachLimitExitsTwoAndNamesItsOption) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Err.find(args[0] + ":"), std::string::npos) << run.Err;
   }
+}
+
+TEST(CliInput, ReadsEveryPageOfAPdf) {
+  const auto& f = Files();
+  PixOwner coding(pixRead(kCoding.c_str()));
+  PixOwner coding_ink(pixConvertTo1(coding.pix, 128));
+  PixOwner block(pixRead(kBlock.c_str()));
+  PixOwner block_grey(pixConvertTo8(block.pix, 0));
+  const std::string pdf =
+      ocrb::testing_util::MakePdf({{coding_ink.pix, 200, 200}, {block_grey.pix, 300, 300}});
+  Spill(f.Path("slips.pdf"), pdf);
+  Spill(f.Path("cut.pdf"), pdf.substr(0, 2000));
+  const Outcome run = Ocrb({f.Path("slips.pdf")});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Out, Truth(kCoding) + "\f\n" + Truth(kBlock));
+  const Outcome tsv = Ocrb({"-f", "tsv", "--dpi", "250", f.Path("slips.pdf")});
+  EXPECT_EQ(tsv.Status, 0) << tsv.Err;
+  const std::vector<std::string> rows = Lines(tsv.Out);
+  ASSERT_GT(rows.size(), 1u);
+  EXPECT_EQ(Split(rows[1])[1], "1");
+  EXPECT_EQ(Split(rows.back())[1], "2");
+  const Outcome cut = Ocrb({f.Path("cut.pdf")});
+  EXPECT_EQ(cut.Status, 2);
+  EXPECT_NE(cut.Err.find("cut.pdf: damaged PDF"), std::string::npos) << cut.Err;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The reader's input side: limits on file size, pixels and pages (each refused from the
-// headers, before any decoding, and each with its boundary), and TIFF pages decoded by the
-// one-pass reader exactly as Leptonica decodes the same pixels from PNG.
+// headers, before any decoding, and each with its boundary), TIFF pages decoded by the one-pass
+// reader exactly as Leptonica decodes the same pixels from PNG, and PDF pages rendered and read.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,12 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "pdf_test_util.h"
 #include "reader/reader.h"
 
 namespace ocrb::reader {
 namespace {
 
 const std::filesystem::path kExamples = OCRB_EXAMPLES_DIR;
+
+std::string Truth(const std::string& stem) {
+  std::ifstream file(kExamples / (stem + ".gt.txt"), std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
 
 std::vector<uint8_t> BlockBytes(const GlobalBlock& block) {
   const size_t size = OCRB_GlobalSize(block.Get());
@@ -341,6 +349,74 @@ TEST(TiffPages, ManyPagesInOrder) {
   std::vector<uint8_t> cut = MakeTiff({TiffPage{8, 8, 1, 0, 1, 0, std::vector<uint8_t>(8, 0xFF)}});
   cut.resize(cut.size() - 4);
   EXPECT_NE(Refusal(cut, LoadOptions{}).find("corrupt or truncated TIFF data (page 1)"),
+            std::string::npos);
+}
+
+class PdfInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Pix block(pixRead((kExamples / "block-300dpi.png").c_str()));
+    ASSERT_TRUE(block);
+    coding_ = Coding();
+    block_ = Pix(pixConvertTo8(block.get(), 0));
+    pdf_ = Bytes(testing_util::MakePdf({{coding_.get(), 200, 200}, {block_.get(), 300, 300}}));
+  }
+  Pix coding_, block_;
+  std::vector<uint8_t> pdf_;
+};
+
+TEST_F(PdfInput, ReadsEveryPageAtTheRenderingResolution) {
+  Engine engine{Parameters{}};
+  for (int dpi : {0, 400}) {
+    SCOPED_TRACE(dpi);
+    LoadOptions options;
+    options.Dpi = dpi;
+    const std::vector<PageResult> pages = ReadImage(engine, pdf_, options, false);
+    ASSERT_EQ(pages.size(), 2u);
+    const int expected = dpi > 0 ? dpi : kDefaultPdfDpi;
+    for (const PageResult& page : pages) {
+      EXPECT_EQ(page.XDpi, expected);
+    }
+    // Each page as wide as its picture at the rendering resolution (Poppler rounds up).
+    EXPECT_NEAR(pages[0].Width, pixGetWidth(coding_.get()) * expected / 200.0, 1.0);
+    EXPECT_NEAR(pages[1].Width, pixGetWidth(block_.get()) * expected / 300.0, 1.0);
+    std::string text[2];
+    for (int p = 0; p < 2; ++p) {
+      for (const TextLine& line : pages[p].Lines)
+        text[p] += (text[p].empty() ? "" : "\n") + line.Text;
+    }
+    EXPECT_EQ(text[0], Truth("coding-200dpi"));
+    EXPECT_EQ(text[1], Truth("block-300dpi"));
+  }
+}
+
+TEST_F(PdfInput, LimitsHoldBeforeRendering) {
+  LoadOptions one_page, small;
+  one_page.MaxPages = 1;
+  EXPECT_EQ(Refusal(pdf_, one_page), "the page count (2) exceeds --max-pages (1)");
+  // The block page at 300 dpi is its own size; 200 pixels fewer are refused.
+  small.MaxPixels = int64_t{pixGetWidth(block_.get())} * pixGetHeight(block_.get()) - 200;
+  const std::string refusal = Refusal(pdf_, small);
+  EXPECT_EQ(refusal.rfind("page 2 at 300 dpi (", 0), 0u) << refusal;
+  EXPECT_NE(refusal.find("exceeds --max-pixels"), std::string::npos) << refusal;
+  // Nothing was rendered: the first page, within the limit, never reached the sink.
+  int pages = 0;
+  try {
+    DecodeImage(pdf_, small, [&](Page&&) { ++pages; });
+  } catch (const InputError&) {
+  }
+  EXPECT_EQ(pages, 0);
+}
+
+// Damage is status 2 with one message. Only files starting with the PDF signature go to
+// Poppler; other images never do, and text that merely mentions it is no image.
+TEST_F(PdfInput, DamageIsRefused) {
+  std::vector<uint8_t> truncated(pdf_.begin(), pdf_.begin() + 3000);
+  EXPECT_EQ(Refusal(truncated, LoadOptions{}), "damaged PDF (Poppler cannot open it)");
+  EXPECT_EQ(Refusal(Bytes("%PDF-1.4\n%%EOF\n"), LoadOptions{}),
+            "damaged PDF (Poppler cannot open it)");
+  EXPECT_NE(Refusal(Bytes("see the %PDF-1.4 attached, it holds the slips"), LoadOptions{})
+                .find("not an image"),
             std::string::npos);
 }
 

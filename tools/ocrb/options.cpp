@@ -226,8 +226,8 @@ void PrintHelp(FILE* out) {
       "Reads numeric OCR-B text (0123456789+-><#) from images and prints it.\n"
       "\n"
       "Input: 1-bit BMP files go to the engine as they are; PNG, TIFF (every page),\n"
-      "JPEG, PNM, GIF, WebP and other BMPs are binarised first. FILE '-' is standard\n"
-      "input.\n"
+      "JPEG, PNM, GIF, WebP and other BMPs are binarised first; every page of a PDF is\n"
+      "rendered (300 dpi, or --dpi) and binarised. FILE '-' is standard input.\n"
       "\n"
       "Output:\n"
       "  -f, --format FMT      text (default): the lines top to bottom; with several\n"
@@ -247,7 +247,8 @@ void PrintHelp(FILE* out) {
       "\n"
       "Reading:\n"
       "      --dpi N           resolution of images that state none (otherwise the\n"
-      "                          engine reads them as 200 dpi)\n"
+      "                          engine reads them as 200 dpi), and the one PDF\n"
+      "                          pages are rendered at\n"
       "      --binarise M      how grey and colour images become black and white:\n"
       "                          sauvola (default: a threshold from each pixel's\n"
       "                          surroundings), normalised-otsu (Otsu after\n"
@@ -263,7 +264,7 @@ void PrintHelp(FILE* out) {
                "      --max-file-size N bytes of one input, standard input included [%lluM]\n"
                "      --max-pixels N    width times height of an image or page, read from its\n"
                "                          header before decoding [%lluM]\n"
-               "      --max-pages N     pages of a TIFF, frames of a GIF [%d]\n"
+               "      --max-pages N     pages of a TIFF or PDF, frames of a GIF [%d]\n"
                "\n",
                static_cast<unsigned long long>(kDefaultMaxFileSize >> 20),
                static_cast<unsigned long long>(kDefaultMaxPixels >> 20), kDefaultMaxPages);
