@@ -1,5 +1,5 @@
 // The decoders of many-page inputs behind DecodeImage, and the limit checks they share. Each
-// hands out one picture at a time, as decoded.
+// hands out one picture at a time, as decoded, with the source of the resolution it states.
 #ifndef OCRB_READER_DECODERS_H_
 #define OCRB_READER_DECODERS_H_
 
@@ -13,7 +13,7 @@
 
 namespace ocrb::reader {
 
-using PictureSink = std::function<void(Pix&&)>;
+using PictureSink = std::function<void(Pix&&, DpiSource)>;
 
 // Throws InputError(kExitCorrupt) naming --max-pixels when Width x Height exceeds
 // Options.MaxPixels; What names the image ("the image", "page 3"). Sizes that are not positive

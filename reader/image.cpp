@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "reader/decoders.h"
+#include "reader/resolution.h"
 
 namespace ocrb::reader {
 namespace {
@@ -26,6 +27,13 @@ constexpr size_t kInfoHeaderBytes = 40;
 // Caller pixels wider or higher than this are refused before any allocation: no page the
 // engine reads comes near it, and the packed rows stay far below 4 GiB.
 constexpr int kMaxSide = 1 << 16;
+// The engine takes a stated resolution of this or less for none, and reads such images as
+// kAssumedDpi.
+constexpr int kScreenDpi = 96;
+constexpr int kAssumedDpi = 200;
+// Grey pages are binarised again at an estimated resolution this far from the assumed one:
+// Sauvola's window follows the resolution.
+constexpr double kRebinariseRatio = 1.25;
 // Enough of a file's first bytes to tell its format.
 constexpr size_t kHeadBytes = 64;
 constexpr char kPdfMagic[] = "%PDF-";
@@ -127,6 +135,53 @@ l_int32 SniffFormat(const uint8_t* data, size_t size) {
   throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
 }
 
+// The ink of a packed 1-bit DIB as a picture (1 = ink): the colour-table entry nearer to black
+// is ink, as the engine takes it.
+Pix InkOfDib(const uint8_t* dib, int width, int height) {
+  const uint32_t header = Get32(dib);
+  const uint32_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
+  const uint8_t* table = dib + header;
+  auto darkness = [table](int i) { return -(table[4 * i] + table[4 * i + 1] + table[4 * i + 2]); };
+  const bool zero_is_ink = colours >= 2 && darkness(0) > darkness(1);
+  Pix ink(pixCreate(width, height, 1));
+  if (!ink) throw std::bad_alloc();
+  const size_t stride = (static_cast<size_t>(width) + 31) / 32 * 4;
+  const size_t used = (static_cast<size_t>(width) + 7) / 8;
+  const uint8_t* pixels = table + 4 * colours;
+  l_uint32* data = pixGetData(ink.get());
+  const size_t wpl = static_cast<size_t>(pixGetWpl(ink.get()));
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * stride;
+    l_uint32* line = data + static_cast<size_t>(y) * wpl;
+    for (size_t b = 0; b < used; ++b) SET_DATA_BYTE(line, b, zero_is_ink ? ~row[b] : row[b]);
+  }
+  // Bits beyond the width are paper.
+  pixSetPadBits(ink.get(), 0);
+  return ink;
+}
+
+// The resolution a page goes to the engine with, from what its file states: a stated one
+// (one of the two standing for both) unless 96 dpi or less, the caller's otherwise, else an
+// estimate from the digits of Ink (made only when asked for, since it needs the ink).
+struct Resolution {
+  int X = 0;
+  int Y = 0;
+  DpiSource Source = DpiSource::kNone;
+};
+Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
+                            const std::function<Pix()>& ink) {
+  if (x_dpi <= 0) x_dpi = y_dpi;
+  if (y_dpi <= 0) y_dpi = x_dpi;
+  if (std::max(x_dpi, y_dpi) > kScreenDpi) return {x_dpi, y_dpi, stated};
+  if (options.Dpi > 0) return {options.Dpi, options.Dpi, DpiSource::kOption};
+  if (options.EstimateDpi) {
+    const Pix picture = ink();
+    const ResolutionEstimate estimate = EstimateResolution(picture.get());
+    if (estimate.Dpi > 0) return {estimate.Dpi, estimate.Dpi, DpiSource::kEstimated};
+  }
+  return {std::max(x_dpi, 0), std::max(y_dpi, 0), DpiSource::kNone};
+}
+
 // A 1-bit, uncompressed, bottom-up BMP goes to the engine without decoding. Anything else
 // (other depths, top-down rows, compression) returns nothing and is left to Leptonica.
 std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
@@ -166,20 +221,25 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
     packed.assign(dib, dib + table_end);
     packed.insert(packed.end(), bytes.data() + offset, bytes.data() + offset + pixel_bytes);
   }
-  int32_t x_ppm = static_cast<int32_t>(Get32(packed.data() + 24));
-  int32_t y_ppm = static_cast<int32_t>(Get32(packed.data() + 28));
-  if (x_ppm <= 0 && y_ppm <= 0 && options.Dpi > 0) {
-    x_ppm = y_ppm = DpiToPelsPerMeter(options.Dpi);
-    Put32(packed.data() + 24, static_cast<uint32_t>(x_ppm));
-    Put32(packed.data() + 28, static_cast<uint32_t>(y_ppm));
+  const int x_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 24)));
+  const int y_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 28)));
+  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, DpiSource::kFile, options, [&] {
+    return InkOfDib(packed.data(), width, height);
+  });
+  // One stated resolution stands for both, in the header too.
+  if (chosen.Source != DpiSource::kNone && (chosen.X != x_dpi || chosen.Y != y_dpi)) {
+    Put32(packed.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.X)));
+    Put32(packed.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.Y)));
   }
 
   Page page;
   page.Dib = GlobalBlock(packed.data(), packed.size());
   page.Width = width;
   page.Height = height;
-  page.XDpi = PelsPerMeterToDpi(x_ppm);
-  page.YDpi = PelsPerMeterToDpi(y_ppm);
+  // What the engine is handed: the header's own figures unless replaced.
+  page.XDpi = chosen.Source == DpiSource::kNone ? x_dpi : chosen.X;
+  page.YDpi = chosen.Source == DpiSource::kNone ? y_dpi : chosen.Y;
+  page.Source = chosen.Source;
   if (options.KeepPicture) {
     page.Picture.reset(pixReadMem(bytes.data(), bytes.size()));
     if (!page.Picture) throw InputError(kExitCorrupt, "damaged BMP data");
@@ -222,23 +282,36 @@ Pix NormalisedOtsu(PIX* grey) {
   return ink ? std::move(ink) : OtsuGlobal(grey);
 }
 
-// Binarises one decoded picture and packs it for the engine, with the resolution the picture
-// states (or the one Options gives when it states none).
-Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& kind) {
+// Binarises one decoded picture and packs it for the engine, with the resolution
+// ChooseResolution gives for what the picture states (Stated: where that came from).
+Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& kind,
+                 DpiSource stated) {
   l_int32 x_dpi = 0, y_dpi = 0;
   pixGetResolution(picture, &x_dpi, &y_dpi);
-  if (x_dpi <= 0 && y_dpi <= 0) x_dpi = y_dpi = options.Dpi;
-  if (x_dpi <= 0) x_dpi = y_dpi;  // one stated resolution stands for both
-  if (y_dpi <= 0) y_dpi = x_dpi;
-  Pix ink = Binarise(picture, options.Method, x_dpi);
+  // Binarised at the resolution the file states, else the caller's, else the assumed one.
+  const int known = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : options.Dpi;
+  Pix ink = Binarise(picture, options.Method, known);
   if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
-  const std::vector<uint8_t> dib = PackDib(ink.get(), x_dpi, y_dpi);
+  const Resolution chosen =
+      ChooseResolution(x_dpi, y_dpi, stated, options, [&] { return Pix(pixClone(ink.get())); });
+  const bool bilevel = pixGetDepth(picture) == 1 && pixGetColormap(picture) == nullptr;
+  if (chosen.Source == DpiSource::kEstimated) {
+    // The window of the local threshold was set for the resolution the engine assumes.
+    const double ratio = static_cast<double>(chosen.X) / kAssumedDpi;
+    if (!bilevel && options.Method == Binarisation::kSauvola &&
+        (ratio > kRebinariseRatio || ratio < 1 / kRebinariseRatio)) {
+      ink = Binarise(picture, options.Method, chosen.X);
+      if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
+    }
+  }
+  const std::vector<uint8_t> dib = PackDib(ink.get(), chosen.X, chosen.Y);
   Page page;
   page.Dib = GlobalBlock(dib.data(), dib.size());
   page.Width = pixGetWidth(ink.get());
   page.Height = pixGetHeight(ink.get());
-  page.XDpi = x_dpi;
-  page.YDpi = y_dpi;
+  page.XDpi = chosen.X;
+  page.YDpi = chosen.Y;
+  page.Source = chosen.Source;
   return page;
 }
 
@@ -450,6 +523,20 @@ Pix Binarise(PIX* pix, Binarisation method, int dpi) {
   return OtsuGlobal(grey.get());
 }
 
+const char* DpiSourceName(DpiSource source) {
+  switch (source) {
+    case DpiSource::kNone:
+      return "none";
+    case DpiSource::kFile:
+      return "file";
+    case DpiSource::kOption:
+      return "option";
+    case DpiSource::kEstimated:
+      return "estimated";
+  }
+  return "none";
+}
+
 void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options) {
   if (!(width >= 1 && height >= 1 && std::isfinite(width) && std::isfinite(height))) {
     throw InputError(kExitCorrupt, what + " has no size");
@@ -522,8 +609,8 @@ void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
   // Decoders and Poppler print their complaints; the caller gives one message per file.
   const MutedStderr quiet;
   auto each = [&](const std::string& kind) {
-    return [&options, &sink, kind](Pix&& picture) {
-      Page page = PageFromPix(picture.get(), options, kind);
+    return [&options, &sink, kind](Pix&& picture, DpiSource stated) {
+      Page page = PageFromPix(picture.get(), options, kind, stated);
       if (options.KeepPicture) page.Picture = std::move(picture);
       picture.reset();  // the decoded page goes before the engine reads the packed one
       sink(std::move(page));
@@ -548,7 +635,7 @@ void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
   if (!picture) {
     throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " data");
   }
-  each(FormatName(format))(std::move(picture));
+  each(FormatName(format))(std::move(picture), DpiSource::kFile);
 }
 
 std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
@@ -557,7 +644,8 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
   return pages;
 }
 
-Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method) {
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
+                    bool estimate_dpi) {
   if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
       pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
     throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
@@ -598,7 +686,8 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
   pixSetResolution(pix.get(), std::max(0, x_dpi), std::max(0, y_dpi));
   LoadOptions options;
   options.Method = method;
-  return PageFromPix(pix.get(), options, "pixel");
+  options.EstimateDpi = estimate_dpi;
+  return PageFromPix(pix.get(), options, "pixel", DpiSource::kFile);
 }
 
 }  // namespace ocrb::reader

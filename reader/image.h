@@ -4,7 +4,8 @@
 // palette and resolution. Every other image is decoded by Leptonica (TIFF pages by libtiff, one
 // pass over the file; PDF pages rendered by Poppler), reduced to grey and binarised; its pages
 // become DIBs whose palette is (white, black) and whose resolution is the file's. A file
-// stating no resolution gets the one the caller gives, if any.
+// stating no resolution gets the one the caller gives or, failing that, one estimated from the
+// heights of its digits.
 //
 // Input is hostile until proven otherwise: the size of a file, the pixels of every image (read
 // from the headers before anything is decoded) and the number of pages are bounded.
@@ -71,13 +72,21 @@ class GlobalBlock {
   OCRB_HGLOBAL handle_ = nullptr;
 };
 
+// Where the resolution handed to the engine came from: the file (for a PDF, the page size it
+// states), the caller, the heights of the digits on the page, or nowhere (the engine's own
+// rule then applies: 200 dpi).
+enum class DpiSource { kNone, kFile, kOption, kEstimated };
+// "none", "file", "option" or "estimated".
+const char* DpiSourceName(DpiSource source);
+
 // One page ready for the engine.
 struct Page {
   GlobalBlock Dib;
   int Width = 0;
   int Height = 0;
-  int XDpi = 0;  // as handed to the engine; 0 when neither the file nor the caller states one
+  int XDpi = 0;  // as handed to the engine; 96 or less means none (the engine reads 200)
   int YDpi = 0;
+  DpiSource Source = DpiSource::kNone;
   Pix Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
 };
 
@@ -89,12 +98,14 @@ constexpr uint64_t kDefaultMaxFileSize = uint64_t{256} << 20;
 constexpr int kDefaultMaxPages = 1000;
 // PDF pages are rendered at this resolution unless the caller names one.
 constexpr int kDefaultPdfDpi = 300;
+
 struct LoadOptions {
-  // Resolution for files that state none (0 leaves them without), and the resolution PDF
-  // pages are rendered at (0: kDefaultPdfDpi).
+  // Resolution for files that state none (or 96 dpi or less); for a PDF, the resolution its
+  // pages are rendered at. 0: estimate it from the digits (PDF: kDefaultPdfDpi).
   int Dpi = 0;
   Binarisation Method = Binarisation::kSauvola;
   bool KeepPicture = false;
+  bool EstimateDpi = true;                     // false: leave files without one to the engine
   int64_t MaxPixels = kDefaultMaxPixels;       // of each image or page, width times height
   uint64_t MaxFileSize = kDefaultMaxFileSize;  // bytes of one input
   int MaxPages = kDefaultMaxPages;             // of one TIFF, PDF or GIF
@@ -129,9 +140,10 @@ std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi);
 // Pixels held by the caller, as one page: Channels is 1 (grey, or ink when Bilevel), 3 (RGB)
 // or 4 (RGBA), each sample one byte, rows top down Stride bytes apart. Bilevel pixels are ink
 // where nonzero and go to the engine as they are; the others are binarised as a decoded file
-// stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both). Throws
-// InputError(kExitCorrupt) for sizes the engine cannot take and std::bad_alloc when memory runs
-// out.
+// stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both).
+// Pixels stating none go to the engine without one unless EstimateDpi asks for the estimate
+// from the digits that files get. Throws InputError(kExitCorrupt) for sizes the engine cannot
+// take and std::bad_alloc when memory runs out.
 struct PixelView {
   const uint8_t* Data = nullptr;
   int Width = 0;
@@ -140,7 +152,8 @@ struct PixelView {
   int Channels = 1;
   bool Bilevel = false;
 };
-Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method);
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
+                    bool estimate_dpi = false);
 
 // Reduces any Leptonica image to 1 bit, 1 = ink. Bilevel images keep their pixels; grey and
 // colour ones are binarised with Method, whose window follows Dpi.

@@ -85,7 +85,7 @@ void RenderPdfPages(const std::vector<uint8_t>& bytes, const LoadOptions& option
       for (int x = 0; x < image.width(); ++x) SET_DATA_BYTE(line, x, in[x]);
     }
     pixSetResolution(pix.get(), dpi, dpi);
-    sink(std::move(pix));
+    sink(std::move(pix), options.Dpi > 0 ? DpiSource::kOption : DpiSource::kFile);
   }
 }
 

@@ -192,7 +192,7 @@ void DecodeTiffPages(const std::vector<uint8_t>& bytes, const LoadOptions& optio
     if (page > 1 && TIFFReadDirectory(tiff.get()) == 0) Damaged(page);
     Pix pix = ReadPage(tiff.get());
     if (!pix) Damaged(page);
-    sink(std::move(pix));
+    sink(std::move(pix), DpiSource::kFile);
   }
 }
 

@@ -328,6 +328,7 @@ TEST(TiffPages, DecodeAsThePixelsOfTheSamePicture) {
     ASSERT_EQ(png.size(), 1u);
     EXPECT_EQ(BlockBytes(tiff[0].Dib), BlockBytes(png[0].Dib));
     EXPECT_EQ(tiff[0].XDpi, png[0].XDpi);
+    EXPECT_EQ(tiff[0].Source, DpiSource::kFile);
   }
 }
 
