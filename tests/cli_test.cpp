@@ -568,4 +568,35 @@ TEST(CliInput, ReadsEveryPageOfAPdf) {
   EXPECT_NE(cut.Err.find("cut.pdf: damaged PDF"), std::string::npos) << cut.Err;
 }
 
+// JSON says where each page's resolution came from.
+TEST(CliOutput, JsonNamesTheSourceOfEachResolution) {
+  const auto& f = Files();
+  PixOwner blank(pixCreate(300, 80, 1));
+  ASSERT_EQ(pixWrite(f.Path("blank-bare.png").c_str(), blank.pix, IFF_PNG), 0);
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Source;
+    int XDpi;  // 0: any
+  };
+  const std::vector<Case> cases = {
+      {{kCoding}, "file", 200},
+      {{f.Path("coding.pbm")}, "estimated", 0},
+      {{"--dpi", "240", f.Path("coding.pbm")}, "option", 240},
+      {{f.Path("blank-bare.png")}, "none", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Args.back());
+    std::vector<std::string> args = {"-f", "json"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const Outcome run = Ocrb(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("\"dpi_source\": \"" + c.Source + "\""), std::string::npos) << run.Out;
+    if (c.XDpi > 0) {
+      EXPECT_NE(run.Out.find("\"xdpi\": " + std::to_string(c.XDpi) + ","), std::string::npos);
+    }
+  }
+  // The estimate reads the coding line as its stated resolution does.
+  EXPECT_EQ(Ocrb({f.Path("coding.pbm")}).Out, Truth(kCoding));
+}
+
 }  // namespace

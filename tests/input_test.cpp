@@ -377,6 +377,7 @@ TEST_F(PdfInput, ReadsEveryPageAtTheRenderingResolution) {
     const int expected = dpi > 0 ? dpi : kDefaultPdfDpi;
     for (const PageResult& page : pages) {
       EXPECT_EQ(page.XDpi, expected);
+      EXPECT_EQ(page.Source, dpi > 0 ? DpiSource::kOption : DpiSource::kFile);
     }
     // Each page as wide as its picture at the rendering resolution (Poppler rounds up).
     EXPECT_NEAR(pages[0].Width, pixGetWidth(coding_.get()) * expected / 200.0, 1.0);
