@@ -37,7 +37,8 @@ py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
       }
       lines.append(py::make_tuple(line.Text, chars));
     }
-    out.append(py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines));
+    out.append(py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines,
+                              ocrb::reader::DpiSourceName(page.Source)));
   }
   return out;
 }

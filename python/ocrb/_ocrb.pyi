@@ -4,7 +4,7 @@ PARAMETERS: list[tuple[str, bool, int, int, int, str]]
 VERSION: str
 
 _Box = tuple[int, int, int, int]
-_Page = tuple[int, int, int, int, list[tuple[str, list[tuple[str, float, _Box | None]]]]]
+_Page = tuple[int, int, int, int, list[tuple[str, list[tuple[str, float, _Box | None]]]], str]
 
 class Engine:
     def __init__(self, values: list[int]) -> None: ...
