@@ -170,7 +170,7 @@ TEST(ResolutionEstimate, CodingLinesAt150To600Dpi) {
 TEST(ResolutionEstimate, OrdinaryTextAroundTheLine) {
   const Font dejavu(kDejaVu);
   const std::string words[] = {"Payment slip for account holders, please keep this part",
-                               "Bank details and reference below; date of issue 12.03.2024",
+                               "Bank details and reference below; payable by 12.03.2024",
                                "The quick brown fox jumps over the lazy dog 0123456789"};
   for (double points : {8.0, 10.0, 14.0}) {
     // DejaVu's digits stand 0.73 em tall; set on a pitch of 0.6 em.
