@@ -54,7 +54,8 @@ py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
           static_cast<double>(f.HeightSpreadShare));
       lines.append(py::make_tuple(line.Text, chars, figures, line.Junk, CheckToPython(line.Check)));
     }
-    out.append(py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines));
+    out.append(py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines,
+                              ocrb::reader::DpiSourceName(page.Source)));
   }
   return out;
 }

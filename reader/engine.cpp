@@ -112,6 +112,7 @@ PageResult Engine::Read(const Page& page, bool single_line) {
   result.Height = page.Height;
   result.XDpi = page.XDpi;
   result.YDpi = page.YDpi;
+  result.Source = page.Source;
   int32_t count = 0;
   if (OCRB_ResultLinesCount(handle_, &count) != OCRB_STATUS_OK) {
     throw InputError(kExitInternal, "the engine gave no line count");

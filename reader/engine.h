@@ -55,6 +55,7 @@ struct PageResult {
   int Height = 0;
   int XDpi = 0;
   int YDpi = 0;
+  DpiSource Source = DpiSource::kNone;  // where XDpi and YDpi came from
   std::vector<TextLine> Lines;
 };
 

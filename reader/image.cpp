@@ -1,6 +1,7 @@
 #include "reader/image.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,9 @@
 #include <new>
 #include <optional>
 
+#include "reader/decoders.h"
+#include "reader/resolution.h"
+
 namespace ocrb::reader {
 namespace {
 
@@ -23,6 +27,16 @@ constexpr size_t kInfoHeaderBytes = 40;
 // Caller pixels wider or higher than this are refused before any allocation: no page the
 // engine reads comes near it, and the packed rows stay far below 4 GiB.
 constexpr int kMaxSide = 1 << 16;
+// The engine takes a stated resolution of this or less for none, and reads such images as
+// kAssumedDpi.
+constexpr int kScreenDpi = 96;
+constexpr int kAssumedDpi = 200;
+// Grey pages are binarised again at an estimated resolution this far from the assumed one:
+// Sauvola's window follows the resolution.
+constexpr double kRebinariseRatio = 1.25;
+// Enough of a file's first bytes to tell its format.
+constexpr size_t kHeadBytes = 64;
+constexpr char kPdfMagic[] = "%PDF-";
 
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -99,6 +113,75 @@ class MutedStderr {
   static inline int saved_ = -1;
 };
 
+std::string Count(uint64_t n) {
+  return std::to_string(n);
+}
+
+bool IsPdf(const uint8_t* data, size_t size) {
+  return size >= sizeof kPdfMagic - 1 && std::memcmp(data, kPdfMagic, sizeof kPdfMagic - 1) == 0;
+}
+
+// Leptonica's name for the format of the file starting with Data (IFF_UNKNOWN when it knows
+// none); it looks at the first few bytes only.
+l_int32 SniffFormat(const uint8_t* data, size_t size) {
+  uint8_t head[kHeadBytes] = {};
+  std::memcpy(head, data, std::min(size, sizeof head));
+  l_int32 format = IFF_UNKNOWN;
+  if (findFileFormatBuffer(head, &format) != 0) return IFF_UNKNOWN;
+  return format;
+}
+
+[[noreturn]] void NotAnImage() {
+  throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
+}
+
+// The ink of a packed 1-bit DIB as a picture (1 = ink): the colour-table entry nearer to black
+// is ink, as the engine takes it.
+Pix InkOfDib(const uint8_t* dib, int width, int height) {
+  const uint32_t header = Get32(dib);
+  const uint32_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
+  const uint8_t* table = dib + header;
+  auto darkness = [table](int i) { return -(table[4 * i] + table[4 * i + 1] + table[4 * i + 2]); };
+  const bool zero_is_ink = colours >= 2 && darkness(0) > darkness(1);
+  Pix ink(pixCreate(width, height, 1));
+  if (!ink) throw std::bad_alloc();
+  const size_t stride = (static_cast<size_t>(width) + 31) / 32 * 4;
+  const size_t used = (static_cast<size_t>(width) + 7) / 8;
+  const uint8_t* pixels = table + 4 * colours;
+  l_uint32* data = pixGetData(ink.get());
+  const size_t wpl = static_cast<size_t>(pixGetWpl(ink.get()));
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * stride;
+    l_uint32* line = data + static_cast<size_t>(y) * wpl;
+    for (size_t b = 0; b < used; ++b) SET_DATA_BYTE(line, b, zero_is_ink ? ~row[b] : row[b]);
+  }
+  // Bits beyond the width are paper.
+  pixSetPadBits(ink.get(), 0);
+  return ink;
+}
+
+// The resolution a page goes to the engine with, from what its file states: a stated one
+// (one of the two standing for both) unless 96 dpi or less, the caller's otherwise, else an
+// estimate from the digits of Ink (made only when asked for, since it needs the ink).
+struct Resolution {
+  int X = 0;
+  int Y = 0;
+  DpiSource Source = DpiSource::kNone;
+};
+Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
+                            const std::function<Pix()>& ink) {
+  if (x_dpi <= 0) x_dpi = y_dpi;
+  if (y_dpi <= 0) y_dpi = x_dpi;
+  if (std::max(x_dpi, y_dpi) > kScreenDpi) return {x_dpi, y_dpi, stated};
+  if (options.Dpi > 0) return {options.Dpi, options.Dpi, DpiSource::kOption};
+  if (options.EstimateDpi) {
+    const Pix picture = ink();
+    const ResolutionEstimate estimate = EstimateResolution(picture.get());
+    if (estimate.Dpi > 0) return {estimate.Dpi, estimate.Dpi, DpiSource::kEstimated};
+  }
+  return {std::max(x_dpi, 0), std::max(y_dpi, 0), DpiSource::kNone};
+}
+
 // A 1-bit, uncompressed, bottom-up BMP goes to the engine without decoding. Anything else
 // (other depths, top-down rows, compression) returns nothing and is left to Leptonica.
 std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
@@ -114,6 +197,7 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
       height <= 0) {
     return std::nullopt;
   }
+  CheckPixels("the image", width, height, options);
   const uint64_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
   if (colours > 256) throw InputError(kExitCorrupt, "damaged BMP header (palette too large)");
   const uint64_t table_end = uint64_t{header} + 4 * colours;  // header and palette
@@ -137,22 +221,26 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
     packed.assign(dib, dib + table_end);
     packed.insert(packed.end(), bytes.data() + offset, bytes.data() + offset + pixel_bytes);
   }
-  int32_t x_ppm = static_cast<int32_t>(Get32(packed.data() + 24));
-  int32_t y_ppm = static_cast<int32_t>(Get32(packed.data() + 28));
-  if (x_ppm <= 0 && y_ppm <= 0 && options.Dpi > 0) {
-    x_ppm = y_ppm = DpiToPelsPerMeter(options.Dpi);
-    Put32(packed.data() + 24, static_cast<uint32_t>(x_ppm));
-    Put32(packed.data() + 28, static_cast<uint32_t>(y_ppm));
+  const int x_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 24)));
+  const int y_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 28)));
+  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, DpiSource::kFile, options, [&] {
+    return InkOfDib(packed.data(), width, height);
+  });
+  // One stated resolution stands for both, in the header too.
+  if (chosen.Source != DpiSource::kNone && (chosen.X != x_dpi || chosen.Y != y_dpi)) {
+    Put32(packed.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.X)));
+    Put32(packed.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.Y)));
   }
 
   Page page;
   page.Dib = GlobalBlock(packed.data(), packed.size());
   page.Width = width;
   page.Height = height;
-  page.XDpi = PelsPerMeterToDpi(x_ppm);
-  page.YDpi = PelsPerMeterToDpi(y_ppm);
+  // What the engine is handed: the header's own figures unless replaced.
+  page.XDpi = chosen.Source == DpiSource::kNone ? x_dpi : chosen.X;
+  page.YDpi = chosen.Source == DpiSource::kNone ? y_dpi : chosen.Y;
+  page.Source = chosen.Source;
   if (options.KeepPicture) {
-    const MutedStderr quiet;
     page.Picture.reset(pixReadMem(bytes.data(), bytes.size()));
     if (!page.Picture) throw InputError(kExitCorrupt, "damaged BMP data");
   }
@@ -194,24 +282,117 @@ Pix NormalisedOtsu(PIX* grey) {
   return ink ? std::move(ink) : OtsuGlobal(grey);
 }
 
-// Binarises one decoded picture and packs it for the engine, with the resolution the picture
-// states (or the one Options gives when it states none).
-Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& kind) {
+// Binarises one decoded picture and packs it for the engine, with the resolution
+// ChooseResolution gives for what the picture states (Stated: where that came from).
+Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& kind,
+                 DpiSource stated) {
   l_int32 x_dpi = 0, y_dpi = 0;
   pixGetResolution(picture, &x_dpi, &y_dpi);
-  if (x_dpi <= 0 && y_dpi <= 0) x_dpi = y_dpi = options.Dpi;
-  if (x_dpi <= 0) x_dpi = y_dpi;  // one stated resolution stands for both
-  if (y_dpi <= 0) y_dpi = x_dpi;
-  Pix ink = Binarise(picture, options.Method, x_dpi);
+  // Binarised at the resolution the file states, else the caller's, else the assumed one.
+  const int known = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : options.Dpi;
+  Pix ink = Binarise(picture, options.Method, known);
   if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
-  const std::vector<uint8_t> dib = PackDib(ink.get(), x_dpi, y_dpi);
+  const Resolution chosen =
+      ChooseResolution(x_dpi, y_dpi, stated, options, [&] { return Pix(pixClone(ink.get())); });
+  const bool bilevel = pixGetDepth(picture) == 1 && pixGetColormap(picture) == nullptr;
+  if (chosen.Source == DpiSource::kEstimated) {
+    // The window of the local threshold was set for the resolution the engine assumes.
+    const double ratio = static_cast<double>(chosen.X) / kAssumedDpi;
+    if (!bilevel && options.Method == Binarisation::kSauvola &&
+        (ratio > kRebinariseRatio || ratio < 1 / kRebinariseRatio)) {
+      ink = Binarise(picture, options.Method, chosen.X);
+      if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
+    }
+  }
+  const std::vector<uint8_t> dib = PackDib(ink.get(), chosen.X, chosen.Y);
   Page page;
   page.Dib = GlobalBlock(dib.data(), dib.size());
   page.Width = pixGetWidth(ink.get());
   page.Height = pixGetHeight(ink.get());
-  page.XDpi = x_dpi;
-  page.YDpi = y_dpi;
+  page.XDpi = chosen.X;
+  page.YDpi = chosen.Y;
+  page.Source = chosen.Source;
   return page;
+}
+
+// The width and height of every image in a GIF, walking its blocks without decoding (the
+// decoder keeps every frame, not only the first that becomes the page). Stops at the first
+// block it cannot follow and leaves damage to the decoder.
+std::vector<std::pair<int, int>> GifImageSizes(const std::vector<uint8_t>& bytes,
+                                               const LoadOptions& options) {
+  const size_t size = bytes.size();
+  const uint8_t* d = bytes.data();
+  std::vector<std::pair<int, int>> images;
+  constexpr size_t kScreenEnd = 13;  // signature, screen size, flags, background, aspect
+  if (size < kScreenEnd) return images;
+  images.emplace_back(Get16(d + 6), Get16(d + 8));  // the logical screen: the page's size
+  size_t at = kScreenEnd;
+  if ((d[10] & 0x80) != 0) at += 3u << ((d[10] & 7) + 1);  // global colour table
+  auto skip_sub_blocks = [&]() {
+    while (at < size && d[at] != 0) at += 1u + d[at];
+    ++at;
+  };
+  while (at < size) {
+    const uint8_t kind = d[at++];
+    if (kind == 0x2C) {  // image descriptor: position, size, flags
+      if (at + 9 > size) break;
+      const int64_t frames = static_cast<int64_t>(images.size()) - 1;
+      if (frames == options.MaxPages) CheckPageCount(frames + 1, true, options);
+      images.emplace_back(Get16(d + at + 4), Get16(d + at + 6));
+      const uint8_t flags = d[at + 8];
+      at += 9;
+      if ((flags & 0x80) != 0) at += 3u << ((flags & 7) + 1);  // local colour table
+      ++at;                                                    // code size
+      skip_sub_blocks();
+    } else if (kind == 0x21) {  // extension: label, then data
+      ++at;
+      skip_sub_blocks();
+    } else {
+      break;  // the trailer, or damage
+    }
+  }
+  return images;
+}
+
+// The width and height an image file states, read from its header without decoding it.
+void CheckHeader(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOptions& options) {
+  const uint8_t* d = bytes.data();
+  const size_t size = bytes.size();
+  double width = 0, height = 0;
+  if (format == IFF_BMP) {
+    if (size < kFileHeaderBytes + 12) return;  // left to the decoder to refuse
+    if (Get32(d + kFileHeaderBytes) == 12) {   // the old header with 16-bit sizes
+      width = Get16(d + 18);
+      height = Get16(d + 20);
+    } else if (size >= kFileHeaderBytes + 16) {
+      width = std::fabs(static_cast<double>(static_cast<int32_t>(Get32(d + 18))));
+      height = std::fabs(static_cast<double>(static_cast<int32_t>(Get32(d + 22))));
+    }
+  } else if (format == IFF_GIF) {
+    // Every frame is decoded and kept: their pixels add up.
+    const std::vector<std::pair<int, int>> sizes = GifImageSizes(bytes, options);
+    double pixels = 0;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      CheckPixels(i == 0 ? "the image" : "GIF frame " + Count(i), sizes[i].first, sizes[i].second,
+                  options);
+      if (i > 0) pixels += static_cast<double>(sizes[i].first) * sizes[i].second;
+    }
+    if (pixels > static_cast<double>(options.MaxPixels)) {
+      throw InputError(kExitCorrupt, "the sum of the GIF's frames (" +
+                                         Count(static_cast<uint64_t>(pixels)) +
+                                         " pixels) exceeds --max-pixels (" +
+                                         Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
+    }
+    return;
+  } else {
+    l_int32 w = 0, h = 0;
+    if (pixReadHeaderMem(d, size, nullptr, &w, &h, nullptr, nullptr, nullptr) != 0) {
+      throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " header");
+    }
+    width = w;
+    height = h;
+  }
+  if (width > 0 && height > 0) CheckPixels("the image", width, height, options);
 }
 
 }  // namespace
@@ -342,45 +523,129 @@ Pix Binarise(PIX* pix, Binarisation method, int dpi) {
   return OtsuGlobal(grey.get());
 }
 
-std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
-  if (bytes.empty()) throw InputError(kExitCorrupt, "empty file");
-  if (std::optional<Page> page = ReadPlainBmp(bytes, options)) {
-    std::vector<Page> pages;
-    pages.push_back(std::move(*page));
-    return pages;
+const char* DpiSourceName(DpiSource source) {
+  switch (source) {
+    case DpiSource::kNone:
+      return "none";
+    case DpiSource::kFile:
+      return "file";
+    case DpiSource::kOption:
+      return "option";
+    case DpiSource::kEstimated:
+      return "estimated";
   }
+  return "none";
+}
 
-  // Leptonica sniffs the first bytes of the buffer: give it a padded copy of them.
-  uint8_t head[64] = {};
-  std::memcpy(head, bytes.data(), std::min(bytes.size(), sizeof head));
-  l_int32 format = IFF_UNKNOWN;
-  if (findFileFormatBuffer(head, &format) != 0 || format == IFF_UNKNOWN) {
-    throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
+void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options) {
+  if (!(width >= 1 && height >= 1 && std::isfinite(width) && std::isfinite(height))) {
+    throw InputError(kExitCorrupt, what + " has no size");
   }
-  std::vector<Pix> pictures;
+  if (width * height > static_cast<double>(options.MaxPixels)) {
+    throw InputError(kExitCorrupt, what + " (" + Count(static_cast<uint64_t>(width)) + " x " +
+                                       Count(static_cast<uint64_t>(height)) +
+                                       " pixels) exceeds --max-pixels (" +
+                                       Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
+  }
+}
+
+void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options) {
+  if (count <= options.MaxPages) return;
+  throw InputError(kExitCorrupt, "the page count (" +
+                                     (at_least ? "more than " + Count(count - 1) : Count(count)) +
+                                     ") exceeds --max-pages (" + Count(options.MaxPages) + ")");
+}
+
+std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options) {
+  struct Closer {
+    void operator()(FILE* file) const {
+      if (file != stdin) std::fclose(file);
+    }
+  };
+  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+  if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
+  const std::string limit = "--max-file-size (" + Count(options.MaxFileSize) + " bytes)";
+  struct stat info {};
+  std::vector<uint8_t> bytes;
+  if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode)) {
+    const auto size = static_cast<uint64_t>(info.st_size);
+    if (size > options.MaxFileSize) {
+      throw InputError(kExitCorrupt, "the file (" + Count(size) + " bytes) exceeds " + limit);
+    }
+    bytes.reserve(size);
+  }
+  // Pipes and devices say nothing of their size: they are read until the limit is passed,
+  // and given up at once when their first bytes are no image.
+  uint8_t buffer[1 << 16];
+  bool sniffed = false;
+  for (;;) {
+    const size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    if (got == 0) break;
+    if (bytes.size() + got > options.MaxFileSize) {
+      throw InputError(kExitCorrupt, "the input exceeds " + limit);
+    }
+    bytes.insert(bytes.end(), buffer, buffer + got);
+    if (!sniffed && bytes.size() >= kHeadBytes) {
+      sniffed = true;
+      if (!IsPdf(bytes.data(), bytes.size()) &&
+          SniffFormat(bytes.data(), bytes.size()) == IFF_UNKNOWN) {
+        NotAnImage();
+      }
+    }
+  }
+  // Reading a directory fails here (EISDIR) rather than at fopen.
+  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
+  return bytes;
+}
+
+void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
+                 const PageSink& sink) {
+  if (bytes.empty()) throw InputError(kExitCorrupt, "empty file");
+  if (bytes.size() > options.MaxFileSize) {
+    throw InputError(kExitCorrupt, "the input (" + Count(bytes.size()) +
+                                       " bytes) exceeds --max-file-size (" +
+                                       Count(options.MaxFileSize) + " bytes)");
+  }
+  // Decoders and Poppler print their complaints; the caller gives one message per file.
   const MutedStderr quiet;
-  if (L_FORMAT_IS_TIFF(format)) {
-    Pixa all(pixaReadMemMultipageTiff(bytes.data(), bytes.size()));
-    const int count = all ? pixaGetCount(all.get()) : 0;
-    for (int i = 0; i < count; ++i) pictures.emplace_back(pixaGetPix(all.get(), i, L_CLONE));
-  } else {
-    pictures.emplace_back(pixReadMem(bytes.data(), bytes.size()));
+  auto each = [&](const std::string& kind) {
+    return [&options, &sink, kind](Pix&& picture, DpiSource stated) {
+      Page page = PageFromPix(picture.get(), options, kind, stated);
+      if (options.KeepPicture) page.Picture = std::move(picture);
+      picture.reset();  // the decoded page goes before the engine reads the packed one
+      sink(std::move(page));
+    };
+  };
+  if (IsPdf(bytes.data(), bytes.size())) {
+    RenderPdfPages(bytes, options, each("PDF"));
+    return;
   }
-  if (pictures.empty() ||
-      std::any_of(pictures.begin(), pictures.end(), [](const Pix& p) { return !p; })) {
+  if (std::optional<Page> page = ReadPlainBmp(bytes, options)) {
+    sink(std::move(*page));
+    return;
+  }
+  const l_int32 format = SniffFormat(bytes.data(), bytes.size());
+  if (format == IFF_UNKNOWN) NotAnImage();
+  if (L_FORMAT_IS_TIFF(format)) {
+    DecodeTiffPages(bytes, options, each("TIFF"));
+    return;
+  }
+  CheckHeader(bytes, format, options);
+  Pix picture(pixReadMem(bytes.data(), bytes.size()));
+  if (!picture) {
     throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " data");
   }
+  each(FormatName(format))(std::move(picture), DpiSource::kFile);
+}
 
+std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
   std::vector<Page> pages;
-  for (Pix& picture : pictures) {
-    Page page = PageFromPix(picture.get(), options, FormatName(format));
-    if (options.KeepPicture) page.Picture = std::move(picture);
-    pages.push_back(std::move(page));
-  }
+  DecodeImage(bytes, options, [&pages](Page&& page) { pages.push_back(std::move(page)); });
   return pages;
 }
 
-Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method) {
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
+                    bool estimate_dpi) {
   if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
       pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
     throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
@@ -421,7 +686,8 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
   pixSetResolution(pix.get(), std::max(0, x_dpi), std::max(0, y_dpi));
   LoadOptions options;
   options.Method = method;
-  return PageFromPix(pix.get(), options, "pixel");
+  options.EstimateDpi = estimate_dpi;
+  return PageFromPix(pix.get(), options, "pixel", DpiSource::kFile);
 }
 
 }  // namespace ocrb::reader

@@ -1,14 +1,20 @@
 // Turning image files into the 1-bit packed DIBs the engine reads.
 //
 // A 1-bit BMP is handed over as it is: the packed DIB behind the 14-byte file header, with its
-// palette and resolution. Every other image is decoded by Leptonica, reduced to grey and
-// binarised; its pages become DIBs whose palette is (white, black) and whose resolution is
-// the file's. A file stating no resolution gets the one the caller gives, if any.
+// palette and resolution. Every other image is decoded by Leptonica (TIFF pages by libtiff, one
+// pass over the file; PDF pages rendered by Poppler), reduced to grey and binarised; its pages
+// become DIBs whose palette is (white, black) and whose resolution is the file's. A file
+// stating no resolution gets the one the caller gives or, failing that, one estimated from the
+// heights of its digits.
+//
+// Input is hostile until proven otherwise: the size of a file, the pixels of every image (read
+// from the headers before anything is decoded) and the number of pages are bounded.
 #ifndef OCRB_READER_IMAGE_H_
 #define OCRB_READER_IMAGE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -66,28 +72,65 @@ class GlobalBlock {
   OCRB_HGLOBAL handle_ = nullptr;
 };
 
+// Where the resolution handed to the engine came from: the file (for a PDF, the page size it
+// states), the caller, the heights of the digits on the page, or nowhere (the engine's own
+// rule then applies: 200 dpi).
+enum class DpiSource { kNone, kFile, kOption, kEstimated };
+// "none", "file", "option" or "estimated".
+const char* DpiSourceName(DpiSource source);
+
 // One page ready for the engine.
 struct Page {
   GlobalBlock Dib;
   int Width = 0;
   int Height = 0;
-  int XDpi = 0;  // as handed to the engine; 0 when neither the file nor the caller states one
+  int XDpi = 0;  // as handed to the engine; 96 or less means none (the engine reads 200)
   int YDpi = 0;
+  DpiSource Source = DpiSource::kNone;
   Pix Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
 };
 
+// Bounds on what one input may cost; each refusal names the command-line option that sets it.
+// No page the engine reads comes near the pixel bound (a 600 dpi A3 page has 70 million), and
+// it keeps the largest decoded page (4 bytes a pixel for colour) near 1 GiB.
+constexpr int64_t kDefaultMaxPixels = int64_t{1} << 28;
+constexpr uint64_t kDefaultMaxFileSize = uint64_t{256} << 20;
+constexpr int kDefaultMaxPages = 1000;
+// PDF pages are rendered at this resolution unless the caller names one.
+constexpr int kDefaultPdfDpi = 300;
+
 struct LoadOptions {
-  int Dpi = 0;  // resolution for files that state none; 0 leaves them without
+  // Resolution for files that state none (or 96 dpi or less); for a PDF, the resolution its
+  // pages are rendered at. 0: estimate it from the digits (PDF: kDefaultPdfDpi).
+  int Dpi = 0;
   Binarisation Method = Binarisation::kSauvola;
   bool KeepPicture = false;
+  bool EstimateDpi = true;                     // false: leave files without one to the engine
+  int64_t MaxPixels = kDefaultMaxPixels;       // of each image or page, width times height
+  uint64_t MaxFileSize = kDefaultMaxFileSize;  // bytes of one input
+  int MaxPages = kDefaultMaxPages;             // of one TIFF, PDF or GIF
 };
 
 // The whole content of a file, or of standard input for "-". Throws InputError with
 // kExitEnvironment when it cannot be opened or read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// Decodes every page of an image file. Throws InputError with kExitCorrupt when the bytes
-// are not an image or the image is damaged.
+// The content of an input file ("-": standard input), read no further than it has to be:
+// throws InputError(kExitCorrupt) as soon as the file is larger than Options.MaxFileSize (a
+// regular file before any byte is read) or its first bytes are neither an image nor a PDF,
+// and InputError(kExitEnvironment) when it cannot be opened or read.
+std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options);
+
+// Decodes the pages of an image or PDF file one at a time, in order, handing each to Sink
+// before the next is decoded, so that one page at a time is held. Throws InputError with
+// kExitCorrupt when the bytes are not an image, the image is damaged or a limit of Options is
+// exceeded (before any page is decoded whenever the headers tell); whatever Sink throws passes
+// through.
+using PageSink = std::function<void(Page&&)>;
+void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
+                 const PageSink& sink);
+
+// Every page at once, for callers that want them all.
 std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options);
 
 // A 1-bit image (1 = ink) as a packed DIB: 40-byte header, palette (white, black), rows bottom
@@ -97,9 +140,10 @@ std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi);
 // Pixels held by the caller, as one page: Channels is 1 (grey, or ink when Bilevel), 3 (RGB)
 // or 4 (RGBA), each sample one byte, rows top down Stride bytes apart. Bilevel pixels are ink
 // where nonzero and go to the engine as they are; the others are binarised as a decoded file
-// stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both). Throws
-// InputError(kExitCorrupt) for sizes the engine cannot take and std::bad_alloc when memory runs
-// out.
+// stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both).
+// Pixels stating none go to the engine without one unless EstimateDpi asks for the estimate
+// from the digits that files get. Throws InputError(kExitCorrupt) for sizes the engine cannot
+// take and std::bad_alloc when memory runs out.
 struct PixelView {
   const uint8_t* Data = nullptr;
   int Width = 0;
@@ -108,7 +152,8 @@ struct PixelView {
   int Channels = 1;
   bool Bilevel = false;
 };
-Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method);
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
+                    bool estimate_dpi = false);
 
 // Reduces any Leptonica image to 1 bit, 1 = ink. Bilevel images keep their pixels; grey and
 // colour ones are binarised with Method, whose window follows Dpi.

@@ -4,14 +4,10 @@ namespace ocrb::reader {
 
 std::vector<PageResult> ReadImage(Engine& engine, const std::vector<uint8_t>& bytes,
                                   const LoadOptions& options, bool single_line) {
-  std::vector<Page> pages = DecodeImage(bytes, options);
   std::vector<PageResult> results;
-  results.reserve(pages.size());
-  // Each page's block is released as soon as it has been read.
-  for (Page& page : pages) {
-    results.push_back(engine.Read(page, single_line));
-    page = Page();
-  }
+  // Each page is read as soon as it is decoded, and its block released after.
+  DecodeImage(bytes, options,
+              [&](Page&& page) { results.push_back(engine.Read(page, single_line)); });
   return results;
 }
 

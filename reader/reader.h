@@ -1,10 +1,11 @@
 // The reader library: image files and pixels to recognised text, around the engine's C API.
 //
 // What a host of the engine otherwise writes for itself: decoding image files with Leptonica
-// (every page of a TIFF), binarising grey and colour pages, packing 1-bit pages into the
-// movable blocks OCRB_Read takes, the resolution rules, the result as pages, lines and
-// characters, and the text, TSV and JSON writers. The ocrb program and the Python package
-// are built on it. It talks to the engine through include/ocrb.h only.
+// (every page of a TIFF, and of a PDF through Poppler) within limits on their size, binarising
+// grey and colour pages, packing 1-bit pages into the movable blocks OCRB_Read takes, the
+// resolution rules, the result as pages, lines and characters, and the text, TSV and JSON
+// writers. The ocrb program and the Python package are built on it. It talks to the engine
+// through include/ocrb.h only.
 //
 // Typical use, one Engine per thread:
 //
@@ -26,8 +27,9 @@
 
 namespace ocrb::reader {
 
-// Decodes Bytes (any image file Leptonica reads; every page of a TIFF) and reads each page
-// with Engine. Throws InputError as DecodeImage and Engine::Read do.
+// Decodes Bytes (any image file Leptonica reads; every page of a TIFF or PDF) and reads each
+// page with Engine as soon as it is decoded. Throws InputError as DecodeImage and
+// Engine::Read do.
 std::vector<PageResult> ReadImage(Engine& engine, const std::vector<uint8_t>& bytes,
                                   const LoadOptions& options, bool single_line);
 

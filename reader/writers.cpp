@@ -143,7 +143,8 @@ std::string Json(const FileResult& file, size_t index) {
     out += p > 0 ? ",\n    " : "\n    ";
     AppendF(out, "{\"page\": %d, \"width\": %d, \"height\": %d, \"xdpi\": %d",
             static_cast<int>(p + 1), page.Width, page.Height, page.XDpi);
-    AppendF(out, ", \"ydpi\": %d, \"lines\": [", page.YDpi, 0, 0, 0);
+    AppendF(out, ", \"ydpi\": %d", page.YDpi, 0, 0, 0);
+    out += std::string(", \"dpi_source\": \"") + DpiSourceName(page.Source) + "\", \"lines\": [";
     for (size_t l = 0; l < page.Lines.size(); ++l) {
       const TextLine& line = page.Lines[l];
       out += l > 0 ? ",\n      {\"text\": " : "\n      {\"text\": ";

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "pdf_test_util.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -59,6 +61,11 @@ struct PixOwner {
   PIX* pix;
   explicit PixOwner(PIX* p) : pix(p) { EXPECT_NE(p, nullptr); }
   ~PixOwner() { pixDestroy(&pix); }
+};
+
+struct PixaOwner {
+  PIXA* pixa = pixaCreate(0);
+  ~PixaOwner() { pixaDestroy(&pixa); }
 };
 
 // A scratch directory holding the example images in other formats.
@@ -461,6 +468,142 @@ TEST(CliOverlay, DrawsEveryBoxInItsColour) {
       EXPECT_EQ(!sure, red > green && red > blue) << rows[r];
     }
   }
+}
+
+// Runs a shell pipeline whose last command is ocrb with Args, fed by Producer.
+Outcome OcrbAfter(const std::string& producer, const std::vector<std::string>& args) {
+  static int count = 0;
+  const std::string out = Files().Path("piped" + std::to_string(++count) + ".out");
+  std::string command = producer + " | " + Quote(OCRB_CLI_PATH);
+  for (const std::string& a : args) command += " " + Quote(a);
+  command += " >" + Quote(out) + " 2>" + Quote(out + ".err");
+  const int raw = std::system(command.c_str());
+  Outcome run;
+  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  run.Out = Slurp(out);
+  run.Err = Slurp(out + ".err");
+  return run;
+}
+
+// Every limit refuses with status 2 and one message naming its option; standard input too,
+// however long it runs.
+TEST(CliLimits, EachLimitExitsTwoAndNamesItsOption) {
+  const auto& f = Files();
+  PixaOwner blank_pages;
+  for (int i = 0; i < 300; ++i) {
+    PixOwner page(pixCreate(8, 8, 1));
+    pixaAddPix(blank_pages.pixa, page.pix, L_COPY);
+  }
+  ASSERT_EQ(pixaWriteMultipageTiff(f.Path("300-pages.tif").c_str(), blank_pages.pixa), 0);
+  const std::string endless = "cat " + Quote(kBlock) + " /dev/zero";
+  struct Case {
+    std::string Label;
+    std::string Producer;  // empty: no pipeline
+    std::vector<std::string> Args;
+    std::string Says;
+  };
+  const std::vector<Case> cases = {
+      {"file size",
+       "",
+       {"--max-file-size", "1000", kBlock},
+       "the file (" + std::to_string(fs::file_size(kBlock)) +
+           " bytes) exceeds --max-file-size (1000 bytes)"},
+      {"endless standard input",
+       endless,
+       {"--max-file-size", "64K", "-"},
+       "ocrb: standard input: the input exceeds --max-file-size (65536 bytes)"},
+      {"/dev/zero", "", {"/dev/zero"}, "ocrb: /dev/zero: not an image"},
+      {"/dev/zero on standard input", "cat /dev/zero", {"-"}, "not an image"},
+      {"pixels",
+       "",
+       {"--max-pixels", "80000", kCoding},
+       "the image (990 x 83 pixels) exceeds --max-pixels (80000)"},
+      {"pages",
+       "",
+       {"--max-pages", "299", f.Path("300-pages.tif")},
+       "the page count (more than 299) exceeds --max-pages (299)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Label);
+    const Outcome run = c.Producer.empty() ? Ocrb(c.Args) : OcrbAfter(c.Producer, c.Args);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Out, "");
+    ASSERT_EQ(Lines(run.Err).size(), 1u) << run.Err;
+    EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+  }
+  // At the limits, and with the units the options take, the inputs are read.
+  const Outcome all_pages = Ocrb({"--max-pages", "300", f.Path("300-pages.tif")});
+  EXPECT_EQ(all_pages.Status, 0) << all_pages.Err;
+  EXPECT_EQ(std::count(all_pages.Out.begin(), all_pages.Out.end(), '\f'), 299);
+  const Outcome in_units = Ocrb({"--max-file-size", "1M", "--max-pixels", "82170", kCoding});
+  EXPECT_EQ(in_units.Status, 0) << in_units.Err;
+  EXPECT_EQ(in_units.Out, Truth(kCoding));
+  // Values a limit cannot take are usage errors.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--max-pages", "0", kCoding},
+        std::vector<std::string>{"--max-file-size", "12Q", kCoding},
+        std::vector<std::string>{"--max-pixels", "2G", kCoding}}) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    const Outcome run = Ocrb(args);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find(args[0] + ":"), std::string::npos) << run.Err;
+  }
+}
+
+TEST(CliInput, ReadsEveryPageOfAPdf) {
+  const auto& f = Files();
+  PixOwner coding(pixRead(kCoding.c_str()));
+  PixOwner coding_ink(pixConvertTo1(coding.pix, 128));
+  PixOwner block(pixRead(kBlock.c_str()));
+  PixOwner block_grey(pixConvertTo8(block.pix, 0));
+  const std::string pdf =
+      ocrb::testing_util::MakePdf({{coding_ink.pix, 200, 200}, {block_grey.pix, 300, 300}});
+  Spill(f.Path("slips.pdf"), pdf);
+  Spill(f.Path("cut.pdf"), pdf.substr(0, 2000));
+  const Outcome run = Ocrb({f.Path("slips.pdf")});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Out, Truth(kCoding) + "\f\n" + Truth(kBlock));
+  const Outcome tsv = Ocrb({"-f", "tsv", "--dpi", "250", f.Path("slips.pdf")});
+  EXPECT_EQ(tsv.Status, 0) << tsv.Err;
+  const std::vector<std::string> rows = Lines(tsv.Out);
+  ASSERT_GT(rows.size(), 1u);
+  EXPECT_EQ(Split(rows[1])[1], "1");
+  EXPECT_EQ(Split(rows.back())[1], "2");
+  const Outcome cut = Ocrb({f.Path("cut.pdf")});
+  EXPECT_EQ(cut.Status, 2);
+  EXPECT_NE(cut.Err.find("cut.pdf: damaged PDF"), std::string::npos) << cut.Err;
+}
+
+// JSON says where each page's resolution came from.
+TEST(CliOutput, JsonNamesTheSourceOfEachResolution) {
+  const auto& f = Files();
+  PixOwner blank(pixCreate(300, 80, 1));
+  ASSERT_EQ(pixWrite(f.Path("blank-bare.png").c_str(), blank.pix, IFF_PNG), 0);
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Source;
+    int XDpi;  // 0: any
+  };
+  const std::vector<Case> cases = {
+      {{kCoding}, "file", 200},
+      {{f.Path("coding.pbm")}, "estimated", 0},
+      {{"--dpi", "240", f.Path("coding.pbm")}, "option", 240},
+      {{f.Path("blank-bare.png")}, "none", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Args.back());
+    std::vector<std::string> args = {"-f", "json"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    const Outcome run = Ocrb(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("\"dpi_source\": \"" + c.Source + "\""), std::string::npos) << run.Out;
+    if (c.XDpi > 0) {
+      EXPECT_NE(run.Out.find("\"xdpi\": " + std::to_string(c.XDpi) + ","), std::string::npos);
+    }
+  }
+  // The estimate reads the coding line as its stated resolution does.
+  EXPECT_EQ(Ocrb({f.Path("coding.pbm")}).Out, Truth(kCoding));
 }
 
 }  // namespace

@@ -132,6 +132,8 @@ class Page:
     xdpi: int
     ydpi: int
     lines: tuple[Line, ...]
+    # Where xdpi and ydpi came from, as in ocrb -f json: "file", "option", "estimated", "none".
+    dpi_source: str = field(default="none", compare=False)
 
     @property
     def text(self) -> str:
@@ -146,7 +148,7 @@ class Page:
 
     def to_dict(self) -> dict[str, Any]:
         return {"page": self.number, "width": self.width, "height": self.height,
-                "xdpi": self.xdpi, "ydpi": self.ydpi,
+                "xdpi": self.xdpi, "ydpi": self.ydpi, "dpi_source": self.dpi_source,
                 "lines": [line.to_dict() for line in self.lines]}
 
 
@@ -198,11 +200,11 @@ def check_line(text: str) -> Optional[Check]:
 
 def _pages(raw: list[Any], first: int = 1) -> list[Page]:
     pages = []
-    for number, (width, height, xdpi, ydpi, lines) in enumerate(raw, start=first):
+    for number, (width, height, xdpi, ydpi, lines, dpi_source) in enumerate(raw, start=first):
         pages.append(Page(number, width, height, xdpi, ydpi, tuple(
             Line(text, tuple(Char(c, conf, box) for c, conf, box in chars), *figures, junk,
                  _check(check))
-            for text, chars, figures, junk, check in lines)))
+            for text, chars, figures, junk, check in lines), dpi_source))
     return pages
 
 

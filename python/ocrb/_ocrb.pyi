@@ -7,7 +7,7 @@ _Box = tuple[int, int, int, int]
 _Check = tuple[str, tuple[str, ...]]
 _Figures = tuple[float, float, float, float, float]
 _Line = tuple[str, list[tuple[str, float, _Box | None]], _Figures, bool, _Check | None]
-_Page = tuple[int, int, int, int, list[_Line]]
+_Page = tuple[int, int, int, int, list[_Line], str]
 
 def check_line(text: str) -> _Check | None: ...
 

@@ -87,6 +87,9 @@ class Reader {
     load_.Dpi = options.Dpi;
     load_.Method = options.Method;
     load_.KeepPicture = !options.Overlay.empty();
+    load_.MaxPixels = options.MaxPixels;
+    load_.MaxFileSize = options.MaxFileSize;
+    load_.MaxPages = options.MaxPages;
   }
 
   // Reads one file completely: its pages, its overlay, and (with --output-dir) its file.
@@ -94,16 +97,15 @@ class Reader {
     FileResult result;
     result.Name = name;
     try {
-      std::vector<Page> pages = DecodeImage(ReadFileBytes(name), load_);
-      for (size_t p = 0; p < pages.size(); ++p) {
-        result.Pages.push_back(engine.Read(pages[p], options_.SingleLine));
+      // Pages are read as they are decoded: one is held at a time.
+      DecodeImage(ReadInputFile(name, load_), load_, [&](Page&& page) {
+        result.Pages.push_back(engine.Read(page, options_.SingleLine));
         if (options_.BestLine) KeepBestLine(result.Pages.back());
         if (!options_.Overlay.empty()) {
-          WriteOverlay(pages[p].Picture.get(), result.Pages.back(),
-                       OverlayPath(options_.Overlay, p));
+          WriteOverlay(page.Picture.get(), result.Pages.back(),
+                       OverlayPath(options_.Overlay, result.Pages.size() - 1));
         }
-        pages[p].Picture.reset();
-      }
+      });
       if (!options_.OutputDir.empty()) {
         WriteWhole(OutputDirPath(options_.OutputDir, name, options_.OutputFormat),
                    FormatPrologue(options_.OutputFormat) +

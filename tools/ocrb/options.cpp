@@ -2,12 +2,19 @@
 
 #include <leptonica/allheaders.h>
 
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <memory>
 
 namespace ocrb::cli {
 namespace {
+
+// The highest limits a user may set: the engine refuses working images of more than 2^30
+// pixels, and a file larger than 16 GiB or of more than a million pages is no single input.
+constexpr uint64_t kMaxMaxPixels = uint64_t{1} << 30;
+constexpr uint64_t kMaxMaxFileSize = uint64_t{16} << 30;
+constexpr int kMaxMaxPages = 1000000;
 
 int ParseNumber(const std::string& option, const std::string& text, int min, int max) {
   int value = 0;
@@ -21,6 +28,34 @@ int ParseNumber(const std::string& option, const std::string& text, int min, int
                      std::to_string(max));
   }
   return value;
+}
+
+// A count with an optional binary suffix: K (1024), M (1024^2) or G (1024^3).
+uint64_t ParseAmount(const std::string& option, const std::string& text, uint64_t min,
+                     uint64_t max) {
+  static constexpr struct {
+    char Suffix;
+    int Shift;
+  } kSuffixes[] = {{'K', 10}, {'M', 20}, {'G', 30}};
+  std::string digits = text;
+  int shift = 0;
+  for (const auto& s : kSuffixes) {
+    if (!digits.empty() && std::toupper(static_cast<unsigned char>(digits.back())) == s.Suffix) {
+      digits.pop_back();
+      shift = s.Shift;
+    }
+  }
+  uint64_t value = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [ptr, error] = std::from_chars(digits.data(), end, value);
+  if (digits.empty() || error == std::errc::invalid_argument || ptr != end) {
+    throw UsageError(option + ": '" + text + "' is not a whole number (with K, M or G)");
+  }
+  if (error == std::errc::result_out_of_range || value > (max >> shift) || (value << shift) < min) {
+    throw UsageError(option + ": " + text + " is outside " + std::to_string(min) + ".." +
+                     std::to_string(max));
+  }
+  return value << shift;
 }
 
 // Walks argv, handing out options and their values in the "--name value", "--name=value" and
@@ -138,6 +173,12 @@ Options ParseCommandLine(int argc, char** argv) {
       o.FilesFrom = args.Value(option);
     } else if (option == "--dpi") {
       o.Dpi = ParseNumber(option, args.Value(option), 1, 100000);
+    } else if (option == "--max-pixels") {
+      o.MaxPixels = static_cast<int64_t>(ParseAmount(option, args.Value(option), 1, kMaxMaxPixels));
+    } else if (option == "--max-file-size") {
+      o.MaxFileSize = ParseAmount(option, args.Value(option), 1, kMaxMaxFileSize);
+    } else if (option == "--max-pages") {
+      o.MaxPages = ParseNumber(option, args.Value(option), 1, kMaxMaxPages);
     } else if (option == "-j" || option == "--jobs") {
       o.Jobs = ParseNumber(option, args.Value(option), 1, 256);
     } else if (option == "--binarise" || option == "--binarize") {
@@ -200,8 +241,8 @@ void PrintHelp(FILE* out) {
       "Reads numeric OCR-B text (0123456789+-><#) from images and prints it.\n"
       "\n"
       "Input: 1-bit BMP files go to the engine as they are; PNG, TIFF (every page),\n"
-      "JPEG, PNM, GIF, WebP and other BMPs are binarised first. FILE '-' is standard\n"
-      "input.\n"
+      "JPEG, PNM, GIF, WebP and other BMPs are binarised first; every page of a PDF is\n"
+      "rendered (300 dpi, or --dpi) and binarised. FILE '-' is standard input.\n"
       "\n"
       "Output:\n"
       "  -f, --format FMT      text (default): the lines top to bottom, junk lines\n"
@@ -228,8 +269,11 @@ void PrintHelp(FILE* out) {
       "                          orange: confidence below 0.9, red: below 0.5 or '~'\n"
       "\n"
       "Reading:\n"
-      "      --dpi N           resolution of images that state none (otherwise the\n"
-      "                          engine reads them as 200 dpi)\n"
+      "      --dpi N           resolution of images that state none (or 96 dpi or\n"
+      "                          less), and the one PDF pages are rendered at;\n"
+      "                          without it, such images get a resolution estimated\n"
+      "                          from the height of their digits (JSON dpi_source:\n"
+      "                          file, option, estimated, or none: read as 200 dpi)\n"
       "      --binarise M      how grey and colour images become black and white:\n"
       "                          sauvola (default: a threshold from each pixel's\n"
       "                          surroundings), normalised-otsu (Otsu after\n"
@@ -244,7 +288,18 @@ void PrintHelp(FILE* out) {
       "  -j, --jobs N          read N files at a time, one engine per thread [1]\n"
       "      --files-from LIST read file names from LIST, one a line ('-': stdin)\n"
       "  -q, --quiet           no progress bar\n"
-      "\n"
+      "\n",
+      out);
+  std::fprintf(out,
+               "Limits (an input beyond one is refused with status 2; K, M, G: binary units):\n"
+               "      --max-file-size N bytes of one input, standard input included [%lluM]\n"
+               "      --max-pixels N    width times height of an image or page, read from its\n"
+               "                          header before decoding [%lluM]\n"
+               "      --max-pages N     pages of a TIFF or PDF, frames of a GIF [%d]\n"
+               "\n",
+               static_cast<unsigned long long>(kDefaultMaxFileSize >> 20),
+               static_cast<unsigned long long>(kDefaultMaxPixels >> 20), kDefaultMaxPages);
+  std::fputs(
       "Engine parameters [default] (sizes are pixels at 200 dpi, scaled to the\n"
       "image's resolution):\n",
       out);
@@ -272,8 +327,9 @@ void PrintHelp(FILE* out) {
       "\n"
       "Exit status: 0 all files read (an image without text is not an error),\n"
       "1 usage or environment error (bad option or value, missing file, unwritable\n"
-      "output), 2 some input was not an image or was damaged, 3 internal error. With\n"
-      "several failures the highest status wins; the other files are still read.\n",
+      "output), 2 some input was not an image, was damaged or exceeded a limit,\n"
+      "3 internal error. With several failures the highest status wins; the other\n"
+      "files are still read.\n",
       out);
 }
 

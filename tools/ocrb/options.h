@@ -2,6 +2,7 @@
 #ifndef OCRB_TOOLS_OCRB_OPTIONS_H_
 #define OCRB_TOOLS_OCRB_OPTIONS_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,9 @@ struct Options {
   std::string Overlay;
   std::string FilesFrom;
   int Dpi = 0;
+  int64_t MaxPixels = kDefaultMaxPixels;
+  uint64_t MaxFileSize = kDefaultMaxFileSize;
+  int MaxPages = kDefaultMaxPages;
   int Jobs = 1;
   bool SingleLine = false;
   bool BestLine = false;  // --line best
