@@ -58,7 +58,7 @@ LineFigures MeasureLine(std::string_view text, const std::vector<float>& confide
   LineFigures f;
   double sum = 0;
   float least = 1;
-  std::vector<double> steps, tight_steps, heights;
+  std::vector<double> steps, tight_steps, heights, confidences_read;
   bool have_previous = false, spaced = false;
   double previous_centre = 0;
   for (size_t k = 0; k < text.size(); ++k) {
@@ -72,6 +72,7 @@ LineFigures MeasureLine(std::string_view text, const std::vector<float>& confide
     const float confidence = named ? confidences[k] : 0.0f;
     ++f.Characters;
     sum += confidence;
+    confidences_read.push_back(confidence);
     least = std::min(least, confidence);
     if (named) {
       f.NamedConfidenceSum += confidence;
@@ -94,6 +95,7 @@ LineFigures MeasureLine(std::string_view text, const std::vector<float>& confide
     f.MeanConfidence = static_cast<float>(sum / f.Characters);
     f.MinConfidence = least;
     f.UnnamedShare = static_cast<float>(f.Unnamed) / static_cast<float>(f.Characters);
+    f.MedianConfidence = static_cast<float>(Median(confidences_read));
   }
   f.OffPitchShare = OffPitchShare(steps, tight_steps);
   f.HeightSpreadShare = HeightSpreadShare(heights);
@@ -102,7 +104,9 @@ LineFigures MeasureLine(std::string_view text, const std::vector<float>& confide
 
 bool IsJunk(const LineFigures& f) {
   if (f.Characters == 0) return false;
-  return f.MeanConfidence < kJunkMinMeanConfidence || f.OffPitchShare > kJunkMaxOffPitchShare ||
+  const bool unsure =
+      f.MeanConfidence < kJunkMinMeanConfidence && f.MedianConfidence < kJunkMinMedianConfidence;
+  return unsure || f.OffPitchShare > kJunkMaxOffPitchShare ||
          f.HeightSpreadShare > kJunkMaxHeightSpreadShare;
 }
 

@@ -24,6 +24,7 @@ struct LineFigures {
   double NamedConfidenceSum = 0;  // summed over the named characters
   float OffPitchShare = 0;        // steps between neighbours off the line's pitch
   float HeightSpreadShare = 0;    // digits whose height strays from the line's usual one
+  float MedianConfidence = 0;     // '~' counts 0; 0 without characters (used by the rule only)
 };
 
 // Measures one line: Text with one confidence and one box per character, as the engine gives
@@ -36,7 +37,8 @@ LineFigures MeasureLine(std::string_view text, const std::vector<float>& confide
 // the engine's single-line mode gives one for a page without text). A line with characters
 // is junk when any of these holds:
 //   - its mean confidence is below 0.7 (so is a line whose characters are mostly unnamed:
-//     '~' counts 0);
+//     '~' counts 0) and its median confidence below 0.9: a line whose usual character is
+//     read surely is kept, however few of its glyphs were lost to damage;
 //   - it has at least 8 steps between neighbouring characters and more than a quarter of
 //     them are off the line's pitch (a step is off when its length, in pitches, is less than
 //     a pitch or more than a fifth of a pitch from a whole number of pitches);
@@ -47,6 +49,7 @@ bool IsJunk(const LineFigures& figures);
 // The junk rule's thresholds. Each keeps the lines of heavily degraded OCR-B scans with a wide
 // margin (lines.cpp gives the figures).
 inline constexpr float kJunkMinMeanConfidence = 0.7f;
+inline constexpr float kJunkMinMedianConfidence = 0.9f;
 // Fewer steps or digits than these say too little about a layout.
 inline constexpr int kJunkMinSteps = 8;
 inline constexpr int kJunkMinDigits = 8;

@@ -50,6 +50,14 @@ TextLine SteppedLine(const std::string& text, const std::vector<int>& steps) {
                 std::vector<float>(text.size(), 1.0f));
 }
 
+// Digits on the grid, one per confidence given.
+TextLine ConfidenceLine(const std::vector<float>& confidences) {
+  std::vector<int> lefts;
+  for (size_t k = 0; k < confidences.size(); ++k) lefts.push_back(10 + 20 * static_cast<int>(k));
+  return LineAt(std::string(confidences.size(), '5'), lefts,
+                std::vector<int>(confidences.size(), 20), confidences);
+}
+
 // Ten digits on the grid with the given heights.
 TextLine TallLine(const std::vector<int>& heights) {
   std::vector<int> lefts;
@@ -118,6 +126,11 @@ TEST(JunkRule, EachClauseAtItsEdge) {
       {"mostly unnamed", GridLine("12~~~", 1.0f), true},
       {"half unnamed", GridLine("12~~", 1.0f), true},
       {"one unnamed of four", GridLine("12~4", 1.0f), false},
+      // A low mean with a sure median is a true line with a few glyphs lost to damage.
+      {"mean 0.58, median 0.9",
+       ConfidenceLine({0.9f, 0.9f, 0.9f, 0.9f, 0.9f, 0.9f, 0.1f, 0.1f, 0.1f, 0.1f}), false},
+      {"mean 0.58, median 0.89",
+       ConfidenceLine({0.89f, 0.89f, 0.89f, 0.89f, 0.89f, 0.89f, 0.1f, 0.12f, 0.1f, 0.1f}), true},
       // Eight steps, two of them off (a quarter): kept; three off: junk.
       {"2 of 8 steps off", SteppedLine("123456789", {20, 20, 20, 20, 20, 20, 31, 31}), false},
       {"3 of 8 steps off", SteppedLine("123456789", {20, 20, 20, 20, 20, 31, 31, 31}), true},

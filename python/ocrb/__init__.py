@@ -88,7 +88,8 @@ class Line:
     number of the line's character pitches; 0 with fewer than 8 steps) and
     ``height_spread_share`` (digits more than a quarter taller or shorter than the line's
     median digit; 0 with fewer than 8 digits). ``junk`` is the rule ``ocrb`` uses to leave
-    a line out of text output: mean confidence below 0.7, off-pitch share above 0.25, or
+    a line out of text output: mean confidence below 0.7 with median confidence below 0.9,
+    off-pitch share above 0.25, or
     height-spread share above 0.4 (a line of spaces only is never junk). ``check`` is
     ``None`` unless the line has a known coding-line layout (:class:`Check`)."""
 
