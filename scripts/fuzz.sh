@@ -127,7 +127,7 @@ for t in "${targets[@]}"; do
   printf '%-8s %7s execs/s  %9s runs  cov %5s  ft %6s  corpus %4s files %5s\n' \
     "$t" "$execs" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$count" "$size"
   crashes=$(find "$art" -type f \( -name 'crash-*' -o -name 'leak-*' \) | sort)
-  slow=$(find "$art" -type f \( -name 'timeout-*' -o -name 'oom-*' -o -name 'slow-unit-*' \) | sort)
+  slow=$(find "$art" -type f \( -name 'timeout-*' -o -name 'oom-*' \) | sort)
   if [ -z "$line" ] || [ -n "$crashes" ]; then
     failed=1
     echo "$t FAILED; log $log"
