@@ -150,7 +150,8 @@ def model_seeds():
     nan = struct.pack("<d", math.nan)
     inf = struct.pack("<d", math.inf)
     write("model", "network-nan", b"\x02" + patch(links + 4, nan))
-    write("model", "network-weights", b"\x02" + patch(links + 4 + 12 * 300, struct.pack("<d", 1e6)) +
+    write("model", "network-weights",
+          b"\x02" + patch(links + 4 + 12 * 300, struct.pack("<d", 1e6)) +
           patch(links + 4 + 12 * 9000, inf))
     write("model", "network-shape", b"\x02" + patch(12, struct.pack("<i", 127)))
 

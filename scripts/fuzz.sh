@@ -67,10 +67,12 @@ if [ $merge = 1 ]; then
     fresh=$(mktemp -d)
     small=$(mktemp -d)
     cp "$corpus"/seed-* "$fresh"/ 2>/dev/null || true
-    find "$corpus" -type f ! -name 'seed-*' -size -"$(($(keep_max "$t") + 1))"c -exec cp {} "$small"/ \;
+    find "$corpus" -type f ! -name 'seed-*' -size -"$(($(keep_max "$t") + 1))"c \
+      -exec cp {} "$small"/ \;
+    log=$build/merge-$t.log
     # shellcheck disable=SC2046
-    "$build/fuzz/ocrb_fuzz_$t" -merge=1 $(flags_of "$t") "$fresh" "$small" >"$build/merge-$t.log" 2>&1 ||
-      { echo "merging $t failed: $build/merge-$t.log"; tail -20 "$build/merge-$t.log"; exit 1; }
+    "$build/fuzz/ocrb_fuzz_$t" -merge=1 $(flags_of "$t") "$fresh" "$small" >"$log" 2>&1 ||
+      { echo "merging $t failed: $log"; tail -20 "$log"; exit 1; }
     before=$(find "$corpus" -type f | wc -l)
     rm -f "$corpus"/*
     cp "$fresh"/* "$corpus"/
@@ -79,7 +81,8 @@ if [ $merge = 1 ]; then
     # shellcheck disable=SC2046
     reached=$("$build/fuzz/ocrb_fuzz_$t" -runs=0 $(flags_of "$t") "$corpus" 2>&1 |
       sed -n 's/.*INITED \(cov: [0-9]* ft: [0-9]*\).*/\1/p')
-    echo "$t: $before -> $(find "$corpus" -type f | wc -l) inputs, $(du -sh "$corpus" | cut -f1), $reached"
+    after=$(find "$corpus" -type f | wc -l)
+    echo "$t: $before -> $after inputs, $(du -sh --apparent-size "$corpus" | cut -f1), $reached"
   done
   exit 0
 fi
@@ -123,11 +126,11 @@ for t in "${targets[@]}"; do
   secs=$(sed -n 's/.* time: \([0-9]*\)s.*/\1/p' <<<"$line")
   execs=$([ -n "$runs" ] && [ "${secs:-0}" -gt 0 ] && echo $((runs / secs)) || echo "?")
   count=$(find "fuzz/corpus/$t" -type f | wc -l)
-  size=$(du -sh "fuzz/corpus/$t" | cut -f1)
+  size=$(du -sh --apparent-size "fuzz/corpus/$t" | cut -f1)
   printf '%-8s %7s execs/s  %9s runs  cov %5s  ft %6s  corpus %4s files %5s\n' \
     "$t" "$execs" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$count" "$size"
   crashes=$(find "$art" -type f \( -name 'crash-*' -o -name 'leak-*' \) | sort)
-  slow=$(find "$art" -type f \( -name 'timeout-*' -o -name 'oom-*' -o -name 'slow-unit-*' \) | sort)
+  slow=$(find "$art" -type f \( -name 'timeout-*' -o -name 'oom-*' \) | sort)
   if [ -z "$line" ] || [ -n "$crashes" ]; then
     failed=1
     echo "$t FAILED; log $log"
