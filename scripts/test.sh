@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test twice: once plainly, once built with AddressSanitizer
-# and UndefinedBehaviorSanitizer (any report fails the run).
+# Sets up, builds and runs every test twice: once plainly with GCC, once built with clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run) in the build that
+# also makes the fuzz targets, which then run for a minute each. Then the thread test under
+# ThreadSanitizer (GCC). The soak test runs in both full suites.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
+# Seconds since the start of the script, for the record of each stage.
+start=$SECONDS
+stage() { echo "== [$((SECONDS - start)) s] $*"; }
 
+stage "GCC build and tests"
 # The plain build includes the Python module; its pytest suite and the install test (a
 # temporary prefix with a C and a C++ consumer) run as CTests.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_BUILD_BENCH=ON \
@@ -13,6 +19,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_BUILD_BENCH=ON \
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+stage "pip install"
 # The documented Python install, offline, into a throwaway virtual environment.
 venv=$(mktemp -d)
 trap 'rm -rf "$venv"' EXIT
@@ -26,8 +33,25 @@ text=$(cd "$venv" && "$venv/bin/python" -c \
 (cd "$venv" && PYTHONDONTWRITEBYTECODE=1 "$venv/bin/python" -m pytest -q -p no:cacheprovider \
   "$root/python/tests")
 
+stage "clang sanitizer build and tests"
+# clang with AddressSanitizer, UndefinedBehaviorSanitizer and the fuzzers' coverage counters:
+# the whole suite (the fuzz corpora replayed among it), then each fuzz target for 60 s, its
+# new inputs kept out of the source tree.
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOCRB_SANITIZE=ON -DOCRB_BUILD_TOOLS=ON
-cmake --build build-asan -j "$jobs"
-ctest --test-dir build-asan --output-on-failure -j "$jobs"
+cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_BUILD_FUZZ=ON -DOCRB_BUILD_TESTS=ON \
+  -DOCRB_BUILD_TOOLS=ON
+cmake --build build-fuzz -j "$jobs"
+ctest --test-dir build-fuzz --output-on-failure -j "$jobs"
+stage "fuzzing"
+OCRB_FUZZ_BUILD=build-fuzz OCRB_FUZZ_GROW=0 bash scripts/fuzz.sh 60
+
+stage "ThreadSanitizer build and thread test"
+# ThreadSanitizer: two handles on two threads against one thread's results.
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_SANITIZE_THREAD=ON \
+  -DOCRB_BUILD_TOOLS=ON
+cmake --build build-tsan -j "$jobs" --target ocrb_threads_tests
+ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
+stage "done"
