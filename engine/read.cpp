@@ -5,6 +5,7 @@
 // passes. Rectangles are mapped back to the caller's grid at the end.
 #include "engine/read.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "classify/classifier.h"
@@ -85,6 +86,9 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
 
   const int32_t x_res0 = work->XResolution();
   const int32_t y_res0 = work->YResolution();
+  // The caller's grid, which every rectangle handed back lies in.
+  const int32_t last_column = static_cast<int32_t>(work->Width()) - 1;
+  const int32_t last_row = static_cast<int32_t>(work->Height()) - 1;
   if (x_res0 != y_res0) SquarePixels(*work, x_res0, y_res0);
   int32_t resolution = work->XResolution();
   if (resolution <= kScreenResolution) resolution = kDefaultResolution;
@@ -151,16 +155,21 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   if (x_res0 != y_res0) {
     const long double x_scale = work->XResolution();
     const long double y_scale = work->YResolution();
-    auto back = [](int32_t value, int32_t res0, long double res) {
-      return static_cast<int32_t>(
+    // Rounding halves to even can carry the last row or column of the working image one past
+    // the caller's last (row 2H - 1 of a doubled image of H rows is H - 0.5): such an edge is
+    // held to the grid.
+    auto back = [](int32_t value, int32_t res0, long double res, int32_t last) {
+      const auto mapped = static_cast<int32_t>(
           std::nearbyint(static_cast<long double>(int64_t{value} * res0) / res));
+      return std::clamp(mapped, 0, last);
     };
     for (int32_t l = 0; l < store.LineCount; ++l) {
       TResultLine& line = store.Lines[l];
       for (int k = 0; k < line.Text.Length; ++k) {
         TRect& r = line.Rects[k];
-        r = TRect{back(r.Left, x_res0, x_scale), back(r.Top, y_res0, y_scale),
-                  back(r.Right, x_res0, x_scale), back(r.Bottom, y_res0, y_scale)};
+        r = TRect{
+            back(r.Left, x_res0, x_scale, last_column), back(r.Top, y_res0, y_scale, last_row),
+            back(r.Right, x_res0, x_scale, last_column), back(r.Bottom, y_res0, y_scale, last_row)};
       }
     }
   }

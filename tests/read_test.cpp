@@ -224,6 +224,47 @@ TEST_F(ReadTest, HalfHeightBitmapIsSquaredAndMappedBackWithRounding) {
   EXPECT_GT(halves, 0);  // the rounding of halves was exercised
 }
 
+TEST_F(ReadTest, RectanglesOfASquaredBitmapStayInItsGrid) {
+  // The half-height example cut just below its lowest ink, to an even height: the glyphs'
+  // last working row, 2H - 1, rounds (half to even) to H, one past the bitmap.
+  std::vector<uint8_t> half = HalfHeight(PackedDib(kExample));
+  const int32_t width = static_cast<int32_t>(testing_util::Get32(half.data() + 4));
+  int32_t height = static_cast<int32_t>(testing_util::Get32(half.data() + 8));
+  const size_t stride = static_cast<size_t>((width + 31) / 32 * 4);
+  const bool ink_is_one = testing_util::Get32(half.data() + 44) == 0;
+  auto has_ink = [&](size_t stored_row) {
+    for (int32_t x = 0; x < width; ++x) {
+      const bool bit = (half[48 + stored_row * stride + x / 8] >> (7 - x % 8)) & 1;
+      if (bit == ink_is_one) return true;
+    }
+    return false;
+  };
+  size_t cut = 0;  // stored rows below the lowest ink
+  while (cut < static_cast<size_t>(height) && !has_ink(cut)) ++cut;
+  ASSERT_LT(cut, static_cast<size_t>(height));
+  if ((height - static_cast<int32_t>(cut)) % 2 != 0) ++cut;  // the lowest ink row goes too
+  half.erase(half.begin() + 48, half.begin() + 48 + static_cast<ptrdiff_t>(cut * stride));
+  height -= static_cast<int32_t>(cut);
+  Put32(half, 8, static_cast<uint32_t>(height));
+  Put32(half, 20, 0);
+  ASSERT_EQ(height % 2, 0);
+
+  ASSERT_EQ(Read(half), OCRB_STATUS_OK);
+  const Result r = ResultOf(handle_);
+  ASSERT_FALSE(r.lines.empty());
+  int on_last_row = 0;
+  for (const auto& line : r.rects) {
+    for (const TRect& rect : line) {
+      EXPECT_GE(rect.Left, 0);
+      EXPECT_GE(rect.Top, 0);
+      EXPECT_LT(rect.Right, width);
+      EXPECT_LT(rect.Bottom, height);
+      on_last_row += rect.Bottom == height - 1;
+    }
+  }
+  EXPECT_GT(on_last_row, 0);  // the edge was reached, so the rule was exercised
+}
+
 TEST_F(ReadTest, BlankBitmapGivesNoLinesOrOneEmptyLine) {
   DibFields f;
   f.width = 300;
