@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -142,6 +144,15 @@ inline std::vector<uint8_t> NoiseDib(int32_t w, int32_t h, int percent, std::mt1
     }
   }
   return dib;
+}
+
+// The packed DIB of a BMP file: everything after the 14-byte file header (the file's bytes
+// when it is too short to hold one, which no reader accepts).
+inline std::vector<uint8_t> PackedDib(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                             std::istreambuf_iterator<char>());
+  return bytes.size() > 14 ? std::vector<uint8_t>(bytes.begin() + 14, bytes.end()) : bytes;
 }
 
 }  // namespace ocrb::testing_util

@@ -24,21 +24,13 @@ namespace {
 
 using testing_util::BlockOf;
 using testing_util::BuildDib;
+using testing_util::PackedDib;
 using testing_util::DibFields;
 using testing_util::Put32;
 
 // The bundled coding line: one line at 200 dpi, and its text.
 const std::string kExample = std::string(OCRB_EXAMPLES_DIR) + "/coding-200dpi.bmp";
 const std::string kExampleText = "0100000123456>120000019876543210005+ 010304565>";
-
-// The packed DIB of a BMP file: everything after the 14-byte file header.
-std::vector<uint8_t> PackedDib(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                             std::istreambuf_iterator<char>());
-  if (bytes.size() <= 14) ADD_FAILURE() << "cannot read " << path;
-  return bytes.size() > 14 ? std::vector<uint8_t>(bytes.begin() + 14, bytes.end()) : bytes;
-}
 
 struct Result {
   std::vector<std::string> lines;
