@@ -5,6 +5,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <leptonica/allheaders.h>
+
 #include <atomic>
 #include <memory>
 #include <new>

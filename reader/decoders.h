@@ -1,5 +1,6 @@
-// The decoders of many-page inputs behind DecodeImage, and the limit checks they share. Each
-// hands out one picture at a time, as decoded, with the source of the resolution it states.
+// The Leptonica side of the reader: the decoders of many-page inputs behind DecodeImage (each
+// hands out one picture at a time, as decoded, with the source of the resolution it states),
+// packing and binarising.
 #ifndef OCRB_READER_DECODERS_H_
 #define OCRB_READER_DECODERS_H_
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/decoder.h"
 #include "reader/image.h"
 #include "reader/lept.h"
 
@@ -15,14 +17,16 @@ namespace ocrb::reader {
 
 using PictureSink = std::function<void(Pix&&, DpiSource)>;
 
-// Throws InputError(kExitCorrupt) naming --max-pixels when Width x Height exceeds
-// Options.MaxPixels; What names the image ("the image", "page 3"). Sizes that are not positive
-// finite numbers are refused as damage.
-void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options);
+// A 1-bit image (1 = ink) as a packed DIB: 40-byte header, palette (white, black), rows bottom
+// up, the resolutions in pixels per metre (0 stays 0).
+std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi);
 
-// Throws InputError(kExitCorrupt) naming --max-pages when Count pages exceed Options.MaxPages;
-// AtLeast says that the count stopped there and the file holds more.
-void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options);
+// Reduces any Leptonica image to 1 bit, 1 = ink. Bilevel images keep their pixels; grey and
+// colour ones are binarised with Method, whose window follows Dpi.
+Pix Binarise(PIX* pix, Binarisation method, int dpi);
+
+// The table of the linked decoders (Decoder() where they are linked in; the module's entry).
+const DecoderApi& LinkedDecoders();
 
 // Every page of a TIFF, in one pass over its chain of directories. Checks the page count and
 // every page's size before decoding the first. Throws InputError(kExitCorrupt) for damage.

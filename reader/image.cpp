@@ -1,7 +1,6 @@
-#include "reader/image.h"
-
+// The decoders: Leptonica's for single images, libtiff's and Poppler's for many pages
+// (tiff.cpp, pdf.cpp), binarisation, packing, and the table the input side reaches them by.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,52 +11,21 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <optional>
 
 #include "reader/decoders.h"
+#include "reader/image.h"
+#include "reader/overlay.h"
 #include "reader/resolution.h"
 
 namespace ocrb::reader {
 namespace {
 
-// The BMP convention for pixels per metre: 200 dpi is stored as 7874.
-constexpr double kPelsPerMeterPerDpi = 39.37;
-constexpr size_t kFileHeaderBytes = 14;
-constexpr size_t kInfoHeaderBytes = 40;
 // Caller pixels wider or higher than this are refused before any allocation: no page the
 // engine reads comes near it, and the packed rows stay far below 4 GiB.
 constexpr int kMaxSide = 1 << 16;
-// The engine takes a stated resolution of this or less for none, and reads such images as
-// kAssumedDpi.
-constexpr int kScreenDpi = 96;
-constexpr int kAssumedDpi = 200;
 // Grey pages are binarised again at an estimated resolution this far from the assumed one:
 // Sauvola's window follows the resolution.
 constexpr double kRebinariseRatio = 1.25;
-// Enough of a file's first bytes to tell its format.
-constexpr size_t kHeadBytes = 64;
-constexpr char kPdfMagic[] = "%PDF-";
-
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-int32_t DpiToPelsPerMeter(int dpi) {
-  return dpi > 0 ? static_cast<int32_t>(std::lround(dpi * kPelsPerMeterPerDpi)) : 0;
-}
-int PelsPerMeterToDpi(int32_t ppm) {
-  return ppm > 0 ? static_cast<int>(std::lround(ppm / kPelsPerMeterPerDpi)) : 0;
-}
 
 std::string FormatName(l_int32 format) {
   if (L_FORMAT_IS_TIFF(format)) return "TIFF";
@@ -113,14 +81,6 @@ class MutedStderr {
   static inline int saved_ = -1;
 };
 
-std::string Count(uint64_t n) {
-  return std::to_string(n);
-}
-
-bool IsPdf(const uint8_t* data, size_t size) {
-  return size >= sizeof kPdfMagic - 1 && std::memcmp(data, kPdfMagic, sizeof kPdfMagic - 1) == 0;
-}
-
 // Leptonica's name for the format of the file starting with Data (IFF_UNKNOWN when it knows
 // none); it looks at the first few bytes only.
 l_int32 SniffFormat(const uint8_t* data, size_t size) {
@@ -129,10 +89,6 @@ l_int32 SniffFormat(const uint8_t* data, size_t size) {
   l_int32 format = IFF_UNKNOWN;
   if (findFileFormatBuffer(head, &format) != 0) return IFF_UNKNOWN;
   return format;
-}
-
-[[noreturn]] void NotAnImage() {
-  throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
 }
 
 // The ink of a packed 1-bit DIB as a picture (1 = ink): the colour-table entry nearer to black
@@ -158,93 +114,6 @@ Pix InkOfDib(const uint8_t* dib, int width, int height) {
   // Bits beyond the width are paper.
   pixSetPadBits(ink.get(), 0);
   return ink;
-}
-
-// The resolution a page goes to the engine with, from what its file states: a stated one
-// (one of the two standing for both) unless 96 dpi or less, the caller's otherwise, else an
-// estimate from the digits of Ink (made only when asked for, since it needs the ink).
-struct Resolution {
-  int X = 0;
-  int Y = 0;
-  DpiSource Source = DpiSource::kNone;
-};
-Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
-                            const std::function<Pix()>& ink) {
-  if (x_dpi <= 0) x_dpi = y_dpi;
-  if (y_dpi <= 0) y_dpi = x_dpi;
-  if (std::max(x_dpi, y_dpi) > kScreenDpi) return {x_dpi, y_dpi, stated};
-  if (options.Dpi > 0) return {options.Dpi, options.Dpi, DpiSource::kOption};
-  if (options.EstimateDpi) {
-    const Pix picture = ink();
-    const ResolutionEstimate estimate = EstimateResolution(picture.get());
-    if (estimate.Dpi > 0) return {estimate.Dpi, estimate.Dpi, DpiSource::kEstimated};
-  }
-  return {std::max(x_dpi, 0), std::max(y_dpi, 0), DpiSource::kNone};
-}
-
-// A 1-bit, uncompressed, bottom-up BMP goes to the engine without decoding. Anything else
-// (other depths, top-down rows, compression) returns nothing and is left to Leptonica.
-std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
-  const size_t size = bytes.size();
-  if (size < kFileHeaderBytes + kInfoHeaderBytes || bytes[0] != 'B' || bytes[1] != 'M') {
-    return std::nullopt;
-  }
-  const uint8_t* dib = bytes.data() + kFileHeaderBytes;
-  const uint32_t header = Get32(dib);
-  const int32_t width = static_cast<int32_t>(Get32(dib + 4));
-  const int32_t height = static_cast<int32_t>(Get32(dib + 8));
-  if (header < kInfoHeaderBytes || Get16(dib + 14) != 1 || Get32(dib + 16) != 0 || width <= 0 ||
-      height <= 0) {
-    return std::nullopt;
-  }
-  CheckPixels("the image", width, height, options);
-  const uint64_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
-  if (colours > 256) throw InputError(kExitCorrupt, "damaged BMP header (palette too large)");
-  const uint64_t table_end = uint64_t{header} + 4 * colours;  // header and palette
-  const uint64_t stride = (uint64_t(width) + 31) / 32 * 4;
-  const uint64_t pixel_bytes = stride * uint64_t(height);
-  const uint64_t offset = Get32(bytes.data() + 10);
-  if (offset < kFileHeaderBytes + table_end || kFileHeaderBytes + table_end > size) {
-    throw InputError(kExitCorrupt, "damaged BMP header (pixel data overlaps the palette)");
-  }
-  if (offset + pixel_bytes > size) {
-    throw InputError(kExitCorrupt, "truncated BMP: the pixel rows need " +
-                                       std::to_string(pixel_bytes) + " bytes, the file holds " +
-                                       std::to_string(size - std::min<uint64_t>(offset, size)));
-  }
-
-  std::vector<uint8_t> packed;
-  if (offset == kFileHeaderBytes + table_end) {
-    packed.assign(dib, bytes.data() + size);
-  } else {
-    // A gap between palette and pixels: close it, since the engine expects them adjacent.
-    packed.assign(dib, dib + table_end);
-    packed.insert(packed.end(), bytes.data() + offset, bytes.data() + offset + pixel_bytes);
-  }
-  const int x_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 24)));
-  const int y_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 28)));
-  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, DpiSource::kFile, options, [&] {
-    return InkOfDib(packed.data(), width, height);
-  });
-  // One stated resolution stands for both, in the header too.
-  if (chosen.Source != DpiSource::kNone && (chosen.X != x_dpi || chosen.Y != y_dpi)) {
-    Put32(packed.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.X)));
-    Put32(packed.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.Y)));
-  }
-
-  Page page;
-  page.Dib = GlobalBlock(packed.data(), packed.size());
-  page.Width = width;
-  page.Height = height;
-  // What the engine is handed: the header's own figures unless replaced.
-  page.XDpi = chosen.Source == DpiSource::kNone ? x_dpi : chosen.X;
-  page.YDpi = chosen.Source == DpiSource::kNone ? y_dpi : chosen.Y;
-  page.Source = chosen.Source;
-  if (options.KeepPicture) {
-    page.Picture.reset(pixReadMem(bytes.data(), bytes.size()));
-    if (!page.Picture) throw InputError(kExitCorrupt, "damaged BMP data");
-  }
-  return page;
 }
 
 // Global Otsu threshold over the grey histogram; pixels below it are ink.
@@ -292,8 +161,8 @@ Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& ki
   const int known = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : options.Dpi;
   Pix ink = Binarise(picture, options.Method, known);
   if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
-  const Resolution chosen =
-      ChooseResolution(x_dpi, y_dpi, stated, options, [&] { return Pix(pixClone(ink.get())); });
+  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, stated, options,
+                                            [&] { return EstimateResolution(ink.get()).Dpi; });
   const bool bilevel = pixGetDepth(picture) == 1 && pixGetColormap(picture) == nullptr;
   if (chosen.Source == DpiSource::kEstimated) {
     // The window of the local threshold was set for the resolution the engine assumes.
@@ -397,73 +266,6 @@ void CheckHeader(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOp
 
 }  // namespace
 
-bool ParseBinarisation(const std::string& name, Binarisation* method) {
-  for (Binarisation m :
-       {Binarisation::kSauvola, Binarisation::kNormalisedOtsu, Binarisation::kOtsu}) {
-    if (name == BinarisationName(m)) {
-      *method = m;
-      return true;
-    }
-  }
-  return false;
-}
-
-const char* BinarisationName(Binarisation method) {
-  switch (method) {
-    case Binarisation::kSauvola:
-      return "sauvola";
-    case Binarisation::kOtsu:
-      return "otsu";
-    case Binarisation::kNormalisedOtsu:
-      return "normalised-otsu";
-  }
-  return "?";
-}
-
-GlobalBlock::GlobalBlock(const uint8_t* data, size_t size) {
-  handle_ = OCRB_GlobalAlloc(OCRB_GMEM_MOVEABLE, size);
-  void* bytes = handle_ != nullptr ? OCRB_GlobalLock(handle_) : nullptr;
-  if (bytes == nullptr) {
-    if (handle_ != nullptr) OCRB_GlobalFree(handle_);
-    handle_ = nullptr;
-    throw std::bad_alloc();
-  }
-  std::memcpy(bytes, data, size);
-  OCRB_GlobalUnlock(handle_);
-}
-
-GlobalBlock::~GlobalBlock() {
-  if (handle_ != nullptr) OCRB_GlobalFree(handle_);
-}
-
-GlobalBlock& GlobalBlock::operator=(GlobalBlock&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != nullptr) OCRB_GlobalFree(handle_);
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  struct Closer {
-    void operator()(FILE* file) const {
-      if (file != stdin) std::fclose(file);
-    }
-  };
-  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
-  if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
-  std::vector<uint8_t> bytes;
-  uint8_t buffer[1 << 16];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + got);
-  }
-  // Reading a directory fails here (EISDIR) rather than at fopen.
-  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
-  return bytes;
-}
-
 std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi) {
   const size_t width = static_cast<size_t>(pixGetWidth(ink));
   const size_t height = static_cast<size_t>(pixGetHeight(ink));
@@ -523,127 +325,6 @@ Pix Binarise(PIX* pix, Binarisation method, int dpi) {
   return OtsuGlobal(grey.get());
 }
 
-const char* DpiSourceName(DpiSource source) {
-  switch (source) {
-    case DpiSource::kNone:
-      return "none";
-    case DpiSource::kFile:
-      return "file";
-    case DpiSource::kOption:
-      return "option";
-    case DpiSource::kEstimated:
-      return "estimated";
-  }
-  return "none";
-}
-
-void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options) {
-  if (!(width >= 1 && height >= 1 && std::isfinite(width) && std::isfinite(height))) {
-    throw InputError(kExitCorrupt, what + " has no size");
-  }
-  if (width * height > static_cast<double>(options.MaxPixels)) {
-    throw InputError(kExitCorrupt, what + " (" + Count(static_cast<uint64_t>(width)) + " x " +
-                                       Count(static_cast<uint64_t>(height)) +
-                                       " pixels) exceeds --max-pixels (" +
-                                       Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
-  }
-}
-
-void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options) {
-  if (count <= options.MaxPages) return;
-  throw InputError(kExitCorrupt, "the page count (" +
-                                     (at_least ? "more than " + Count(count - 1) : Count(count)) +
-                                     ") exceeds --max-pages (" + Count(options.MaxPages) + ")");
-}
-
-std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options) {
-  struct Closer {
-    void operator()(FILE* file) const {
-      if (file != stdin) std::fclose(file);
-    }
-  };
-  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
-  if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
-  const std::string limit = "--max-file-size (" + Count(options.MaxFileSize) + " bytes)";
-  struct stat info {};
-  std::vector<uint8_t> bytes;
-  if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode)) {
-    const auto size = static_cast<uint64_t>(info.st_size);
-    if (size > options.MaxFileSize) {
-      throw InputError(kExitCorrupt, "the file (" + Count(size) + " bytes) exceeds " + limit);
-    }
-    bytes.reserve(size);
-  }
-  // Pipes and devices say nothing of their size: they are read until the limit is passed,
-  // and given up at once when their first bytes are no image.
-  uint8_t buffer[1 << 16];
-  bool sniffed = false;
-  for (;;) {
-    const size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (got == 0) break;
-    if (bytes.size() + got > options.MaxFileSize) {
-      throw InputError(kExitCorrupt, "the input exceeds " + limit);
-    }
-    bytes.insert(bytes.end(), buffer, buffer + got);
-    if (!sniffed && bytes.size() >= kHeadBytes) {
-      sniffed = true;
-      if (!IsPdf(bytes.data(), bytes.size()) &&
-          SniffFormat(bytes.data(), bytes.size()) == IFF_UNKNOWN) {
-        NotAnImage();
-      }
-    }
-  }
-  // Reading a directory fails here (EISDIR) rather than at fopen.
-  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
-  return bytes;
-}
-
-void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
-                 const PageSink& sink) {
-  if (bytes.empty()) throw InputError(kExitCorrupt, "empty file");
-  if (bytes.size() > options.MaxFileSize) {
-    throw InputError(kExitCorrupt, "the input (" + Count(bytes.size()) +
-                                       " bytes) exceeds --max-file-size (" +
-                                       Count(options.MaxFileSize) + " bytes)");
-  }
-  // Decoders and Poppler print their complaints; the caller gives one message per file.
-  const MutedStderr quiet;
-  auto each = [&](const std::string& kind) {
-    return [&options, &sink, kind](Pix&& picture, DpiSource stated) {
-      Page page = PageFromPix(picture.get(), options, kind, stated);
-      if (options.KeepPicture) page.Picture = std::move(picture);
-      picture.reset();  // the decoded page goes before the engine reads the packed one
-      sink(std::move(page));
-    };
-  };
-  if (IsPdf(bytes.data(), bytes.size())) {
-    RenderPdfPages(bytes, options, each("PDF"));
-    return;
-  }
-  if (std::optional<Page> page = ReadPlainBmp(bytes, options)) {
-    sink(std::move(*page));
-    return;
-  }
-  const l_int32 format = SniffFormat(bytes.data(), bytes.size());
-  if (format == IFF_UNKNOWN) NotAnImage();
-  if (L_FORMAT_IS_TIFF(format)) {
-    DecodeTiffPages(bytes, options, each("TIFF"));
-    return;
-  }
-  CheckHeader(bytes, format, options);
-  Pix picture(pixReadMem(bytes.data(), bytes.size()));
-  if (!picture) {
-    throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " data");
-  }
-  each(FormatName(format))(std::move(picture), DpiSource::kFile);
-}
-
-std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
-  std::vector<Page> pages;
-  DecodeImage(bytes, options, [&pages](Page&& page) { pages.push_back(std::move(page)); });
-  return pages;
-}
-
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi) {
   if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
@@ -688,6 +369,69 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
   options.Method = method;
   options.EstimateDpi = estimate_dpi;
   return PageFromPix(pix.get(), options, "pixel", DpiSource::kFile);
+}
+
+namespace {
+
+bool KnownFormat(const uint8_t* head, size_t size) {
+  return SniffFormat(head, size) != IFF_UNKNOWN;
+}
+
+// Every page of a file that is not a plain 1-bit BMP (those the input side hands over itself).
+void Decode(const std::vector<uint8_t>& bytes, const LoadOptions& options, const PageSink& sink) {
+  // Decoders and Poppler print their complaints; the caller gives one message per file.
+  const MutedStderr quiet;
+  auto each = [&](const std::string& kind) {
+    return [&options, &sink, kind](Pix&& picture, DpiSource stated) {
+      Page page = PageFromPix(picture.get(), options, kind, stated);
+      if (options.KeepPicture) page.Picture = std::move(picture);
+      picture.reset();  // the decoded page goes before the engine reads the packed one
+      sink(std::move(page));
+    };
+  };
+  if (IsPdf(bytes.data(), bytes.size())) {
+    RenderPdfPages(bytes, options, each("PDF"));
+    return;
+  }
+  const l_int32 format = SniffFormat(bytes.data(), bytes.size());
+  if (format == IFF_UNKNOWN) NotAnImage();
+  if (L_FORMAT_IS_TIFF(format)) {
+    DecodeTiffPages(bytes, options, each("TIFF"));
+    return;
+  }
+  CheckHeader(bytes, format, options);
+  Pix picture(pixReadMem(bytes.data(), bytes.size()));
+  if (!picture) {
+    throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " data");
+  }
+  each(FormatName(format))(std::move(picture), DpiSource::kFile);
+}
+
+int EstimateDibDpi(const uint8_t* dib, int width, int height) {
+  return EstimateResolution(InkOfDib(dib, width, height).get()).Dpi;
+}
+
+PictureRef ReadPicture(const std::vector<uint8_t>& bytes) {
+  const MutedStderr quiet;
+  return PictureRef(pixReadMem(bytes.data(), bytes.size()), PixDeleter());
+}
+
+std::string Versions() {
+  char* leptonica = getLeptonicaVersion();
+  std::string versions = leptonica != nullptr ? leptonica : "Leptonica";
+  lept_free(leptonica);
+  return versions;
+}
+
+}  // namespace
+
+const DecoderApi& LinkedDecoders() {
+  static const DecoderApi api{KnownFormat, Decode, EstimateDibDpi, ReadPicture, WriteOverlay, Versions};
+  return api;
+}
+
+const DecoderApi& Decoder() {
+  return LinkedDecoders();
 }
 
 }  // namespace ocrb::reader

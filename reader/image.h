@@ -15,12 +15,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "ocrb.h"
-#include "reader/lept.h"
+
+// Leptonica's picture, named here without its headers: the input side holds pictures only for
+// whoever draws on them.
+struct Pix;
 
 namespace ocrb::reader {
 
@@ -79,6 +83,9 @@ enum class DpiSource { kNone, kFile, kOption, kEstimated };
 // "none", "file", "option" or "estimated".
 const char* DpiSourceName(DpiSource source);
 
+// A decoded picture, released by the code that decoded it.
+using PictureRef = std::shared_ptr<::Pix>;
+
 // One page ready for the engine.
 struct Page {
   GlobalBlock Dib;
@@ -87,7 +94,7 @@ struct Page {
   int XDpi = 0;  // as handed to the engine; 96 or less means none (the engine reads 200)
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;
-  Pix Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
+  PictureRef Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
 };
 
 // Bounds on what one input may cost; each refusal names the command-line option that sets it.
@@ -133,10 +140,6 @@ void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
 // Every page at once, for callers that want them all.
 std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options);
 
-// A 1-bit image (1 = ink) as a packed DIB: 40-byte header, palette (white, black), rows bottom
-// up, the resolutions in pixels per metre (0 stays 0).
-std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi);
-
 // Pixels held by the caller, as one page: Channels is 1 (grey, or ink when Bilevel), 3 (RGB)
 // or 4 (RGBA), each sample one byte, rows top down Stride bytes apart. Bilevel pixels are ink
 // where nonzero and go to the engine as they are; the others are binarised as a decoded file
@@ -154,10 +157,6 @@ struct PixelView {
 };
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi = false);
-
-// Reduces any Leptonica image to 1 bit, 1 = ink. Bilevel images keep their pixels; grey and
-// colour ones are binarised with Method, whose window follows Dpi.
-Pix Binarise(PIX* pix, Binarisation method, int dpi);
 
 }  // namespace ocrb::reader
 

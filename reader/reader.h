@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "reader/engine.h"   // Parameters, ParameterTable, Engine, PageResult, TextLine
-#include "reader/image.h"    // LoadOptions, DecodeImage, PageFromPixels, PackDib, InputError
+#include "reader/image.h"    // LoadOptions, DecodeImage, PageFromPixels, InputError
 #include "reader/writers.h"  // Format, FileResult, FormatFile
 
 namespace ocrb::reader {

@@ -129,12 +129,14 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-// Runs ocrb with Args, standard input from StdinPath (or /dev/null).
-Outcome Ocrb(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null") {
+// Runs ocrb with Args, standard input from StdinPath (or /dev/null) and the environment
+// variables of Env ("NAME=value ...") added.
+Outcome Ocrb(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null",
+             const std::string& env = "") {
   static int count = 0;
   const std::string out = Files().Path("run" + std::to_string(++count) + ".out");
   const std::string err = out + ".err";
-  std::string command = Quote(OCRB_CLI_PATH);
+  std::string command = (env.empty() ? "" : "env " + env + " ") + Quote(OCRB_CLI_PATH);
   for (const std::string& a : args) command += " " + Quote(a);
   command += " <" + Quote(stdin_path) + " >" + Quote(out) + " 2>" + Quote(err);
   const int raw = std::system(command.c_str());
@@ -177,6 +179,37 @@ TEST(CliInput, ReadsEveryFormat) {
     EXPECT_EQ(run.Out, c.Expected);
     EXPECT_EQ(run.Err, "");
   }
+}
+
+// The objects the dynamic loader opened for one run of ocrb, as it logs them.
+std::string LoadedObjects(const std::vector<std::string>& args, Outcome* run) {
+  static int count = 0;
+  const fs::path dir = Files().Path("loader" + std::to_string(++count));
+  fs::create_directories(dir);
+  *run = Ocrb(args, "/dev/null", "LD_DEBUG=files LD_DEBUG_OUTPUT=" + Quote((dir / "ld").string()));
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(dir)) log += Slurp(entry.path());
+  return log;
+}
+
+// A 1-bit BMP is read without loading the image decoders and the libraries behind them; the
+// first file that needs them loads them, in the same run.
+TEST(CliInput, LoadsTheDecodersOnlyForFilesThatNeedThem) {
+  Outcome run;
+  std::string log = LoadedObjects({kCoding}, &run);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, Truth(kCoding));
+  ASSERT_NE(log.find("libocrb.so"), std::string::npos) << "the loader logged nothing:\n" << log;
+  EXPECT_EQ(log.find("libocrb_decode"), std::string::npos) << log;
+  EXPECT_EQ(log.find("liblept"), std::string::npos) << log;
+
+  const std::string png = Files().Path("coding-1bit.png");
+  log = LoadedObjects({kCoding, png}, &run);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "==> " + kCoding + " <==\n" + Truth(kCoding) + "\n==> " + png + " <==\n" +
+                         Truth(kCoding));
+  EXPECT_NE(log.find("libocrb_decode"), std::string::npos) << log;
+  EXPECT_NE(log.find("liblept"), std::string::npos) << log;
 }
 
 TEST(CliInput, ReadsStandardInput) {

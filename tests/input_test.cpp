@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pdf_test_util.h"
+#include "reader/decoders.h"  // Leptonica, PackDib
 #include "reader/reader.h"
 
 namespace ocrb::reader {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/decoders.h"  // Leptonica, PackDib
 #include "reader/reader.h"
 
 namespace ocrb::reader {

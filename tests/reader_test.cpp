@@ -1,6 +1,7 @@
 // The reader library checked by independent routes: a packed DIB read back by Leptonica
 // equals the image it was packed from, caller pixels give the very DIB a decoded file of the
 // same pixels gives, every TIFF page is read, and refusals carry their statuses.
+#include "reader/decoders.h"  // Leptonica, PackDib
 #include "reader/reader.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, moves the prefix elsewhere, and there builds and
 # runs two consumers (the C demo through pkg-config, a C++ program through find_package) and
-# the installed ocrb. Each must print the text of the bundled BMP example.
+# the installed ocrb. Each must print the text of the bundled BMP example; ocrb reads the PNG
+# example as well, through its decoder module.
 #   install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -52,6 +53,9 @@ esac
 case "$runpath" in *"$build"*) fail "ocrb's run path names the build folder" ;; esac
 [ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$example")" = "$expected" ] ||
   fail "the installed ocrb read something else"
+# A PNG needs the decoder module, which ocrb finds beside libocrb.
+[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$source/examples/block-300dpi.png")" = \
+  "$(cat "$source/examples/block-300dpi.gt.txt")" ] || fail "the installed ocrb cannot read a PNG"
 # The Python package, when it was built, imports from the moved prefix and reads.
 package=$(find "$prefix" -path '*/ocrb/__init__.py' | head -n 1)
 if [ -n "$package" ]; then

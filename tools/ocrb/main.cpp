@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "options.h"
-#include "overlay.h"
+#include "reader/decoder.h"
 #include "reader/reader.h"
 
 namespace ocrb::cli {
@@ -102,8 +102,8 @@ class Reader {
         result.Pages.push_back(engine.Read(page, options_.SingleLine));
         if (options_.BestLine) KeepBestLine(result.Pages.back());
         if (!options_.Overlay.empty()) {
-          WriteOverlay(page.Picture.get(), result.Pages.back(),
-                       OverlayPath(options_.Overlay, result.Pages.size() - 1));
+          Decoder().WriteOverlay(page.Picture.get(), result.Pages.back(),
+                                 OverlayPath(options_.Overlay, result.Pages.size() - 1));
         }
       });
       if (!options_.OutputDir.empty()) {
@@ -267,8 +267,8 @@ int Run(int argc, char** argv) {
 }  // namespace ocrb::cli
 
 int main(int argc, char** argv) {
-  // Leptonica's own diagnostics are replaced by one message per file.
-  setMsgSeverity(L_SEVERITY_NONE);
+  // Leptonica's own diagnostics are replaced by one message per file (the decoder module
+  // silences them as it loads).
   const int duplicate = dup(2);
   if (duplicate >= 0) {
     if (FILE* stream = fdopen(duplicate, "w")) {

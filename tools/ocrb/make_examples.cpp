@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/decoders.h"
 #include "reader/image.h"
 #include "reader/lept.h"
 #include "tools/train/render.h"

@@ -1,11 +1,11 @@
 #include "options.h"
 
-#include <leptonica/allheaders.h>
-
 #include <cctype>
 #include <charconv>
 #include <cstring>
 #include <memory>
+
+#include "reader/decoder.h"
 
 namespace ocrb::cli {
 namespace {
@@ -334,11 +334,24 @@ void PrintHelp(FILE* out) {
       out);
 }
 
+std::string OverlayPath(const std::string& path, size_t index) {
+  if (index == 0) return path;
+  const size_t slash = path.find_last_of('/');
+  size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  return path.substr(0, dot) + "-p" + std::to_string(index + 1) + path.substr(dot);
+}
+
 void PrintVersion(FILE* out) {
-  char* leptonica = getLeptonicaVersion();
+  // The decoders are loaded to be named; a reader without them still says its own version.
+  std::string decoders;
+  try {
+    decoders = Decoder().Versions();
+  } catch (const InputError& e) {
+    decoders = e.what();
+  }
   std::fprintf(out, "ocrb %s (libocrb %s, %s)\n", OCRB_CLI_VERSION, OCRB_CLI_VERSION,
-               leptonica != nullptr ? leptonica : "Leptonica");
-  lept_free(leptonica);
+               decoders.c_str());
 }
 
 void PrintParameters(FILE* out, const Parameters& values) {

@@ -51,6 +51,10 @@ Options ParseCommandLine(int argc, char** argv);
 // Throws InputError(kExitEnvironment) when the list cannot be read.
 std::vector<std::string> ReadNameList(const std::string& list);
 
+// The overlay file of page Index (0 first): Path itself for the first page, "OUT-pN.png"
+// for the others.
+std::string OverlayPath(const std::string& path, size_t index);
+
 void PrintHelp(FILE* out);
 void PrintVersion(FILE* out);
 void PrintParameters(FILE* out, const Parameters& values);

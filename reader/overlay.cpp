@@ -1,4 +1,4 @@
-#include "overlay.h"
+#include "reader/overlay.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-namespace ocrb::cli {
+namespace ocrb::reader {
 namespace {
 
 struct Colour {
@@ -98,12 +98,4 @@ void WriteOverlay(PIX* picture, const PageResult& result, const std::string& pat
   }
 }
 
-std::string OverlayPath(const std::string& path, size_t index) {
-  if (index == 0) return path;
-  const size_t slash = path.find_last_of('/');
-  size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
-  return path.substr(0, dot) + "-p" + std::to_string(index + 1) + path.substr(dot);
-}
-
-}  // namespace ocrb::cli
+}  // namespace ocrb::reader

@@ -1,14 +1,13 @@
 // A picture of what was read: the page with every character's box and name drawn on it.
-#ifndef OCRB_TOOLS_OCRB_OVERLAY_H_
-#define OCRB_TOOLS_OCRB_OVERLAY_H_
+#ifndef OCRB_READER_OVERLAY_H_
+#define OCRB_READER_OVERLAY_H_
 
 #include <string>
 
-#include "reader/reader.h"
+#include "reader/engine.h"
+#include "reader/lept.h"
 
-namespace ocrb::cli {
-
-using namespace ::ocrb::reader;
+namespace ocrb::reader {
 
 // Confidence at or above which a character counts as sure (green) and below which it is
 // doubtful (red); orange in between.
@@ -21,10 +20,6 @@ constexpr float kDoubtfulConfidence = 0.5f;
 // InputError(kExitEnvironment) when Path cannot be written.
 void WriteOverlay(PIX* picture, const PageResult& result, const std::string& path);
 
-// The overlay file of page Index (0 first): Path itself for the first page, "OUT-pN.png"
-// for the others.
-std::string OverlayPath(const std::string& path, size_t index);
+}  // namespace ocrb::reader
 
-}  // namespace ocrb::cli
-
-#endif  // OCRB_TOOLS_OCRB_OVERLAY_H_
+#endif  // OCRB_READER_OVERLAY_H_

@@ -1,0 +1,109 @@
+// The image decoders (Leptonica, libtiff, Poppler) behind one table of functions, and what
+// the input side shares with them without needing them.
+//
+// A 1-bit BMP, the usual scan of a coding line, goes to the engine without any decoder; the
+// libraries that decode everything else cost a process about as much time to load as the
+// engine takes to read a small image. So the input side reaches them only through Decoder():
+// programs that link the decoders (the Python module, the tests) get the linked table, and
+// the command-line reader loads them as a module on the first file that needs them.
+#ifndef OCRB_READER_DECODER_H_
+#define OCRB_READER_DECODER_H_
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "reader/image.h"
+
+namespace ocrb::reader {
+
+struct PageResult;
+
+struct DecoderApi {
+  // Whether the decoders know the format of a file starting with these bytes.
+  bool (*KnownFormat)(const uint8_t* head, size_t size);
+  // Every page of a file that is not a plain 1-bit BMP, as DecodeImage hands them out.
+  void (*Decode)(const std::vector<uint8_t>& bytes, const LoadOptions& options,
+                 const PageSink& sink);
+  // The resolution of a packed 1-bit DIB estimated from its digits; 0 for too little evidence.
+  int (*EstimateDibDpi)(const uint8_t* dib, int width, int height);
+  // A file's picture as decoded (null when it cannot be), for drawing on.
+  PictureRef (*ReadPicture)(const std::vector<uint8_t>& bytes);
+  // Draws what was read on a page's picture and writes it as a PNG (overlay.h).
+  void (*WriteOverlay)(::Pix* picture, const PageResult& result, const std::string& path);
+  // The decoding libraries and their versions, for --version.
+  std::string (*Versions)();
+};
+
+// The decoders. Where they are not linked in, the first call loads the module and throws
+// InputError(kExitEnvironment) when it cannot; later calls give the same answer.
+const DecoderApi& Decoder();
+
+// ---- Shared by the input side and the decoders ---------------------------------------------
+
+// The BMP convention for pixels per metre: 200 dpi is stored as 7874.
+constexpr double kPelsPerMeterPerDpi = 39.37;
+constexpr size_t kFileHeaderBytes = 14;
+constexpr size_t kInfoHeaderBytes = 40;
+// The engine takes a stated resolution of this or less for none, and reads such images as
+// kAssumedDpi.
+constexpr int kScreenDpi = 96;
+constexpr int kAssumedDpi = 200;
+// Enough of a file's first bytes to tell its format.
+constexpr size_t kHeadBytes = 64;
+constexpr char kPdfMagic[] = "%PDF-";
+
+inline uint32_t Get32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+inline uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void Put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline int32_t DpiToPelsPerMeter(int dpi) {
+  return dpi > 0 ? static_cast<int32_t>(std::lround(dpi * kPelsPerMeterPerDpi)) : 0;
+}
+inline int PelsPerMeterToDpi(int32_t ppm) {
+  return ppm > 0 ? static_cast<int>(std::lround(ppm / kPelsPerMeterPerDpi)) : 0;
+}
+inline bool IsPdf(const uint8_t* data, size_t size) {
+  return size >= sizeof kPdfMagic - 1 && std::memcmp(data, kPdfMagic, sizeof kPdfMagic - 1) == 0;
+}
+inline std::string Count(uint64_t n) {
+  return std::to_string(n);
+}
+
+[[noreturn]] void NotAnImage();
+
+// Throws InputError(kExitCorrupt) naming --max-pixels when Width x Height exceeds
+// Options.MaxPixels; What names the image ("the image", "page 3"). Sizes that are not positive
+// finite numbers are refused as damage.
+void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options);
+
+// Throws InputError(kExitCorrupt) naming --max-pages when Count pages exceed Options.MaxPages;
+// AtLeast says that the count stopped there and the file holds more.
+void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options);
+
+// The resolution a page goes to the engine with, from what its file states: a stated one
+// (one of the two standing for both) unless 96 dpi or less, the caller's otherwise, else
+// Estimate's figure from the digits (called only when asked for; 0: too little evidence).
+struct Resolution {
+  int X = 0;
+  int Y = 0;
+  DpiSource Source = DpiSource::kNone;
+};
+Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
+                            const std::function<int()>& estimate);
+
+}  // namespace ocrb::reader
+
+#endif  // OCRB_READER_DECODER_H_

@@ -1,0 +1,273 @@
+// The input side without the decoders: reading files within their limits, the 1-bit BMPs that
+// go to the engine as they are, and handing everything else to Decoder().
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "reader/decoder.h"
+#include "reader/image.h"
+
+namespace ocrb::reader {
+namespace {
+
+bool IsBmp(const uint8_t* data, size_t size) {
+  return size >= 2 && data[0] == 'B' && data[1] == 'M';
+}
+
+// A 1-bit, uncompressed, bottom-up BMP goes to the engine without decoding. Anything else
+// (other depths, top-down rows, compression) returns nothing and is left to the decoders.
+std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
+  const size_t size = bytes.size();
+  if (size < kFileHeaderBytes + kInfoHeaderBytes || !IsBmp(bytes.data(), size)) {
+    return std::nullopt;
+  }
+  const uint8_t* dib = bytes.data() + kFileHeaderBytes;
+  const uint32_t header = Get32(dib);
+  const int32_t width = static_cast<int32_t>(Get32(dib + 4));
+  const int32_t height = static_cast<int32_t>(Get32(dib + 8));
+  if (header < kInfoHeaderBytes || Get16(dib + 14) != 1 || Get32(dib + 16) != 0 || width <= 0 ||
+      height <= 0) {
+    return std::nullopt;
+  }
+  CheckPixels("the image", width, height, options);
+  const uint64_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
+  if (colours > 256) throw InputError(kExitCorrupt, "damaged BMP header (palette too large)");
+  const uint64_t table_end = uint64_t{header} + 4 * colours;  // header and palette
+  const uint64_t stride = (uint64_t(width) + 31) / 32 * 4;
+  const uint64_t pixel_bytes = stride * uint64_t(height);
+  const uint64_t offset = Get32(bytes.data() + 10);
+  if (offset < kFileHeaderBytes + table_end || kFileHeaderBytes + table_end > size) {
+    throw InputError(kExitCorrupt, "damaged BMP header (pixel data overlaps the palette)");
+  }
+  if (offset + pixel_bytes > size) {
+    throw InputError(kExitCorrupt, "truncated BMP: the pixel rows need " +
+                                       std::to_string(pixel_bytes) + " bytes, the file holds " +
+                                       std::to_string(size - std::min<uint64_t>(offset, size)));
+  }
+
+  std::vector<uint8_t> packed;
+  if (offset == kFileHeaderBytes + table_end) {
+    packed.assign(dib, bytes.data() + size);
+  } else {
+    // A gap between palette and pixels: close it, since the engine expects them adjacent.
+    packed.assign(dib, dib + table_end);
+    packed.insert(packed.end(), bytes.data() + offset, bytes.data() + offset + pixel_bytes);
+  }
+  const int x_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 24)));
+  const int y_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 28)));
+  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, DpiSource::kFile, options, [&] {
+    return Decoder().EstimateDibDpi(packed.data(), width, height);
+  });
+  // One stated resolution stands for both, in the header too.
+  if (chosen.Source != DpiSource::kNone && (chosen.X != x_dpi || chosen.Y != y_dpi)) {
+    Put32(packed.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.X)));
+    Put32(packed.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.Y)));
+  }
+
+  Page page;
+  page.Dib = GlobalBlock(packed.data(), packed.size());
+  page.Width = width;
+  page.Height = height;
+  // What the engine is handed: the header's own figures unless replaced.
+  page.XDpi = chosen.Source == DpiSource::kNone ? x_dpi : chosen.X;
+  page.YDpi = chosen.Source == DpiSource::kNone ? y_dpi : chosen.Y;
+  page.Source = chosen.Source;
+  if (options.KeepPicture) {
+    page.Picture = Decoder().ReadPicture(bytes);
+    if (!page.Picture) throw InputError(kExitCorrupt, "damaged BMP data");
+  }
+  return page;
+}
+
+}  // namespace
+
+void NotAnImage() {
+  throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
+}
+
+Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
+                            const std::function<int()>& estimate) {
+  if (x_dpi <= 0) x_dpi = y_dpi;
+  if (y_dpi <= 0) y_dpi = x_dpi;
+  if (std::max(x_dpi, y_dpi) > kScreenDpi) return {x_dpi, y_dpi, stated};
+  if (options.Dpi > 0) return {options.Dpi, options.Dpi, DpiSource::kOption};
+  if (options.EstimateDpi) {
+    const int dpi = estimate();
+    if (dpi > 0) return {dpi, dpi, DpiSource::kEstimated};
+  }
+  return {std::max(x_dpi, 0), std::max(y_dpi, 0), DpiSource::kNone};
+}
+
+bool ParseBinarisation(const std::string& name, Binarisation* method) {
+  for (Binarisation m :
+       {Binarisation::kSauvola, Binarisation::kNormalisedOtsu, Binarisation::kOtsu}) {
+    if (name == BinarisationName(m)) {
+      *method = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* BinarisationName(Binarisation method) {
+  switch (method) {
+    case Binarisation::kSauvola:
+      return "sauvola";
+    case Binarisation::kOtsu:
+      return "otsu";
+    case Binarisation::kNormalisedOtsu:
+      return "normalised-otsu";
+  }
+  return "?";
+}
+
+GlobalBlock::GlobalBlock(const uint8_t* data, size_t size) {
+  handle_ = OCRB_GlobalAlloc(OCRB_GMEM_MOVEABLE, size);
+  void* bytes = handle_ != nullptr ? OCRB_GlobalLock(handle_) : nullptr;
+  if (bytes == nullptr) {
+    if (handle_ != nullptr) OCRB_GlobalFree(handle_);
+    handle_ = nullptr;
+    throw std::bad_alloc();
+  }
+  std::memcpy(bytes, data, size);
+  OCRB_GlobalUnlock(handle_);
+}
+
+GlobalBlock::~GlobalBlock() {
+  if (handle_ != nullptr) OCRB_GlobalFree(handle_);
+}
+
+GlobalBlock& GlobalBlock::operator=(GlobalBlock&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != nullptr) OCRB_GlobalFree(handle_);
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  struct Closer {
+    void operator()(FILE* file) const {
+      if (file != stdin) std::fclose(file);
+    }
+  };
+  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+  if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
+  std::vector<uint8_t> bytes;
+  uint8_t buffer[1 << 16];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  }
+  // Reading a directory fails here (EISDIR) rather than at fopen.
+  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
+  return bytes;
+}
+
+const char* DpiSourceName(DpiSource source) {
+  switch (source) {
+    case DpiSource::kNone:
+      return "none";
+    case DpiSource::kFile:
+      return "file";
+    case DpiSource::kOption:
+      return "option";
+    case DpiSource::kEstimated:
+      return "estimated";
+  }
+  return "none";
+}
+
+void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options) {
+  if (!(width >= 1 && height >= 1 && std::isfinite(width) && std::isfinite(height))) {
+    throw InputError(kExitCorrupt, what + " has no size");
+  }
+  if (width * height > static_cast<double>(options.MaxPixels)) {
+    throw InputError(kExitCorrupt, what + " (" + Count(static_cast<uint64_t>(width)) + " x " +
+                                       Count(static_cast<uint64_t>(height)) +
+                                       " pixels) exceeds --max-pixels (" +
+                                       Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
+  }
+}
+
+void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options) {
+  if (count <= options.MaxPages) return;
+  throw InputError(kExitCorrupt, "the page count (" +
+                                     (at_least ? "more than " + Count(count - 1) : Count(count)) +
+                                     ") exceeds --max-pages (" + Count(options.MaxPages) + ")");
+}
+
+std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options) {
+  struct Closer {
+    void operator()(FILE* file) const {
+      if (file != stdin) std::fclose(file);
+    }
+  };
+  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+  if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
+  const std::string limit = "--max-file-size (" + Count(options.MaxFileSize) + " bytes)";
+  struct stat info {};
+  std::vector<uint8_t> bytes;
+  if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode)) {
+    const auto size = static_cast<uint64_t>(info.st_size);
+    if (size > options.MaxFileSize) {
+      throw InputError(kExitCorrupt, "the file (" + Count(size) + " bytes) exceeds " + limit);
+    }
+    bytes.reserve(size);
+  }
+  // Pipes and devices say nothing of their size: they are read until the limit is passed,
+  // and given up at once when their first bytes are no image. BMP and PDF are told without
+  // the decoders.
+  uint8_t buffer[1 << 16];
+  bool sniffed = false;
+  for (;;) {
+    const size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    if (got == 0) break;
+    if (bytes.size() + got > options.MaxFileSize) {
+      throw InputError(kExitCorrupt, "the input exceeds " + limit);
+    }
+    bytes.insert(bytes.end(), buffer, buffer + got);
+    if (!sniffed && bytes.size() >= kHeadBytes) {
+      sniffed = true;
+      if (!IsPdf(bytes.data(), bytes.size()) && !IsBmp(bytes.data(), bytes.size()) &&
+          !Decoder().KnownFormat(bytes.data(), kHeadBytes)) {
+        NotAnImage();
+      }
+    }
+  }
+  // Reading a directory fails here (EISDIR) rather than at fopen.
+  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
+  return bytes;
+}
+
+void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
+                 const PageSink& sink) {
+  if (bytes.empty()) throw InputError(kExitCorrupt, "empty file");
+  if (bytes.size() > options.MaxFileSize) {
+    throw InputError(kExitCorrupt, "the input (" + Count(bytes.size()) +
+                                       " bytes) exceeds --max-file-size (" +
+                                       Count(options.MaxFileSize) + " bytes)");
+  }
+  if (!IsPdf(bytes.data(), bytes.size())) {
+    if (std::optional<Page> page = ReadPlainBmp(bytes, options)) {
+      sink(std::move(*page));
+      return;
+    }
+  }
+  Decoder().Decode(bytes, options, sink);
+}
+
+std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
+  std::vector<Page> pages;
+  DecodeImage(bytes, options, [&pages](Page&& page) { pages.push_back(std::move(page)); });
+  return pages;
+}
+
+}  // namespace ocrb::reader
