@@ -2,7 +2,6 @@
 // their figures in TSV and JSON, --all-lines, --line best and --check, on the pages in
 // tests/data (made by tests/data/make_pages.py).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,18 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "cli_test_util.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using namespace ocrb::cli_test;
 
 const fs::path kData = OCRB_TEST_DATA_DIR;
 const std::string kMixed = (kData / "mixed-page.png").string();
 const std::string kSlips = (kData / "slips.png").string();
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
@@ -34,18 +31,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   while (std::getline(in, part, separator)) parts.push_back(part);
   if (!text.empty() && text.back() == separator && separator == '\t') parts.push_back("");
   return parts;
-}
-
-struct Outcome {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
 }
 
 // A directory of the test's own for the program's output, removed at exit.
@@ -65,18 +50,7 @@ class Scratch {
 
 Outcome Ocrb(const std::vector<std::string>& args) {
   static const Scratch scratch;
-  static int count = 0;
-  const fs::path out = scratch.Dir() / ("run" + std::to_string(++count) + ".out");
-  const fs::path err = scratch.Dir() / ("run" + std::to_string(count) + ".err");
-  std::string command = Quote(OCRB_CLI_PATH);
-  for (const std::string& a : args) command += " " + Quote(a);
-  command += " </dev/null >" + Quote(out.string()) + " 2>" + Quote(err.string());
-  const int raw = std::system(command.c_str());
-  Outcome run;
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  run.Out = Slurp(out);
-  run.Err = Slurp(err);
-  return run;
+  return ocrb::cli_test::Run(OCRB_CLI_PATH, args, scratch.Dir(), "/dev/null");
 }
 
 // Ordinary print above a coding line: text shows the coding line alone unless asked for

@@ -16,21 +16,18 @@
 #include <string>
 #include <vector>
 
+#include "cli_test_util.h"
 #include "pdf_test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace ocrb::cli_test;
 
 const fs::path kExamples = OCRB_EXAMPLES_DIR;
 const std::string kCoding = (kExamples / "coding-200dpi.bmp").string();
 const std::string kBlock = (kExamples / "block-300dpi.png").string();
 const std::string kFax = (kExamples / "fax-200x100dpi.tif").string();
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 void Spill(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -46,15 +43,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-std::vector<std::string> Split(const std::string& row) {
-  std::vector<std::string> cells;
-  std::string cell;
-  std::istringstream in(row);
-  while (std::getline(in, cell, '\t')) cells.push_back(cell);
-  if (!row.empty() && row.back() == '\t') cells.push_back("");
-  return cells;
 }
 
 struct PixOwner {
@@ -117,34 +105,11 @@ const Fixtures& Files() {
   return fixtures;
 }
 
-struct Outcome {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 // Runs ocrb with Args, standard input from StdinPath (or /dev/null) and the environment
 // variables of Env ("NAME=value ...") added.
 Outcome Ocrb(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null",
              const std::string& env = "") {
-  static int count = 0;
-  const std::string out = Files().Path("run" + std::to_string(++count) + ".out");
-  const std::string err = out + ".err";
-  std::string command = (env.empty() ? "" : "env " + env + " ") + Quote(OCRB_CLI_PATH);
-  for (const std::string& a : args) command += " " + Quote(a);
-  command += " <" + Quote(stdin_path) + " >" + Quote(out) + " 2>" + Quote(err);
-  const int raw = std::system(command.c_str());
-  Outcome run;
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  run.Out = Slurp(out);
-  run.Err = Slurp(err);
-  return run;
+  return ocrb::cli_test::Run(OCRB_CLI_PATH, args, Files().Path(""), stdin_path, env);
 }
 
 TEST(CliInput, ReadsEveryFormat) {

@@ -13,37 +13,15 @@
 #include <vector>
 
 #include "pdf_test_util.h"
-#include "reader/decoders.h"  // Leptonica, PackDib
+#include "reader_test_util.h"
 #include "reader/reader.h"
 
 namespace ocrb::reader {
 namespace {
 
+using namespace test;
+
 const std::filesystem::path kExamples = OCRB_EXAMPLES_DIR;
-
-std::string Truth(const std::string& stem) {
-  std::ifstream file(kExamples / (stem + ".gt.txt"), std::ios::binary);
-  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-std::vector<uint8_t> BlockBytes(const GlobalBlock& block) {
-  const size_t size = OCRB_GlobalSize(block.Get());
-  const auto* data = static_cast<const uint8_t*>(OCRB_GlobalLock(block.Get()));
-  std::vector<uint8_t> bytes(data, data + size);
-  OCRB_GlobalUnlock(block.Get());
-  return bytes;
-}
-
-std::vector<uint8_t> Encode(PIX* pix, int format) {
-  l_uint8* data = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(pixWriteMem(&data, &size, pix, format), 0);
-  std::vector<uint8_t> bytes(data, data + size);
-  lept_free(data);
-  return bytes;
-}
 
 std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());

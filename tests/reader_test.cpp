@@ -1,8 +1,8 @@
 // The reader library checked by independent routes: a packed DIB read back by Leptonica
 // equals the image it was packed from, caller pixels give the very DIB a decoded file of the
 // same pixels gives, every TIFF page is read, and refusals carry their statuses.
-#include "reader/decoders.h"  // Leptonica, PackDib
 #include "reader/reader.h"
+#include "reader_test_util.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,32 +18,9 @@
 namespace ocrb::reader {
 namespace {
 
+using namespace test;
+
 const std::filesystem::path kExamples = OCRB_EXAMPLES_DIR;
-
-std::string Truth(const std::string& stem) {
-  std::ifstream file(kExamples / (stem + ".gt.txt"), std::ios::binary);
-  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-std::vector<uint8_t> BlockBytes(const GlobalBlock& block) {
-  const size_t size = OCRB_GlobalSize(block.Get());
-  const auto* data = static_cast<const uint8_t*>(OCRB_GlobalLock(block.Get()));
-  std::vector<uint8_t> bytes(data, data + size);
-  OCRB_GlobalUnlock(block.Get());
-  return bytes;
-}
-
-// Leptonica's encoding of Pix in Format.
-std::vector<uint8_t> Encode(PIX* pix, int format) {
-  l_uint8* data = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(pixWriteMem(&data, &size, pix, format), 0);
-  std::vector<uint8_t> bytes(data, data + size);
-  lept_free(data);
-  return bytes;
-}
 
 // A grey test card: a gradient with dark bars, so that every binarisation has work to do.
 Pix GreyCard(int width, int height) {

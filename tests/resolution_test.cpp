@@ -15,12 +15,15 @@
 
 #include "ocrb.h"
 #include "reader/image.h"
+#include "reader_test_util.h"
 #include "tools/train/harvest.h"
 #include "tools/train/pages.h"
 #include "tools/train/render.h"
 
 namespace ocrb::reader {
 namespace {
+
+using namespace test;
 
 using train::Font;
 using train::GreyImage;
@@ -56,15 +59,6 @@ class Reader {
  private:
   OCRB_HANDLE handle_ = nullptr;
 };
-
-std::vector<uint8_t> Encode(PIX* pix, int format) {
-  l_uint8* data = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(pixWriteMem(&data, &size, pix, format), 0);
-  std::vector<uint8_t> bytes(data, data + size);
-  lept_free(data);
-  return bytes;
-}
 
 // Lines of text one under another, each in its own face and size, as grey paper (255) and
 // ink (0) at Dpi, stating no resolution.
