@@ -268,11 +268,8 @@ void TCompiledNetwork::Run(const double* inputs, int32_t count, TKernel kernel) 
     std::fill(sums_.begin(), sums_.begin() + layer.Stride, 0.0);
     if (source_start == 0) {
       // The inputs: mostly paper (0.0, skipped) and ink (1.0, the weight itself).
-      int32_t active = 0;
-      for (int32_t s = 0; s < layer.Sources; ++s) {
-        active_[static_cast<size_t>(active)] = s;
-        active += x[s] != 0.0;
-      }
+      const int32_t active = (avx2 ? kernels::ListActiveAvx2 : kernels::ListActivePortable)(
+          x, layer.Sources, active_.data());
       (avx2 ? kernels::AccumulateAvx2 : kernels::AccumulatePortable)(
           x, active_.data(), active, layer.Weights.data(), layer.Stride, sums_.data());
     } else {
@@ -286,6 +283,15 @@ void TCompiledNetwork::Run(const double* inputs, int32_t count, TKernel kernel) 
 }
 
 namespace kernels {
+
+int32_t ListActivePortable(const double* x, int32_t count, int32_t* active) {
+  int32_t listed = 0;
+  for (int32_t s = 0; s < count; ++s) {
+    active[listed] = s;
+    listed += x[s] != 0.0;
+  }
+  return listed;
+}
 
 void AccumulatePortable(const double* x, const int32_t* active, int32_t active_count,
                         const double* weights, int32_t stride, double* sums) {

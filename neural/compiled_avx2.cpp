@@ -1,8 +1,8 @@
 // The AVX2 form of the layer sums: four units' sums to a register, up to eight registers at
 // a time, so that eight independent chains of additions are in flight. Each lane is one unit's
 // sum and takes its terms in source order, with a separate multiply and add (never fused), so
-// its bits are those of the portable loop. Built for AVX2 by a function attribute and called
-// only when the processor has it.
+// its bits are those of the portable loop. The inputs that are not 0.0 are listed four at a
+// time. Built for AVX2 by a function attribute and called only when the processor has it.
 #include "neural/compiled.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
@@ -50,6 +50,24 @@ __attribute__((target("avx2"))) inline void BlockAll(const double* x, int32_t co
 
 }  // namespace
 
+__attribute__((target("avx2"))) int32_t ListActiveAvx2(const double* x, int32_t count,
+                                                        int32_t* active) {
+  // Not equal or unordered: a NaN is listed and -0.0 is not, as with x != 0.0.
+  const __m256d zero = _mm256_setzero_pd();
+  int32_t listed = 0;
+  int32_t s = 0;
+  for (; s + 4 <= count; s += 4) {
+    auto mask = static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(x + s), zero, _CMP_NEQ_UQ)));
+    for (; mask != 0; mask &= mask - 1) active[listed++] = s + __builtin_ctz(mask);
+  }
+  for (; s < count; ++s) {
+    active[listed] = s;
+    listed += x[s] != 0.0;
+  }
+  return listed;
+}
+
 __attribute__((target("avx2"))) void AccumulateAllAvx2(const double* x, int32_t count,
                                                        const double* weights, int32_t stride,
                                                        double* sums) {
@@ -76,6 +94,9 @@ __attribute__((target("avx2"))) void AccumulateAvx2(const double* x, const int32
 
 namespace ocrb::kernels {
 // Without x86 vector instructions the portable loop serves; BestKernel never picks this.
+int32_t ListActiveAvx2(const double* x, int32_t count, int32_t* active) {
+  return ListActivePortable(x, count, active);
+}
 void AccumulateAvx2(const double* x, const int32_t* active, int32_t active_count,
                     const double* weights, int32_t stride, double* sums) {
   AccumulatePortable(x, active, active_count, weights, stride, sums);

@@ -112,6 +112,26 @@ TEST(CompiledNetwork, EveryNodeValueMatchesTheObjectGraphToTheBit) {
   if (!HasAvx2()) GTEST_SKIP() << "this processor has no AVX2: only the portable kernel ran";
 }
 
+// The AVX2 listing of the inputs a pass adds lists exactly what the plain one lists: every
+// value that is not 0.0 (NaN and tiny ones too, not -0.0), in order, at every length.
+TEST(CompiledNetwork, BothKernelsListTheSameInputs) {
+  if (!HasAvx2()) GTEST_SKIP() << "this processor has no AVX2";
+  const double kinds[] = {0.0, -0.0, 1.0, 0.5, -1.0, std::nan(""), 4.9e-324, -4.9e-324,
+                          HUGE_VAL};
+  std::mt19937 random(7);
+  std::uniform_int_distribution<size_t> pick(0, std::size(kinds) - 1);
+  for (int count = 0; count <= 40; ++count) {
+    for (int round = 0; round < 50; ++round) {
+      std::vector<double> x(static_cast<size_t>(count));
+      for (double& v : x) v = kinds[random() % 3 == 0 ? pick(random) : 0];
+      std::vector<int32_t> plain(x.size() + 1, -1), avx2(x.size() + 1, -1);
+      const int32_t listed = kernels::ListActivePortable(x.data(), count, plain.data());
+      ASSERT_EQ(kernels::ListActiveAvx2(x.data(), count, avx2.data()), listed) << count;
+      EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + listed, avx2.begin())) << count;
+    }
+  }
+}
+
 TEST(CompiledNetwork, FollowsEveryChangeOfTheObjectGraph) {
   std::unique_ptr<TModel> model = EmbeddedModel();
   for (int i = 0; i < 256; i += 3) model->Pattern().SetInput(i, 1.0);
