@@ -56,6 +56,20 @@ case "$runpath" in *"$build"*) fail "ocrb's run path names the build folder" ;; 
 # A PNG needs the decoder module, which ocrb finds beside libocrb.
 [ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$source/examples/block-300dpi.png")" = \
   "$(cat "$source/examples/block-300dpi.gt.txt")" ] || fail "the installed ocrb cannot read a PNG"
+# Without the module a BMP is still read, and a PNG fails as an environment error (exit 1)
+# that names what is missing.
+mv "$(find "$prefix" -name libocrb_decode.so)" "$work/"
+[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$example")" = "$expected" ] ||
+  fail "ocrb without its decoders cannot read a BMP"
+status=0
+message=$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$source/examples/block-300dpi.png" 2>&1) ||
+  status=$?
+[ "$status" = 1 ] || fail "ocrb without its decoders exits $status on a PNG"
+case "$message" in
+  *"cannot load the image decoders"*libocrb_decode.so*) ;;
+  *) fail "ocrb without its decoders says '$message'" ;;
+esac
+mv "$work/libocrb_decode.so" "$(dirname "$lib")/"
 # The Python package, when it was built, imports from the moved prefix and reads.
 package=$(find "$prefix" -path '*/ocrb/__init__.py' | head -n 1)
 if [ -n "$package" ]; then
