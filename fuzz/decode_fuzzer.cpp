@@ -15,6 +15,7 @@
 #include "fuzz_util.h"
 #include "ocrb.h"
 #include "reader/image.h"
+#include "reader/lept.h"  // setMsgSeverity
 
 namespace {
 
