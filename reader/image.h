@@ -146,7 +146,8 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
 // stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both).
 // Pixels stating none go to the engine without one unless EstimateDpi asks for the estimate
 // from the digits that files get. Throws InputError(kExitCorrupt) for sizes the engine cannot
-// take and std::bad_alloc when memory runs out.
+// take and std::bad_alloc when memory runs out. It belongs to the decoders: programs that link them
+// (ocrb_reader, ocrb_reader_input) have it, those that load them on demand do not.
 struct PixelView {
   const uint8_t* Data = nullptr;
   int Width = 0;
