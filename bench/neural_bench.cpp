@@ -86,10 +86,18 @@ void CompiledForward(benchmark::State& state, TKernel kernel) {
 void BM_CompiledForward_Portable(benchmark::State& state) {
   CompiledForward(state, TKernel::kPortable);
 }
+void BM_CompiledForward_Avx2(benchmark::State& state) {
+  if (!HasAvx2()) {
+    state.SkipWithError("no AVX2");
+    return;
+  }
+  CompiledForward(state, TKernel::kAvx2);
+}
 void BM_CompiledForward_Best(benchmark::State& state) {
   CompiledForward(state, BestKernel());
 }
 BENCHMARK(BM_CompiledForward_Portable)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CompiledForward_Avx2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CompiledForward_Best)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

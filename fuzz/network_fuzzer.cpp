@@ -83,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   graph->SetInputs(pattern);
   graph->Run(0);
-  std::vector<TKernel> kernels = {TKernel::kPortable};
-  if (ocrb::HasAvx2()) kernels.push_back(TKernel::kAvx2);
+  const std::vector<TKernel> kernels = ocrb::RunnableKernels();
   for (TKernel kernel : kernels) {
     for (TCompiledNetwork* copy : {&from_stream, &from_graph}) {
       copy->Run(x.data(), inputs, kernel);

@@ -144,9 +144,27 @@ bool HasAvx2() {
 #endif
 }
 
+bool HasAvx512() {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+  // The check also asks whether the system saves the 512-bit registers.
+  return HasAvx2() && __builtin_cpu_supports("avx512f");
+#else
+  return false;
+#endif
+}
+
 TKernel BestKernel() {
-  static const TKernel best = HasAvx2() ? TKernel::kAvx2 : TKernel::kPortable;
+  static const TKernel best = HasAvx512() ? TKernel::kAvx512
+                              : HasAvx2() ? TKernel::kAvx2
+                                          : TKernel::kPortable;
   return best;
+}
+
+std::vector<TKernel> RunnableKernels() {
+  std::vector<TKernel> kernels = {TKernel::kPortable};
+  if (HasAvx2()) kernels.push_back(TKernel::kAvx2);
+  if (HasAvx512()) kernels.push_back(TKernel::kAvx512);
+  return kernels;
 }
 
 void TCompiledNetwork::Clear() {
@@ -261,20 +279,25 @@ bool TCompiledNetwork::Compile(const TBackpropNetwork& network) {
 
 void TCompiledNetwork::Run(const double* inputs, int32_t count, TKernel kernel) {
   std::copy(inputs, inputs + count, values_.begin());
-  const bool avx2 = kernel == TKernel::kAvx2;
+  const bool portable = kernel == TKernel::kPortable;
+  const bool avx512 = kernel == TKernel::kAvx512;
   size_t source_start = 0;
   for (const Layer& layer : layers_) {
     const double* x = values_.data() + source_start;
     std::fill(sums_.begin(), sums_.begin() + layer.Stride, 0.0);
     if (source_start == 0) {
       // The inputs: mostly paper (0.0, skipped) and ink (1.0, the weight itself).
-      const int32_t active = (avx2 ? kernels::ListActiveAvx2 : kernels::ListActivePortable)(
+      const int32_t active = (portable ? kernels::ListActivePortable : kernels::ListActiveAvx2)(
           x, layer.Sources, active_.data());
-      (avx2 ? kernels::AccumulateAvx2 : kernels::AccumulatePortable)(
-          x, active_.data(), active, layer.Weights.data(), layer.Stride, sums_.data());
+      (portable ? kernels::AccumulatePortable
+       : avx512 ? kernels::AccumulateAvx512
+                : kernels::AccumulateAvx2)(x, active_.data(), active, layer.Weights.data(),
+                                           layer.Stride, sums_.data());
     } else {
-      (avx2 ? kernels::AccumulateAllAvx2 : kernels::AccumulateAllPortable)(
-          x, layer.Sources, layer.Weights.data(), layer.Stride, sums_.data());
+      (portable ? kernels::AccumulateAllPortable
+       : avx512 ? kernels::AccumulateAllAvx512
+                : kernels::AccumulateAllAvx2)(x, layer.Sources, layer.Weights.data(),
+                                              layer.Stride, sums_.data());
     }
     double* out = values_.data() + source_start + layer.Sources;
     for (int32_t t = 0; t < layer.Units; ++t) out[t] = Logistic(sums_[static_cast<size_t>(t)]);

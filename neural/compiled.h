@@ -10,8 +10,8 @@
 // finite weights, so a network with any other weight is not compiled. Each unit's output is
 // the same Logistic the node calls.
 //
-// The kernels come in a portable form and an AVX2 form chosen at run time; neither fuses a
-// multiply with an add.
+// The kernels come in a portable form, an AVX2 form and an AVX-512 form, chosen at run time;
+// none fuses a multiply with an add.
 #ifndef OCRB_NEURAL_COMPILED_H_
 #define OCRB_NEURAL_COMPILED_H_
 
@@ -40,11 +40,16 @@ struct TStoredNetwork {
 TStoredNetwork ParseBackpropStream(const uint8_t* data, size_t size);
 
 // Which kernels run the sums.
-enum class TKernel { kPortable, kAvx2 };
-// AVX2 when the processor has it, else portable.
+enum class TKernel { kPortable, kAvx2, kAvx512 };
+// AVX-512 when the processor and the system have it, else AVX2 when the processor has it,
+// else portable.
 TKernel BestKernel();
 // Whether the processor can run the AVX2 kernel.
 bool HasAvx2();
+// Whether the processor (with AVX2) and the system can run the AVX-512 kernel.
+bool HasAvx512();
+// Every kernel this processor can run, portable first.
+std::vector<TKernel> RunnableKernels();
 
 class TCompiledNetwork {
  public:
@@ -101,12 +106,16 @@ void AccumulatePortable(const double* x, const int32_t* active, int32_t active_c
                         const double* weights, int32_t stride, double* sums);
 void AccumulateAvx2(const double* x, const int32_t* active, int32_t active_count,
                     const double* weights, int32_t stride, double* sums);
+void AccumulateAvx512(const double* x, const int32_t* active, int32_t active_count,
+                      const double* weights, int32_t stride, double* sums);
 // The same over every source 0 .. Count - 1, each term a product (X x weight, exact for 0.0
 // and 1.0 too): for layers whose sources are units, which are seldom exactly 0.0.
 void AccumulateAllPortable(const double* x, int32_t count, const double* weights, int32_t stride,
                            double* sums);
 void AccumulateAllAvx2(const double* x, int32_t count, const double* weights, int32_t stride,
                        double* sums);
+void AccumulateAllAvx512(const double* x, int32_t count, const double* weights, int32_t stride,
+                         double* sums);
 }  // namespace kernels
 
 }  // namespace ocrb

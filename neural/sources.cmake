@@ -4,6 +4,7 @@ set(OCRB_NEURAL_SOURCES
   neural/base.cpp
   neural/compiled.cpp
   neural/compiled_avx2.cpp
+  neural/compiled_avx512.cpp
   neural/pattern.cpp)
 set(OCRB_NEURAL_TESTS
   tests/neural_base_test.cpp

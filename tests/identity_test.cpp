@@ -85,8 +85,7 @@ TEST(CompiledNetwork, EveryNodeValueMatchesTheObjectGraphToTheBit) {
   TCompiledNetwork compiled;
   ASSERT_TRUE(compiled.Compile(graph));
   ASSERT_EQ(compiled.UnitCount(), 143);
-  std::vector<TKernel> kernels = {TKernel::kPortable};
-  if (HasAvx2()) kernels.push_back(TKernel::kAvx2);
+  const std::vector<TKernel> kernels = RunnableKernels();
   const std::vector<std::array<uint8_t, 256>> inputs = ForwardInputs();
 #ifndef OCRB_SANITIZED
   ASSERT_GE(inputs.size(), 100000u);
@@ -128,6 +127,49 @@ TEST(CompiledNetwork, BothKernelsListTheSameInputs) {
       const int32_t listed = kernels::ListActivePortable(x.data(), count, plain.data());
       ASSERT_EQ(kernels::ListActiveAvx2(x.data(), count, avx2.data()), listed) << count;
       EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + listed, avx2.begin())) << count;
+    }
+  }
+}
+
+// Every vector kernel gives the portable kernel's bits on layers of every width, so that the
+// partial registers at the end of a row (eight, four and padded lanes) are covered too, and on
+// inputs that are neither 0 nor 1.
+TEST(CompiledNetwork, EveryKernelMatchesThePortableOneAtEveryLayerWidth) {
+  const std::vector<TKernel> kernels = RunnableKernels();
+  if (kernels.size() == 1) GTEST_SKIP() << "this processor has no vector kernel";
+  std::mt19937 random(11);
+  std::normal_distribution<double> weight(0.0, 1.5);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const int32_t widths[] = {1, 3, 4, 5, 8, 12, 15, 16, 20, 33, 64, 100, 128, 131, 150, 260};
+  for (int32_t hidden : widths) {
+    for (int32_t outputs : {1, 7, 15, 24}) {
+      TStoredNetwork stored;
+      stored.LayerSizes = {37, hidden, outputs};
+      stored.InputValues.assign(37, 0.0);
+      for (size_t l = 0; l + 1 < stored.LayerSizes.size(); ++l) {
+        stored.Weights.emplace_back(
+            static_cast<size_t>(stored.LayerSizes[l] * stored.LayerSizes[l + 1]));
+        for (double& w : stored.Weights.back()) w = weight(random);
+      }
+      TCompiledNetwork compiled;
+      ASSERT_TRUE(compiled.Compile(stored));
+      for (int round = 0; round < 20; ++round) {
+        std::vector<double> x(37);
+        for (double& v : x) {
+          const double r = unit(random);
+          v = r < 0.4 ? 0.0 : r < 0.8 ? 1.0 : r < 0.85 ? -0.0 : unit(random) * 2 - 1;
+        }
+        compiled.Run(x.data(), 37, TKernel::kPortable);
+        const std::vector<double> portable = compiled.Values();
+        for (TKernel kernel : kernels) {
+          compiled.Run(x.data(), 37, kernel);
+          for (size_t n = 0; n < portable.size(); ++n) {
+            ASSERT_EQ(Bits(compiled.Values()[n]), Bits(portable[n]))
+                << "hidden " << hidden << ", outputs " << outputs << ", node " << n
+                << ", kernel " << static_cast<int>(kernel);
+          }
+        }
+      }
     }
   }
 }
