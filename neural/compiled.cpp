@@ -287,8 +287,9 @@ void TCompiledNetwork::Run(const double* inputs, int32_t count, TKernel kernel) 
     std::fill(sums_.begin(), sums_.begin() + layer.Stride, 0.0);
     if (source_start == 0) {
       // The inputs: mostly paper (0.0, skipped) and ink (1.0, the weight itself).
-      const int32_t active = (portable ? kernels::ListActivePortable : kernels::ListActiveAvx2)(
-          x, layer.Sources, active_.data());
+      const int32_t active = (portable ? kernels::ListActivePortable
+                              : avx512 ? kernels::ListActiveAvx512
+                                       : kernels::ListActiveAvx2)(x, layer.Sources, active_.data());
       (portable ? kernels::AccumulatePortable
        : avx512 ? kernels::AccumulateAvx512
                 : kernels::AccumulateAvx2)(x, active_.data(), active, layer.Weights.data(),

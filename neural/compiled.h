@@ -100,6 +100,7 @@ namespace kernels {
 // how many. Active has room for Count.
 int32_t ListActivePortable(const double* x, int32_t count, int32_t* active);
 int32_t ListActiveAvx2(const double* x, int32_t count, int32_t* active);
+int32_t ListActiveAvx512(const double* x, int32_t count, int32_t* active);
 // Sums[t] := Sums[t] + X x Weights[s * Stride + t] for every source s listed in Active, in
 // that order, and every t below Stride; X of 1.0 adds the weight itself.
 void AccumulatePortable(const double* x, const int32_t* active, int32_t active_count,

@@ -79,6 +79,29 @@ __attribute__((target("avx512f"))) inline void BlockAllPart(const double* x, int
 
 }  // namespace
 
+__attribute__((target("avx512f"))) int32_t ListActiveAvx512(const double* x, int32_t count,
+                                                            int32_t* active) {
+  // Not equal or unordered: a NaN is listed and -0.0 is not, as with x != 0.0. Sixteen
+  // inputs at a time; the indices of those listed are packed to the front and stored.
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  int32_t listed = 0;
+  int32_t s = 0;
+  for (; s + 16 <= count; s += 16) {
+    const __mmask8 low = _mm512_cmp_pd_mask(_mm512_loadu_pd(x + s), zero, _CMP_NEQ_UQ);
+    const __mmask8 high = _mm512_cmp_pd_mask(_mm512_loadu_pd(x + s + 8), zero, _CMP_NEQ_UQ);
+    const __mmask16 mask = static_cast<__mmask16>(low | high << 8);
+    _mm512_mask_compressstoreu_epi32(active + listed, mask,
+                                     _mm512_add_epi32(lanes, _mm512_set1_epi32(s)));
+    listed += __builtin_popcount(mask);
+  }
+  for (; s < count; ++s) {
+    active[listed] = s;
+    listed += x[s] != 0.0;
+  }
+  return listed;
+}
+
 __attribute__((target("avx512f"))) void AccumulateAvx512(const double* x, const int32_t* active,
                                                          int32_t active_count,
                                                          const double* weights, int32_t stride,
@@ -109,6 +132,9 @@ __attribute__((target("avx512f"))) void AccumulateAllAvx512(const double* x, int
 
 namespace ocrb::kernels {
 // Without x86 vector instructions the portable loop serves; BestKernel never picks this.
+int32_t ListActiveAvx512(const double* x, int32_t count, int32_t* active) {
+  return ListActivePortable(x, count, active);
+}
 void AccumulateAvx512(const double* x, const int32_t* active, int32_t active_count,
                       const double* weights, int32_t stride, double* sums) {
   AccumulatePortable(x, active, active_count, weights, stride, sums);

@@ -111,10 +111,13 @@ TEST(CompiledNetwork, EveryNodeValueMatchesTheObjectGraphToTheBit) {
   if (!HasAvx2()) GTEST_SKIP() << "this processor has no AVX2: only the portable kernel ran";
 }
 
-// The AVX2 listing of the inputs a pass adds lists exactly what the plain one lists: every
+// The vector listings of the inputs a pass adds list exactly what the plain one lists: every
 // value that is not 0.0 (NaN and tiny ones too, not -0.0), in order, at every length.
-TEST(CompiledNetwork, BothKernelsListTheSameInputs) {
+TEST(CompiledNetwork, EveryKernelListsTheSameInputs) {
   if (!HasAvx2()) GTEST_SKIP() << "this processor has no AVX2";
+  std::vector<int32_t (*)(const double*, int32_t, int32_t*)> listings = {
+      kernels::ListActiveAvx2};
+  if (HasAvx512()) listings.push_back(kernels::ListActiveAvx512);
   const double kinds[] = {0.0, -0.0, 1.0, 0.5, -1.0, std::nan(""), 4.9e-324, -4.9e-324,
                           HUGE_VAL};
   std::mt19937 random(7);
@@ -123,10 +126,14 @@ TEST(CompiledNetwork, BothKernelsListTheSameInputs) {
     for (int round = 0; round < 50; ++round) {
       std::vector<double> x(static_cast<size_t>(count));
       for (double& v : x) v = kinds[random() % 3 == 0 ? pick(random) : 0];
-      std::vector<int32_t> plain(x.size() + 1, -1), avx2(x.size() + 1, -1);
+      std::vector<int32_t> plain(x.size() + 1, -1);
       const int32_t listed = kernels::ListActivePortable(x.data(), count, plain.data());
-      ASSERT_EQ(kernels::ListActiveAvx2(x.data(), count, avx2.data()), listed) << count;
-      EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + listed, avx2.begin())) << count;
+      for (size_t k = 0; k < listings.size(); ++k) {
+        std::vector<int32_t> vector(x.size() + 1, -1);
+        ASSERT_EQ(listings[k](x.data(), count, vector.data()), listed) << count << " " << k;
+        EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + listed, vector.begin()))
+            << count << " " << k;
+      }
     }
   }
 }
