@@ -183,6 +183,40 @@ TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
   EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
 }
 
+// Heavily degraded pages thin the strokes down to the recipe's least weight and bold them up
+// to its greatest: on the same random draws, a lower least weight leaves less ink, and a
+// higher greatest weight more.
+TEST(Pages, StrokeWeightSpansTheRecipesRange) {
+  PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
+  auto ink = [&](double min_weight, double max_weight) {
+    PageRecipe r;
+    r.ExtraHeavyShare = 1;
+    r.MinWeight = min_weight;
+    r.MaxWeight = max_weight;
+    r.MaxBlur = 0.35;
+    r.MaxNoise = 0;
+    r.MaxSpecks = 0;
+    r.MaxAngleDeg = 0;
+    r.MinThreshold = 0.3;
+    r.MaxThreshold = 0.5;
+    std::mt19937_64 random(21);
+    int64_t count = 0;
+    for (int p = 0; p < 12; ++p) {
+      const SynthPage page = maker.Make(r, random);
+      // Colour-table entry 0 black: bit 0 is ink; else bit 1 is.
+      const bool zero_is_ink = page.Dib[40] == 0 && page.Dib[41] == 0 && page.Dib[42] == 0;
+      for (size_t i = 48; i < page.Dib.size(); ++i) {
+        const int ones = __builtin_popcount(page.Dib[i]);
+        count += zero_is_ink ? 8 - ones : ones;
+      }
+    }
+    return count;
+  };
+  const int64_t usual = ink(0.7, 1.4);
+  EXPECT_LT(ink(0.5, 1.4), usual);
+  EXPECT_GT(ink(0.7, 1.8), usual);
+}
+
 // Ordinary text: set by each glyph's own advance, placed around the OCR-B lines, never part
 // of the truth, so that what the passes ask about on it is "not a character".
 const std::string kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";

@@ -28,6 +28,8 @@
 // the same files byte for byte.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -204,6 +206,15 @@ int main(int argc, char** argv) {
     recipe.OtherTextShare = o.other_text;
     recipe.ExtraHeavyShare = o.extra_heavy;
     recipe.OtherBesideShare = o.other_beside;
+    // The output folder is made, and proved writable, before any work: a training run takes
+    // the better part of an hour and would otherwise fail only at its end.
+    const std::string folder = o.write_pages.empty() ? o.out : o.write_pages;
+    std::filesystem::create_directories(folder);
+    {
+      const std::filesystem::path probe = std::filesystem::path(folder) / ".ocrb_train_probe";
+      if (!std::ofstream(probe)) throw std::runtime_error("cannot write in " + folder);
+      std::filesystem::remove(probe);
+    }
     if (!o.write_pages.empty()) {
       WritePages(pages, recipe, o);
       return 0;
