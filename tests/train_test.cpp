@@ -157,7 +157,7 @@ TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
   PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
   PageRecipe clean;
   clean.MaxBlur = 0.35;
-  clean.MinWeight = clean.MaxWeight = 1.0;
+  clean.MaxThinning = clean.MaxWeight = 1.0;
   clean.MinThreshold = clean.MaxThreshold = 0.5;
   clean.MaxNoise = 0;
   clean.MaxSpecks = 0;
@@ -183,15 +183,15 @@ TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
   EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
 }
 
-// Heavily degraded pages thin the strokes down to the recipe's least weight and bold them up
-// to its greatest: on the same random draws, a lower least weight leaves less ink, and a
-// higher greatest weight more.
+// Heavily degraded pages thin the strokes by up to the recipe's greatest thinning and bold
+// them by up to its greatest weight, each on its own: on the same random draws, more thinning
+// leaves less ink, and a greater weight more.
 TEST(Pages, StrokeWeightSpansTheRecipesRange) {
   PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
-  auto ink = [&](double min_weight, double max_weight) {
+  auto ink = [&](double max_thinning, double max_weight) {
     PageRecipe r;
     r.ExtraHeavyShare = 1;
-    r.MinWeight = min_weight;
+    r.MaxThinning = max_thinning;
     r.MaxWeight = max_weight;
     r.MaxBlur = 0.35;
     r.MaxNoise = 0;
@@ -212,9 +212,9 @@ TEST(Pages, StrokeWeightSpansTheRecipesRange) {
     }
     return count;
   };
-  const int64_t usual = ink(0.7, 1.4);
-  EXPECT_LT(ink(0.5, 1.4), usual);
-  EXPECT_GT(ink(0.7, 1.8), usual);
+  const int64_t usual = ink(1.4, 1.4);
+  EXPECT_LT(ink(2.0, 1.4), usual);
+  EXPECT_GT(ink(1.4, 1.8), usual);
 }
 
 // Ordinary text: set by each glyph's own advance, placed around the OCR-B lines, never part
@@ -244,7 +244,7 @@ TEST(Pages, OrdinaryTextIsAskedAboutAsNotACharacterAndNeverInTheTruth) {
   const PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"), {kDejaVu});
   PageRecipe recipe;
   recipe.MaxBlur = 0.35;
-  recipe.MinWeight = recipe.MaxWeight = 1.0;
+  recipe.MaxThinning = recipe.MaxWeight = 1.0;
   recipe.MinThreshold = recipe.MaxThreshold = 0.5;
   recipe.MaxNoise = 0;
   recipe.MaxSpecks = 0;

@@ -363,10 +363,9 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   const double severity = level < 1   ? 0.15 * level
                           : level < 2 ? 0.15 + 0.35 * (level - 1)
                                       : 0.5 + 0.5 * (level - 2);
-  // Thinning reaches MinWeight and bolding MaxWeight at the greatest severity.
   const double stroke = between(-1, 1);
   const double weight =
-      std::exp(stroke * severity * std::log(stroke < 0 ? 1 / r.MinWeight : r.MaxWeight));
+      std::exp(stroke * severity * std::log(stroke < 0 ? r.MaxThinning : r.MaxWeight));
   const double blur = (0.35 + severity * (r.MaxBlur - 0.35) * unit(random)) * scale;
   for (float& v : grey.Pixels) v = static_cast<float>(std::min(1.0, v * weight));
   Blur(grey, blur);

@@ -22,7 +22,9 @@ struct PageRecipe {
   double MinDigitMm = 2.25, MaxDigitMm = 2.85;
   int MinLines = 1, MaxLines = 4;
   double MaxBlur = 2.4;                     // Gaussian sigma in pixels at 200 dpi
-  double MinWeight = 0.5, MaxWeight = 1.8;  // coverage scale: below 1 thins, above bolds
+  // Stroke weight at the greatest severity: coverage multiplied by up to MaxWeight (bold) or
+  // divided by up to MaxThinning (thin).
+  double MaxWeight = 1.8, MaxThinning = 1.8;
   double MinThreshold = 0.28, MaxThreshold = 0.86;
   double MaxNoise = 0.05;   // grey noise before the threshold
   double MaxSpecks = 3e-4;  // specks per pixel
