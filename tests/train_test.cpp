@@ -153,15 +153,21 @@ TEST(Labels, WholeGlyphsAreTheirClassAnythingElseIsNotACharacter) {
   }
 }
 
+// A recipe without blur, grey noise, specks or skew; the tests set what else they need.
+PageRecipe Sharp() {
+  PageRecipe r;
+  r.MaxBlur = 0.35;
+  r.MaxNoise = 0;
+  r.MaxSpecks = 0;
+  r.MaxAngleDeg = 0;
+  return r;
+}
+
 TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
   PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
-  PageRecipe clean;
-  clean.MaxBlur = 0.35;
+  PageRecipe clean = Sharp();
   clean.MaxThinning = clean.MaxWeight = 1.0;
   clean.MinThreshold = clean.MaxThreshold = 0.5;
-  clean.MaxNoise = 0;
-  clean.MaxSpecks = 0;
-  clean.MaxAngleDeg = 0;
   clean.HalfHeightShare = 0;
   std::mt19937_64 random(3);
   const SynthPage page = maker.Make(clean, random);
@@ -189,14 +195,10 @@ TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
 TEST(Pages, StrokeWeightSpansTheRecipesRange) {
   PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"));
   auto ink = [&](double max_thinning, double max_weight) {
-    PageRecipe r;
+    PageRecipe r = Sharp();
     r.ExtraHeavyShare = 1;
     r.MaxThinning = max_thinning;
     r.MaxWeight = max_weight;
-    r.MaxBlur = 0.35;
-    r.MaxNoise = 0;
-    r.MaxSpecks = 0;
-    r.MaxAngleDeg = 0;
     r.MinThreshold = 0.3;
     r.MaxThreshold = 0.5;
     std::mt19937_64 random(21);
@@ -242,13 +244,9 @@ TEST(Render, ProportionalTextAdvancesByEachGlyph) {
 
 TEST(Pages, OrdinaryTextIsAskedAboutAsNotACharacterAndNeverInTheTruth) {
   const PageMaker maker(DefaultFontPath("OCRB.otf"), DefaultFontPath("OCRBS.otf"), {kDejaVu});
-  PageRecipe recipe;
-  recipe.MaxBlur = 0.35;
+  PageRecipe recipe = Sharp();
   recipe.MaxThinning = recipe.MaxWeight = 1.0;
   recipe.MinThreshold = recipe.MaxThreshold = 0.5;
-  recipe.MaxNoise = 0;
-  recipe.MaxSpecks = 0;
-  recipe.MaxAngleDeg = 0;
   recipe.HalfHeightShare = 0;
   recipe.OtherTextShare = 1;
   recipe.OtherBesideShare = 1;
