@@ -241,11 +241,14 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   std::uniform_real_distribution<double> unit(0, 1);
   auto between = [&](double low, double high) { return low + (high - low) * unit(random); };
   const bool half_height = unit(random) < r.HalfHeightShare;
-  const int dpi = half_height ? 200 : static_cast<int>(std::lround(between(r.MinDpi, r.MaxDpi)));
-  const Font& font = unit(random) < r.BoldFaceShare ? bold_ : regular_;
+  int dpi = half_height ? 200 : static_cast<int>(std::lround(between(r.MinDpi, r.MaxDpi)));
+  if (r.FixedDpi > 0) dpi = r.FixedDpi;
+  const bool bold = unit(random) < r.BoldFaceShare;
+  const Font& font = bold ? bold_ : regular_;
 
   SynthPage page;
-  const int lines = r.MinLines + static_cast<int>(unit(random) * (r.MaxLines - r.MinLines + 1));
+  int lines = r.MinLines + static_cast<int>(unit(random) * (r.MaxLines - r.MinLines + 1));
+  if (r.FixedLines > 0) lines = r.FixedLines;
   TextStyle style;
   style.XDpi = style.YDpi = dpi;
   style.DigitHeightMm = between(r.MinDigitMm, r.MaxDigitMm);
@@ -364,12 +367,14 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
                           : level < 2 ? 0.15 + 0.35 * (level - 1)
                                       : 0.5 + 0.5 * (level - 2);
   const double stroke = between(-1, 1);
-  const double weight =
-      std::exp(stroke * severity * std::log(stroke < 0 ? r.MaxThinning : r.MaxWeight));
-  const double blur = (0.35 + severity * (r.MaxBlur - 0.35) * unit(random)) * scale;
+  double weight = std::exp(stroke * severity * std::log(stroke < 0 ? r.MaxThinning : r.MaxWeight));
+  if (r.FixedWeight > 0) weight = r.FixedWeight;
+  double blur = (0.35 + severity * (r.MaxBlur - 0.35) * unit(random)) * scale;
+  if (r.FixedBlur >= 0) blur = r.FixedBlur;
   for (float& v : grey.Pixels) v = static_cast<float>(std::min(1.0, v * weight));
   Blur(grey, blur);
-  grey = Rotate(grey, between(-r.MaxAngleDeg, r.MaxAngleDeg) * severity * M_PI / 180, page.Glyphs);
+  const double angle_deg = between(-r.MaxAngleDeg, r.MaxAngleDeg) * severity;
+  grey = Rotate(grey, angle_deg * M_PI / 180, page.Glyphs);
   const double noise = r.MaxNoise * severity * unit(random);
   std::normal_distribution<float> gauss(0.0f, static_cast<float>(noise));
   if (noise > 0.005)
@@ -378,6 +383,7 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   // never meets a threshold above what its blurred coverage reaches.
   double threshold = 0.5 + between(-1, 1) * severity * (r.MaxThreshold - 0.5);
   threshold = std::clamp(threshold, r.MinThreshold, std::min(r.MaxThreshold, 0.8 * weight));
+  if (r.FixedThreshold > 0) threshold = r.FixedThreshold;
   InkImage ink = Binarise(grey, static_cast<float>(threshold));
   const int speck_count =
       static_cast<int>(r.MaxSpecks * severity * unit(random) * ink.Width * ink.Height);
@@ -393,6 +399,14 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   page.Dib = PackDib(ink, half_height ? 2 : 1, dpi, half_height ? dpi / 2 : dpi, white_first);
   page.Width = ink.Width;
   page.Height = half_height ? ((ink.Height + 1) / 2) * 2 : ink.Height;
+  page.Facts.XDpi = dpi;
+  page.Facts.YDpi = half_height ? dpi / 2 : dpi;
+  page.Facts.Level = level < 1 ? "clean" : level < 2 ? "mild" : "heavy";
+  page.Facts.Bold = bold;
+  page.Facts.Weight = weight;
+  page.Facts.Blur = blur;
+  page.Facts.Threshold = threshold;
+  page.Facts.AngleDeg = angle_deg;
   return page;
 }
 

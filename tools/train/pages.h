@@ -40,6 +40,22 @@ struct PageRecipe {
   int MaxOtherLines = 5;
   double OtherBesideShare = 0.4;
   double MinOtherDigitMm = 1.8, MaxOtherDigitMm = 3.4;
+  // Fixed values in place of the drawn ones where set (0, or a negative blur, draws): for
+  // pages of one kind, such as a full page of thin, blurred print. The draws are made all the
+  // same, so that the pages that follow are those the recipe makes without them.
+  int FixedDpi = 0;
+  int FixedLines = 0;
+  double FixedWeight = 0;
+  double FixedBlur = -1;  // sigma in pixels at the page's resolution
+  double FixedThreshold = 0;
+};
+
+// What a page was made with, as the evaluation manifests state it.
+struct PageFacts {
+  int XDpi = 0, YDpi = 0;  // stated in the header
+  std::string Level;       // clean, mild or heavy, by severity
+  bool Bold = false;       // the bold face
+  double Weight = 1, Blur = 0, Threshold = 0.5, AngleDeg = 0;
 };
 
 struct TrueGlyph {
@@ -52,6 +68,7 @@ struct SynthPage {
   std::vector<TrueGlyph> Glyphs;   // every character but spaces
   std::vector<std::string> Lines;  // the text, top to bottom
   int Width = 0, Height = 0;       // of the working image
+  PageFacts Facts;
 };
 
 class PageMaker {
