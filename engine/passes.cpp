@@ -432,8 +432,10 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
           collides = Collides(line.Rects[k], g);
         if (collides) continue;
         AddCharToLines(store, ch, g, static_cast<float>(conf));
-        // Blobs that joined after the best reading are not part of the character placed:
-        // later groups may use them.
+        // The seed's ink is in the character placed, as the members' is: no later group may
+        // take it again. Blobs that joined after the best reading are not part of it: later
+        // groups may use them.
+        blobs.SetStatus(i, bsDone);
         for (int32_t m = read_members; m < member_count; ++m)
           blobs.SetStatus(members[m], bsFragment);
         break;

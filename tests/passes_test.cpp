@@ -374,5 +374,30 @@ TEST_F(PassesTest, FragmentGroupIsPlacedWhereItReadBestAndGivesBackTheRest) {
   EXPECT_FLOAT_EQ(line.Confidences[2], 0.95f);
 }
 
+// A group that is placed takes its seed with it. Here the first broken character's seed (its
+// upper half) is the blob nearest to the upper half of the second: were it left free, the
+// second character's group would take it, read the two characters' ink as one glyph, fail to
+// find room in the line, and keep the second character's lower half from its own group.
+TEST_F(PassesTest, PlacedFragmentGroupLeavesNoneOfItsInkToLaterGroups) {
+  list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);  // 0: the whole character
+  list_.AddBlob(Sized(40, 10, 10, 9), 30, 0, 0);    // 1, 2: the first broken character
+  list_.AddBlob(Sized(40, 21, 10, 9), 30, 0, 0);
+  list_.AddBlob(Sized(52, 10, 10, 9), 30, 0, 0);  // 3, 4: the second, with a wider break
+  list_.AddBlob(Sized(52, 26, 10, 9), 30, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99},
+                     {Sized(40, 10, 10, 20), '5', 0.95},
+                     {Sized(40, 10, 22, 25), '0', 0.7},  // both characters' ink as one
+                     {Sized(52, 10, 10, 25), '6', 0.95}};
+  QualifyBlobs(list_, At200());
+  for (int32_t i = 1; i <= 4; ++i) ASSERT_EQ(list_.Items(i).Status, bsFragment) << i;
+  ASSERT_LT(CenterDistance(list_.Items(3).Bounds, list_.Items(1).Bounds),
+            CenterDistance(list_.Items(3).Bounds, list_.Items(4).Bounds));
+  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
+  ASSERT_EQ(store_->LineCount, 1);
+  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "156");
+  EXPECT_EQ(list_.Items(1).Status, bsDone);
+}
+
 }  // namespace
 }  // namespace ocrb
