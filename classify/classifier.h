@@ -44,6 +44,11 @@ void ClassifyByTemplates(const TGlyphGrid& grid,
 // first and last row. Training uses this too, so that it sees exactly what reading sees.
 bool PrepareGlyphPass(const TDIB& image, const TRect& rect, int32_t pass, TDIB& working);
 
+// The same for pass Pass when Working holds what passes 1 .. Pass - 1, run in order, left
+// in it: only the work the pass adds is done (a copy for passes 1, 3 and 7, a dilation for
+// pass 5, nothing for the even passes). Working ends as PrepareGlyphPass would leave it.
+bool AdvanceGlyphPass(const TDIB& image, const TRect& rect, int32_t pass, TDIB& working);
+
 // Recognises the prepared working image of one pass: sets Best to a class index (or -1 for
 // none) and Score to its confidence.
 using TPassRecogniser =

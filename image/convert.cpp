@@ -244,6 +244,20 @@ void TDIB::ResizeSmooth(int32_t new_width, int32_t new_height) {
   }
 }
 
+namespace {
+
+// Eight pixels of a 1-bit row from pixel Bit on, as one byte (the first in the top bit);
+// bytes past RowBytes read as 0.
+uint8_t EightBits(const uint8_t* row, int64_t bit, int64_t row_bytes) {
+  const int64_t b = bit >> 3;
+  const int s = static_cast<int>(bit & 7);
+  const unsigned high = row[b];
+  const unsigned low = s != 0 && b + 1 < row_bytes ? row[b + 1] : 0;
+  return static_cast<uint8_t>((high << s | low >> (8 - s)) & 0xFF);
+}
+
+}  // namespace
+
 std::unique_ptr<TDIB> TDIB::CopyRect(const TRect& rect, bool allow_outside) const {
   RequireImage();
   const int64_t width = width_, height = height_;
@@ -277,6 +291,21 @@ std::unique_ptr<TDIB> TDIB::CopyRect(const TRect& rect, bool allow_outside) cons
     first_y = std::max<int64_t>(0, -int64_t{r.Top});
     last_y = std::min<int64_t>(last_y, height - 1 - r.Top);
   }
+  if (format_code_ == kFormat1Bit && !(allow_outside && outside)) {
+    // Whole bytes at a time; the result's bits past its last pixel stay 0, as NewImage made
+    // them.
+    const int64_t full_bytes = result_width / 8;
+    const int tail = static_cast<int>(result_width % 8);
+    const auto tail_mask = static_cast<uint8_t>(0xFF00 >> tail);
+    for (int64_t j = 0; j < result_height; ++j) {
+      const uint8_t* from = Row(static_cast<int32_t>(r.Top + j));
+      uint8_t* to = result->Row(static_cast<int32_t>(j));
+      for (int64_t k = 0; k < full_bytes; ++k) to[k] = EightBits(from, r.Left + 8 * k, row_bytes_);
+      if (tail != 0)
+        to[full_bytes] = EightBits(from, r.Left + 8 * full_bytes, row_bytes_) & tail_mask;
+    }
+    return result;
+  }
   DispatchFormat(format_code_, [&](auto format) {
     for (int64_t j = first_y; j <= last_y; ++j) {
       const uint8_t* from = Row(static_cast<int32_t>(r.Top + j));
@@ -293,19 +322,6 @@ std::unique_ptr<TDIB> TDIB::CopyRect(const TRect& rect, bool allow_outside) cons
 }  // namespace ocrb
 
 namespace ocrb {
-namespace {
-
-// Eight pixels of a 1-bit row from pixel Bit on, as one byte (the first in the top bit);
-// bytes past RowBytes read as 0.
-uint8_t EightBits(const uint8_t* row, int64_t bit, int64_t row_bytes) {
-  const int64_t b = bit >> 3;
-  const int s = static_cast<int>(bit & 7);
-  const unsigned high = row[b];
-  const unsigned low = s != 0 && b + 1 < row_bytes ? row[b + 1] : 0;
-  return static_cast<uint8_t>((high << s | low >> (8 - s)) & 0xFF);
-}
-
-}  // namespace
 
 void TDIB::CopyGrayFrom(const TDIB& source, int32_t left, int32_t top) {
   RequireImage();

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "dib_test_util.h"
@@ -88,13 +90,56 @@ TEST(ClassifyPasses, EachPassStartsFromTheGlyphAndAppliesItsPreprocessing) {
   const int plain = InkOf(*glyph);
   ASSERT_EQ(s.ink_seen.size(), 8u);
   EXPECT_EQ(s.ink_seen[0], plain);
-  EXPECT_EQ(s.ink_seen[1], plain);  // a fresh copy, not the previous pass's image
+  EXPECT_EQ(s.ink_seen[1], plain);  // the plain glyph again, trimmed
   EXPECT_LT(s.ink_seen[2], plain);  // thinned
   EXPECT_EQ(s.ink_seen[3], s.ink_seen[2]);
   EXPECT_GT(s.ink_seen[4], s.ink_seen[2]);  // thinned, then dilated
   EXPECT_GT(s.ink_seen[6], plain);          // dilated
   EXPECT_EQ(s.ink_seen[7], s.ink_seen[6]);
   for (int p = 0; p < 8; ++p) EXPECT_EQ(s.trim_seen[p], p % 2 == 1) << "pass " << p + 1;
+}
+
+// The loop goes on from the previous pass's image where it can; every pass must still see,
+// pixel for pixel, what preparing it from a fresh copy gives. Random glyphs of many shapes
+// and sizes (thinning and dilation both change them), in both colour-table orders.
+TEST(ClassifyPasses, PassesGoingOnFromTheirPredecessorSeeWhatAFreshCopyGives) {
+  std::mt19937 random(17);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int w = 1 + static_cast<int>(random() % 30), h = 1 + static_cast<int>(random() % 30);
+    const double density = 0.2 + 0.6 * (random() % 100) / 100.0;
+    std::vector<std::string> art(h, std::string(w, '.'));
+    for (auto& row : art)
+      for (char& c : row) c = (random() % 1000) < density * 1000 ? '#' : '.';
+    auto image = FromArt(art, trial % 2 == 1);
+    const TRect rect{0, 0, w - 1, h - 1};
+    std::vector<std::vector<int32_t>> seen;
+    std::vector<bool> trims;
+    char ch = 0;
+    double confidence = 0;
+    ClassifyGlyphPasses(
+        8, *image, rect,
+        [&](const TDIB& working, bool trim, int32_t& best, double& score) {
+          std::vector<int32_t> pixels;
+          for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) pixels.push_back(working.GetPixel(x, y));
+          seen.push_back(pixels);
+          trims.push_back(trim);
+          best = -1;
+          score = 0;
+        },
+        ch, confidence);
+    ASSERT_EQ(seen.size(), 8u);
+    TDIB fresh;
+    fresh.NewImage(w, h, kFormat1Bit, 200, 200);
+    for (int32_t pass = 1; pass <= 8; ++pass) {
+      const bool trim = PrepareGlyphPass(*image, rect, pass, fresh);
+      std::vector<int32_t> pixels;
+      for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) pixels.push_back(fresh.GetPixel(x, y));
+      EXPECT_EQ(seen[static_cast<size_t>(pass - 1)], pixels) << "trial " << trial << " pass " << pass;
+      EXPECT_EQ(trims[static_cast<size_t>(pass - 1)], trim);
+    }
+  }
 }
 
 TEST(ClassifyPasses, EarlyStopTiesAndTheBestOverThePasses) {

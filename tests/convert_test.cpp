@@ -331,6 +331,28 @@ TEST(CopyRect, CutsTheRectangleWithFormatResolutionAndTable) {
   }
 }
 
+// A 1-bit cut is made a byte at a time: every rectangle of random images of many widths must
+// give the pixels one at a time would give, and leave the bits past its last pixel 0 (the
+// first block of the cut is compared whole with one made pixel by pixel).
+TEST(CopyRect, OneBitCutsMatchPixelByPixelCopies) {
+  std::mt19937 random(8);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int32_t w = 1 + static_cast<int32_t>(random() % 80);
+    const int32_t h = 1 + static_cast<int32_t>(random() % 12);
+    std::unique_ptr<TDIB> image = RandomImage(w, h, kFormat1Bit, random);
+    const int32_t l = static_cast<int32_t>(random() % w), t = static_cast<int32_t>(random() % h);
+    const int32_t r = l + static_cast<int32_t>(random() % (w - l));
+    const int32_t b = t + static_cast<int32_t>(random() % (h - t));
+    std::unique_ptr<TDIB> cut = image->CopyRect(TRect{l, t, r, b}, false);
+    TDIB expected;
+    expected.NewImage(r - l + 1, b - t + 1, kFormat1Bit, image->XResolution(),
+                      image->YResolution());
+    for (int32_t y = 0; y <= b - t; ++y)
+      for (int32_t x = 0; x <= r - l; ++x) expected.SetPixel(x, y, image->GetPixel(l + x, t + y));
+    EXPECT_EQ(BytesOf(cut->Handle()), BytesOf(expected.Handle())) << w << " x " << h << " cut at " << l << "," << t;
+  }
+}
+
 TEST(CopyRect, OutsideTheImageIsWhiteOrClamped) {
   std::mt19937 random(7);
   std::unique_ptr<TDIB> image = RandomImage(8, 6, kFormat8Bit, random);

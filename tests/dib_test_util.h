@@ -95,15 +95,21 @@ inline std::vector<uint8_t> BytesOf(platform::HGlobal mem) {
   return bytes;
 }
 
-// A new 1-bit image (table black, white) drawn from text: '#' is value 0, '.' value 1.
-inline std::unique_ptr<TDIB> FromArt(const std::vector<std::string>& art) {
+// A new 1-bit image (table black, white) drawn from text: '#' is value 0, '.' value 1. With
+// WhiteFirst the table is (white, black) and '#' is value 1.
+inline std::unique_ptr<TDIB> FromArt(const std::vector<std::string>& art, bool white_first = false) {
   auto image = std::make_unique<TDIB>();
   image->NewImage(static_cast<int32_t>(art[0].size()), static_cast<int32_t>(art.size()),
                   kFormat1Bit, 200, 200);
-  image->FillWhite();
+  if (white_first) {
+    image->SetPaletteEntry(0, 0x00FFFFFF);
+    image->SetPaletteEntry(1, 0);
+  }
+  image->Fill(white_first ? 0x00 : 0xFF);
+  const int32_t ink = white_first ? 1 : 0;
   for (size_t y = 0; y < art.size(); ++y) {
     for (size_t x = 0; x < art[y].size(); ++x) {
-      if (art[y][x] == '#') image->SetPixel(static_cast<int32_t>(x), static_cast<int32_t>(y), 0);
+      if (art[y][x] == '#') image->SetPixel(static_cast<int32_t>(x), static_cast<int32_t>(y), ink);
     }
   }
   return image;

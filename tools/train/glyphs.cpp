@@ -65,7 +65,7 @@ std::vector<GlyphView> GlyphMaker::Views(const TDIB& image, const TRect& rect, i
     GlyphView view;
     view.Class = cls;
     view.Pass = pass;
-    const bool trim = PrepareGlyphPass(image, rect, pass, working);
+    const bool trim = AdvanceGlyphPass(image, rect, pass, working);
     const TRect whole{0, 0, 0, 0};
     ExtractGlyphPattern(working, whole, trim, pattern);
     for (int i = 0; i < 256; ++i) view.Inputs[i] = pattern.GetInput(i) > 0.5 ? 1 : 0;
