@@ -106,23 +106,32 @@ void ClearResults(TResultStore& store) {
   store.Touched = 0;
 }
 
+void PlaceCharInLine(TResultLine& line, char ch, const TRect& rect, float conf) {
+  const int n = Length(line);
+  if (n >= kMaxLineLength) return;  // the line is full: the character is dropped
+  int k = n;
+  if (rect.Left < line.Bounds.Right) {
+    for (int i = 0; i < n; ++i) {
+      if (line.Rects[i].Left > rect.Left && line.Rects[i].Right > rect.Right) {
+        k = i;
+        break;
+      }
+    }
+  }
+  InsertAt(line, k, 1, ch, conf, rect);
+  Widen(line.Bounds, rect);
+}
+
+void DeleteCharAt(TResultLine& line, int index) {
+  if (index < 0 || index >= Length(line)) return;
+  DeleteAt(line, index);
+}
+
 void AddCharToLines(TResultStore& store, char ch, const TRect& rect, float conf) {
   for (int l = 0; l < store.LineCount; ++l) {
     TResultLine& line = store.Lines[l];
     if (!LineMatches(line.Bounds, rect)) continue;
-    const int n = Length(line);
-    if (n >= kMaxLineLength) return;  // the line is full: the character is dropped
-    int k = n;
-    if (rect.Left < line.Bounds.Right) {
-      for (int i = 0; i < n; ++i) {
-        if (line.Rects[i].Left > rect.Left && line.Rects[i].Right > rect.Right) {
-          k = i;
-          break;
-        }
-      }
-    }
-    InsertAt(line, k, 1, ch, conf, rect);
-    Widen(line.Bounds, rect);
+    PlaceCharInLine(line, ch, rect, conf);
     return;
   }
   if (store.LineCount >= kMaxLines) return;  // no room for another line: dropped

@@ -20,6 +20,14 @@ void ClearResults(TResultStore& store);
 // whose rows it shares, in left-to-right order, or opens a new line.
 void AddCharToLines(TResultStore& store, char ch, const TRect& rect, float conf);
 
+// Places character Ch into Line as AddCharToLines places it once it has chosen the line:
+// before the first character lying wholly to its right, and widens the line's Bounds. A full
+// line drops it.
+void PlaceCharInLine(TResultLine& line, char ch, const TRect& rect, float conf);
+
+// Removes character Index of Line with its confidence and rectangle.
+void DeleteCharAt(TResultLine& line, int index);
+
 // Inserts (Left of a character - Right of the one before) div Unit spaces before it, Unit
 // being the space width scaled to the read's resolution, then gives every space the
 // rectangle 0,0,0,0 and confidence 1. Raises "Division by zero" when Unit is 0 and some line

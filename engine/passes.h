@@ -44,18 +44,21 @@ enum TQueryKind : int32_t {
   qkCandidateMerge = 1,  // a doubtful candidate merged with its nearest neighbour
   qkRunPiece = 2,        // a piece of a split run, asked on the run's own image
   qkFragmentGroup = 3,   // a group of fragments
+  qkCell = 4,            // the ink of one cell of a line's grid, on an image of its own
 };
+constexpr int kQueryKinds = 5;
 
 // One classification asked for by the passes: Rect (inclusive) of Image, which is the
-// working image or, for run pieces, the run's piece image; PageRect is the same rectangle in
-// the working image's coordinates.
+// working image, the run's piece image for run pieces, or the cut-out ink of a cell; PageRect
+// is the same rectangle in the working image's coordinates.
 struct TGlyphQuery {
   const TDIB& Image;
   TRect Rect;
   TRect PageRect;
   TQueryKind Kind;
   // Which image of the read Image is: 0 for the working image, 1 + the blob's index for the
-  // piece image of a run. Equal ids and rectangles ask the same question.
+  // piece image of a run, negative for a cell's image. Equal ids and rectangles ask the same
+  // question.
   int32_t ImageId = 0;
 };
 

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "classify/classifier.h"
+#include "engine/cells.h"
+#include "engine/strokes.h"
 #include "engine/lines.h"
 #include "image/blobs.h"
 #include "image/dib.h"
@@ -96,6 +99,14 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
 
   TBlobList blobs;
   work->FindBlobs(true, 1, 1, 4, &blobs, &context.Labelling);
+  QualifyBlobs(blobs, sizes);
+  // Where thin print has fallen apart, the pieces are labelled joined; they are still read
+  // on the working image, as printed.
+  if (context.Tuning.JoinStrokes &&
+      JoinBrokenStrokes(*work, sizes.MaxCharWidth, sizes.MaxCharHeight, blobs,
+                        &context.Labelling)) {
+    QualifyBlobs(blobs, sizes);
+  }
 
   const TClassifierSettings settings{context.UseTemplates, context.MaxPasses};
   TReadWork& work_done = context.LastRead;
@@ -137,13 +148,33 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   };
   TResultStore& store = context.Results;
   ClearResults(store);
-  QualifyBlobs(blobs, sizes);
   // Cells about one character tall: a nearest blob is usually in the home cell or the next.
   TBlobNeighbours neighbours(blobs, sizes.MaxCharHeight, !context.Tuning.IndexNeighbours);
   try {
     CandidatePass(blobs, *work, sizes, classifier, store, &neighbours);
     RunPass(blobs, *work, sizes, classifier, store, &neighbours);
     FragmentPass(blobs, *work, sizes, classifier, store, &neighbours);
+    if (context.Tuning.ReadCells) {
+      // Looking at a cell costs its pixels, as a question does.
+      const std::function<bool(int64_t)> charge = [&](int64_t pixels) {
+        if (work_done.Spent + pixels > work_done.Budget) {
+          work_done.BudgetSpent = true;
+          return false;
+        }
+        work_done.Spent += pixels;
+        return true;
+      };
+      TCellWork cells;
+      try {
+        ReadLineCells(store, *work, classifier, charge, &cells);
+      } catch (const TBudgetSpent&) {
+        work_done.CellsRead = cells.CellsRead;
+        work_done.CellChars = cells.CharsPlaced;
+        throw;
+      }
+      work_done.CellsRead = cells.CellsRead;
+      work_done.CellChars = cells.CharsPlaced;
+    }
   } catch (const TBudgetSpent&) {
     // What was placed stays; the blobs not yet read are left unread.
   }

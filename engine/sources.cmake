@@ -1,11 +1,13 @@
 set(OCRB_ENGINE_SOURCES
+  engine/cells.cpp
   engine/context.cpp
   engine/lines.cpp
   engine/memory_api.cpp
   engine/model.cpp
   engine/ocrb.cpp
   engine/passes.cpp
-  engine/read.cpp)
+  engine/read.cpp
+  engine/strokes.cpp)
 set(OCRB_ENGINE_TESTS
   tests/lines_test.cpp
   tests/api_test.cpp

@@ -229,6 +229,12 @@ int32_t TBlobList::AddBlob(const TRect& bounds, int32_t pixel_count, int32_t cen
   return Add(std::move(item));
 }
 
+std::vector<std::unique_ptr<TBlobItem>> TBlobList::TakeAll() {
+  std::vector<std::unique_ptr<TBlobItem>> items;
+  items.swap(items_);
+  return items;
+}
+
 void TDIB::FindBlobs(bool eight_connected, int32_t min_width, int32_t min_height,
                      int32_t min_pixels, TBlobList* list, TLabelBuffers* buffers) const {
   if (eight_connected) {

@@ -97,6 +97,8 @@ class TBlobList {
   int32_t Add(const TBlobItem& item);
   // Appends a new item with these values, Status 0 and no points.
   int32_t AddBlob(const TRect& bounds, int32_t pixel_count, int32_t center_x, int32_t center_y);
+  // Hands every item over to the caller, in list order, and empties the list.
+  std::vector<std::unique_ptr<TBlobItem>> TakeAll();
 
  private:
   std::vector<std::unique_ptr<TBlobItem>> items_;

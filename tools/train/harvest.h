@@ -18,8 +18,8 @@
 namespace ocrb::train {
 
 struct HarvestStats {
-  int64_t Queries[4] = {};    // by query kind
-  int64_t Positives[4] = {};  // of those, labelled as one whole character
+  int64_t Queries[kQueryKinds] = {};    // by query kind
+  int64_t Positives[kQueryKinds] = {};  // of those, labelled as one whole character
   int64_t Characters = 0;     // true characters on the pages
   int64_t Errors = 0;         // edit distance of the page text read, spaces removed
 };

@@ -4,7 +4,8 @@
 //              [--hidden N] [--evaluate N] [--regular FONT] [--bold FONT]
 //              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--other-beside SHARE]
 //              [--extra-heavy SHARE]
-//              [--write-pages DIR]
+//              [--write-pages DIR] [--page-dpi N] [--page-lines N] [--page-weight W]
+//              [--page-blur SIGMA] [--page-threshold T]
 //
 // 1. Clean glyphs: the fifteen characters rendered with FreeType at random sizes, resolutions,
 //    positions and stroke weights, each seen through the classifier's eight passes.
@@ -24,8 +25,9 @@
 // every rectangle asked about on it is an example
 // of "not a character". --extra-heavy SHARE makes that share of the training pages heavily
 // degraded, on top of the third that are anyway. --write-pages DIR writes --pages such pages as
-// 1-bit BMP files with their OCR-B text (NAME.gt.txt) instead of training. The same arguments give
-// the same files byte for byte.
+// 1-bit BMP files with their OCR-B text (NAME.gt.txt) and a manifest.tsv of what each was made
+// with, instead of training; --page-dpi, --page-lines, --page-weight, --page-blur and --page-threshold fix those
+// values for every page written. The same arguments give the same files byte for byte.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +69,11 @@ struct Options {
   double other_beside = PageRecipe{}.OtherBesideShare;
   std::vector<std::string> other_fonts = DefaultOtherFonts();
   std::string write_pages;
+  int page_dpi = 0;
+  int page_lines = 0;
+  double page_weight = 0;
+  double page_blur = -1;
+  double page_threshold = 0;
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -75,7 +82,9 @@ struct Options {
                "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
                "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
                "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
-               "[--other-beside SHARE] [--extra-heavy SHARE] [--write-pages DIR]\n");
+               "[--other-beside SHARE] [--extra-heavy SHARE] [--write-pages DIR] "
+               "[--page-dpi N] [--page-lines N] [--page-weight W] [--page-blur SIGMA] "
+               "[--page-threshold T]\n");
   std::exit(1);
 }
 
@@ -91,6 +100,14 @@ double Share(const char* text) {
   const double value = std::strtod(text, &end);
   if (end == text || *end != '\0' || !(value >= 0 && value <= 1))
     Usage(std::string("not a share between 0 and 1: ") + text);
+  return value;
+}
+
+double Positive(const char* text) {
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(value >= 0 && value <= 100))
+    Usage(std::string("not a number between 0 and 100: ") + text);
   return value;
 }
 
@@ -136,6 +153,16 @@ Options Parse(int argc, char** argv) {
       }
     } else if (arg == "--write-pages")
       o.write_pages = value;
+    else if (arg == "--page-dpi")
+      o.page_dpi = static_cast<int>(Number(value));
+    else if (arg == "--page-lines")
+      o.page_lines = static_cast<int>(Number(value));
+    else if (arg == "--page-weight")
+      o.page_weight = Positive(value);
+    else if (arg == "--page-blur")
+      o.page_blur = Positive(value);
+    else if (arg == "--page-threshold")
+      o.page_threshold = Share(value);
     else
       Usage("unknown option " + arg);
   }
@@ -173,9 +200,13 @@ int PageDpi(const SynthPage& page) {
 }
 
 // Writes Options.pages synthetic pages to Options.write_pages as pNNNN.bmp (a 1-bit BMP file)
-// and pNNNN.gt.txt (the OCR-B lines, top to bottom).
+// and pNNNN.gt.txt (the OCR-B lines, top to bottom), and manifest.tsv: per page the stated
+// resolution, the level of degradation, the face, the stroke weight, blur (sigma in pixels),
+// threshold and turn (degrees), in the columns the evaluation sets use.
 void WritePages(const PageMaker& pages, const PageRecipe& recipe, const Options& o) {
   std::mt19937_64 random(o.seed * 104729 + 17);
+  std::string manifest =
+      "name\thdr_xdpi\thdr_ydpi\tlevel\tfont\tkind\tblur_sigma\tweight\tthreshold\tangle_deg\n";
   for (int p = 0; p < o.pages; ++p) {
     const SynthPage page = pages.Make(recipe, random);
     const uint32_t offset = 14 + 40 + 8;
@@ -190,7 +221,14 @@ void WritePages(const PageMaker& pages, const PageRecipe& recipe, const Options&
     std::string truth;
     for (const std::string& line : page.Lines) truth += line + "\n";
     WriteFile(o.write_pages + name + ".gt.txt", std::vector<uint8_t>(truth.begin(), truth.end()));
+    const PageFacts& f = page.Facts;
+    char row[256];
+    std::snprintf(row, sizeof row, "%s\t%d\t%d\t%s\t%s\tpage\t%.2f\t%.2f\t%.3f\t%.2f\n", name + 1,
+                  f.XDpi, f.YDpi, f.Level.c_str(), f.Bold ? "OCRBS" : "OCRB", f.Blur, f.Weight,
+                  f.Threshold, f.AngleDeg);
+    manifest += row;
   }
+  WriteFile(o.write_pages + "/manifest.tsv", std::vector<uint8_t>(manifest.begin(), manifest.end()));
   std::fprintf(stderr, "wrote %d pages to %s\n", o.pages, o.write_pages.c_str());
 }
 
@@ -206,6 +244,11 @@ int main(int argc, char** argv) {
     recipe.OtherTextShare = o.other_text;
     recipe.ExtraHeavyShare = o.extra_heavy;
     recipe.OtherBesideShare = o.other_beside;
+    recipe.FixedDpi = o.page_dpi;
+    recipe.FixedLines = o.page_lines;
+    recipe.FixedWeight = o.page_weight;
+    recipe.FixedBlur = o.page_blur;
+    recipe.FixedThreshold = o.page_threshold;
     // The output folder is made, and proved writable, before any work: a training run takes
     // the better part of an hour and would otherwise fail only at its end.
     const std::string folder = o.write_pages.empty() ? o.out : o.write_pages;
@@ -256,12 +299,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "round %d: %d pages read at %.2f %% character errors; queries (positive): "
                    "candidate %lld (%lld), merge %lld (%lld), run piece %lld (%lld), "
-                   "fragment group %lld (%lld)\n",
+                   "fragment group %lld (%lld), cell %lld (%lld)\n",
                    round, o.pages, 100.0 * stats.Errors / std::max<int64_t>(1, stats.Characters),
                    (long long)stats.Queries[0], (long long)stats.Positives[0],
                    (long long)stats.Queries[1], (long long)stats.Positives[1],
                    (long long)stats.Queries[2], (long long)stats.Positives[2],
-                   (long long)stats.Queries[3], (long long)stats.Positives[3]);
+                   (long long)stats.Queries[3], (long long)stats.Positives[3],
+                   (long long)stats.Queries[4], (long long)stats.Positives[4]);
       net = TrainNet(o, samples, o.epochs);
     }
 
