@@ -13,8 +13,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <utility>
 
+#include "classify/classifier.h"
 #include "engine/lines.h"
 #include "image/dib.h"
 
@@ -84,13 +87,39 @@ bool FitPitch(std::vector<TAnchor>& anchors, TLineGrid& grid) {
   return true;
 }
 
+// Where each class stands between the top of the digits (0) and their baseline (1), and the
+// least share of the digits' height its box takes when read whole, as OCR-B draws them
+// (measured on the typeface; broken glyphs lose parts, so the least heights are lower than the
+// typeface's). Indexed as the alphabet.
+struct TClassExtent {
+  double Top, Bottom, MinHeight;
+};
+constexpr TClassExtent kClassExtents[] = {
+    {0, 1, 0.7},          {0, 1, 0.7},       {0, 1, 0.7},       {0, 1, 0.7},     {0, 1, 0.7},
+    {0, 1, 0.7},          {0, 1, 0.7},       {0, 1, 0.7},       {0, 1, 0.7},     {0, 1, 0.7},
+    {0.15, 0.85, 0.4},    {0.42, 0.58, 0},   {0.1, 0.9, 0.5},   {0.1, 0.9, 0.5}, {0, 1, 0.7}};
+static_assert(sizeof kClassExtents / sizeof kClassExtents[0] == kClassCount);
+// How far past its class's rows a box may reach (blur, bold print, the fit's own error).
+constexpr double kExtentSlack = 0.15;
+
 }  // namespace
+
+bool FitsGrid(char ch, const TRect& rect, const TLineGrid& grid) {
+  const char* at = std::strchr(kAlphabet, ch);
+  if (ch == 0 || at == nullptr) return false;
+  const TClassExtent& extent = kClassExtents[at - kAlphabet];
+  const double top = grid.BottomAt(CenterX(rect)) - grid.Height;
+  const double rel_top = (rect.Top - top) / grid.Height;
+  const double rel_bottom = (rect.Bottom - top) / grid.Height;
+  return rel_top >= extent.Top - kExtentSlack && rel_bottom <= extent.Bottom + kExtentSlack &&
+         rel_bottom - rel_top >= extent.MinHeight;
+}
 
 int64_t TLineGrid::CellOf(double x) const {
   return static_cast<int64_t>(std::llround((x - Phase) / Pitch));
 }
 
-bool FitLineGrid(const TResultLine& line, TLineGrid& grid) {
+bool FitLineGrid(const TResultLine& line, TLineGrid& grid, const TLineGrid* prior) {
   std::vector<TAnchor> anchors;
   std::vector<double> digit_heights;
   for (int k = 0; k < line.Text.Length; ++k) {
@@ -98,6 +127,7 @@ bool FitLineGrid(const TResultLine& line, TLineGrid& grid) {
     const TRect& r = line.Rects[k];
     if (ch == ' ' || ch == '~' || line.Confidences[k] < kCellAnchorConfidence) continue;
     if (r.Right < r.Left || r.Bottom < r.Top) continue;
+    if (prior != nullptr && !FitsGrid(ch, r, *prior)) continue;
     anchors.push_back(TAnchor{CenterX(r), static_cast<double>(r.Bottom),
                               static_cast<double>(r.Bottom) - r.Top, IsDigit(ch)});
     if (IsDigit(ch)) digit_heights.push_back(anchors.back().Height);
@@ -159,6 +189,11 @@ struct TCellContents {
   double Best = 0;         // the best confidence among them
 };
 
+// A cell whose trusted character leaves out at least this many ink pixels of the cell, and at
+// least one in this many of them, is asked about again.
+constexpr int64_t kMinExtraInk = 6;
+constexpr int64_t kExtraInkShare = 5;
+
 // Whether pixel (X, Y) lies in one of Rects.
 bool Covered(const std::vector<TRect>& rects, int32_t x, int32_t y) {
   for (const TRect& r : rects) {
@@ -183,6 +218,15 @@ class TLineCellReader {
 
   // False when the work budget ended the read.
   bool Read() {
+    // A grid that more than a third of the confident characters do not fit is not trusted to
+    // judge them.
+    int confident = 0, misfits = 0;
+    for (int k = 0; k < line_.Text.Length; ++k) {
+      if (line_.Text.Chars[k] == ' ' || line_.Confidences[k] < kCellAnchorConfidence) continue;
+      ++confident;
+      misfits += !FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
+    }
+    check_extents_ = misfits * 3 <= confident;
     Index();
     if (cells_.empty()) return true;
     const int64_t first = cells_.front() - kCellsBeyondEnds;
@@ -190,8 +234,15 @@ class TLineCellReader {
     for (int64_t cell = first; cell <= last; ++cell) {
       if (!WithinReach(cell)) continue;
       const TCellContents contents = ContentsOf(cell);
-      if (contents.Best >= kCellAnchorConfidence) continue;
       if (!ReadCell(cell, contents)) return false;
+    }
+    // A character that still does not fit where its class stands is not reported as sure.
+    if (check_extents_) {
+      for (int k = 0; k < line_.Text.Length; ++k) {
+        if (line_.Text.Chars[k] == ' ' || line_.Confidences[k] <= kMisfitConfidence) continue;
+        if (!FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_))
+          line_.Confidences[k] = static_cast<float>(kMisfitConfidence);
+      }
     }
     return true;
   }
@@ -204,7 +255,7 @@ class TLineCellReader {
     for (int k = 0; k < line_.Text.Length; ++k) {
       if (line_.Text.Chars[k] == ' ') continue;
       cells_.push_back(grid_.CellOf(CenterX(line_.Rects[k])));
-      if (line_.Confidences[k] >= kCellAnchorConfidence) trusted_.push_back(line_.Rects[k]);
+      if (Trusted(k)) trusted_.push_back({cells_.back(), line_.Rects[k]});
     }
     std::sort(cells_.begin(), cells_.end());
   }
@@ -218,13 +269,24 @@ class TLineCellReader {
     return *next - *(next - 1) - 1 <= kMaxCellGap;
   }
 
+  // A character read with confidence whose box stands where its class stands on the grid
+  // (or any, on a line whose grid too few of them fit).
+  bool Trusted(int k) const {
+    if (line_.Confidences[k] < kCellAnchorConfidence) return false;
+    return !check_extents_ || FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
+  }
+
+  // What the cell holds. A character that does not fit the grid counts for nothing: any
+  // reading of the cell above the threshold beats it.
   TCellContents ContentsOf(int64_t cell) const {
     TCellContents contents;
     for (int k = 0; k < line_.Text.Length; ++k) {
       if (line_.Text.Chars[k] == ' ') continue;
       if (grid_.CellOf(CenterX(line_.Rects[k])) != cell) continue;
       contents.Chars.push_back(k);
-      contents.Best = std::max(contents.Best, static_cast<double>(line_.Confidences[k]));
+      const bool fits =
+          !check_extents_ || FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
+      if (fits) contents.Best = std::max(contents.Best, static_cast<double>(line_.Confidences[k]));
     }
     return contents;
   }
@@ -247,13 +309,16 @@ class TLineCellReader {
     if (x1 < x0 || y1 < y0) return true;
     if (!charge_((x1 - x0 + 1) * (y1 - y0 + 1))) return false;
 
-    // The ink of the cell that no trusted character of the line holds.
-    std::vector<TRect> near;
-    for (const TRect& r : trusted_) {
+    // The ink of the cell that no trusted character of another cell holds, and how much of
+    // it lies outside the cell's own characters.
+    std::vector<TRect> near, own;
+    for (const auto& [other, r] : trusted_) {
+      if (other == cell) continue;
       if (r.Right >= x0 && r.Left <= x1 && r.Bottom >= y0 && r.Top <= y1) near.push_back(r);
     }
+    for (int k : contents.Chars) own.push_back(line_.Rects[k]);
     TRect box{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), -1, -1};
-    int64_t count = 0;
+    int64_t count = 0, extra = 0;
     for (int64_t y = y0; y <= y1; ++y) {
       const uint8_t* row = image_.ScanLine(static_cast<int32_t>(y));
       for (int64_t x = x0; x <= x1; ++x) {
@@ -265,9 +330,15 @@ class TLineCellReader {
         box.Top = std::min(box.Top, yi);
         box.Bottom = std::max(box.Bottom, yi);
         ++count;
+        if (own.empty() || !Covered(own, xi, yi)) ++extra;
       }
     }
     if (count == 0) return true;  // an empty cell is a space
+    // A trusted character is asked about again only when the cell holds ink it leaves out, or
+    // another character: a piece of a broken character may read well on its own.
+    if (contents.Best >= kCellAnchorConfidence && contents.Chars.size() == 1 &&
+        (extra < kMinExtraInk || extra * kExtraInkShare < count))
+      return true;
     // In the band: the ink's middle row in the middle third of the digits' rows, and more
     // than a speck.
     const double middle = (static_cast<double>(box.Top) + box.Bottom) / 2;
@@ -310,8 +381,9 @@ class TLineCellReader {
   int32_t& next_image_id_;
   TCellWork& work_;
   const int32_t ink_;
+  bool check_extents_ = true;
   std::vector<int64_t> cells_;
-  std::vector<TRect> trusted_;
+  std::vector<std::pair<int64_t, TRect>> trusted_;  // trusted characters with their cells
 };
 
 }  // namespace
@@ -325,6 +397,10 @@ void ReadLineCells(TResultStore& store, const TDIB& image, const TGlyphClassifie
   for (int32_t l = 0; l < store.LineCount; ++l) {
     TLineGrid grid;
     if (!FitLineGrid(store.Lines[l], grid)) continue;
+    // Fitted again without the confident characters that do not stand where their class
+    // stands on the first fit (pieces of broken characters), when enough are left.
+    TLineGrid refined;
+    if (FitLineGrid(store.Lines[l], refined, &grid)) grid = refined;
     TLineCellReader reader(store.Lines[l], grid, image, classify, charge, next_image_id, done);
     if (!reader.Read()) return;
   }

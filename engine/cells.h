@@ -45,10 +45,19 @@ struct TLineGrid {
   double BottomAt(double x) const { return Baseline + Slope * x; }
 };
 
-// Fits the grid of Line from its characters read at kCellAnchorConfidence or more. Returns
-// false, leaving Grid unspecified, when fewer than kMinCellAnchors of them agree on one
-// pitch or fewer than two of them are digits.
-bool FitLineGrid(const TResultLine& line, TLineGrid& grid);
+// Fits the grid of Line from its characters read at kCellAnchorConfidence or more (and, given
+// Prior, standing where their class stands on it). Returns false, leaving Grid unspecified,
+// when fewer than kMinCellAnchors of them agree on one pitch or fewer than two of them are
+// digits.
+bool FitLineGrid(const TResultLine& line, TLineGrid& grid, const TLineGrid* prior = nullptr);
+
+// Whether a box read as Ch stands where OCR-B puts that class on the grid: within the rows
+// the class takes (with some slack for blur and bold print), and, for the taller classes,
+// over most of them. A box that does not is likely a piece of some other character.
+bool FitsGrid(char ch, const TRect& rect, const TLineGrid& grid);
+
+// The confidence a character that does not fit its line's grid is reported with at most.
+constexpr double kMisfitConfidence = 0.5;
 
 // What a line's cells cost to look at and what they gave.
 struct TCellWork {
@@ -57,11 +66,13 @@ struct TCellWork {
 };
 
 // Reads the cells of every line of Store on Image (the working image, whose ink is its
-// BlackIndex) that hold no character, or only characters below kCellAnchorConfidence, from
-// the line's first character to its last. A cell's ink is every ink pixel inside the cell
+// BlackIndex) that hold no character, only characters below kCellAnchorConfidence or ones
+// that do not fit the grid, or a trusted character with ink or characters beside it, from
+// two cells before the line's first character to two after its last. A cell's ink is every ink pixel inside the cell
 // and the line's band that no trusted character of the line covers; a cell without ink stays
 // empty. A reading above kFragmentPlaceAbove that beats the characters it would replace
-// takes their place, with the ink's rectangle. Charge is told the pixels each cell costs to
+// takes their place, with the ink's rectangle; a character left that does not fit the grid
+// is reported at kMisfitConfidence at most. Charge is told the pixels each cell costs to
 // look at and answers whether the read may go on; Classify is charged by itself.
 void ReadLineCells(TResultStore& store, const TDIB& image, const TGlyphClassifier& classify,
                    const std::function<bool(int64_t)>& charge, TCellWork* work = nullptr);

@@ -9,11 +9,13 @@ set(OCRB_ENGINE_SOURCES
   engine/read.cpp
   engine/strokes.cpp)
 set(OCRB_ENGINE_TESTS
+  tests/cells_test.cpp
   tests/lines_test.cpp
   tests/api_test.cpp
   tests/model_test.cpp
   tests/passes_test.cpp
   tests/read_test.cpp
+  tests/strokes_test.cpp
   tests/bounds_test.cpp)
 set(OCRB_ENGINE_BENCH
   bench/read_bench.cpp)

@@ -74,6 +74,106 @@ TEST(Spaces, OneSpacePerEmptyCellAtEveryResolution) {
   }
 }
 
+// A line rendered as in LineDib, with its ink and each character's box at hand so that a
+// test can break the print before it is read.
+struct DrawnLine {
+  InkImage Ink;
+  std::vector<TRect> Boxes;  // per character of the text, inclusive; spaces included
+  double Dpi = 200;
+
+  DrawnLine(const std::string& text, double dpi, double digit_mm, float threshold) : Dpi(dpi) {
+    static const Font font(DefaultFontPath("OCRB.otf"));
+    TextStyle style;
+    style.XDpi = style.YDpi = dpi;
+    style.DigitHeightMm = digit_mm;
+    Ink = Binarise(font.RenderLine(text, style, 8, &Boxes), threshold);
+  }
+  // The ink box of character K.
+  TRect InkBox(size_t k) const { return InkBounds(Ink, Boxes[k]); }
+  void Set(int x, int y, bool ink) { Ink.Pixels[static_cast<size_t>(y) * Ink.Width + x] = ink; }
+  // Erases Rows rows of character K's ink from row Top of its ink box down.
+  void EraseRows(size_t k, int top, int rows) {
+    const TRect b = InkBox(k);
+    for (int y = b.Top + top; y < b.Top + top + rows; ++y)
+      for (int x = b.Left; x <= b.Right; ++x) Set(x, y, false);
+  }
+  void EraseColumns(size_t k, int left, int columns) {
+    const TRect b = InkBox(k);
+    for (int x = b.Left + left; x < b.Left + left + columns; ++x)
+      for (int y = b.Top; y <= b.Bottom; ++y) Set(x, y, false);
+  }
+  std::vector<uint8_t> Dib() const {
+    std::unique_ptr<TDIB> image = GlyphMaker::ToDIB(
+        Ink, TRect{0, 0, Ink.Width - 1, Ink.Height - 1}, static_cast<int32_t>(Dpi));
+    return std::vector<uint8_t>(image->Header(), image->Header() + image->Size());
+  }
+};
+
+// Broken print a person reads without trouble. A '+' of 8 pixels between digits of 16 is too
+// small to be a character blob, which only reading its cell of the line finds; a '1' broken in
+// two and a '0' broken into four are fragments that must be read whole.
+TEST(BrokenPrint, SmallSignAndBrokenDigitsAmongWholeOnes) {
+  Engine engine;
+  {
+    // Digits 16 pixels tall at 200 dpi; the '+' redrawn by hand 8 x 8 in its cell.
+    const std::string text = "3141+5926";
+    DrawnLine line(text, 200, 2.15, 0.5f);
+    const TRect plus = line.InkBox(4);
+    for (int y = plus.Top; y <= plus.Bottom; ++y)
+      for (int x = plus.Left; x <= plus.Right; ++x) line.Set(x, y, false);
+    const int cx = (plus.Left + plus.Right) / 2, cy = (plus.Top + plus.Bottom) / 2;
+    for (int d = -4; d < 4; ++d) {
+      line.Set(cx + d, cy, true);
+      line.Set(cx + d, cy + 1, true);
+      line.Set(cx, cy + d, true);
+      line.Set(cx + 1, cy + d, true);
+    }
+    const TRect digit = line.InkBox(0);
+    ASSERT_EQ(digit.Bottom - digit.Top + 1, 16);
+    EXPECT_EQ(engine.Read(line.Dib()), std::vector<std::string>{text});
+  }
+  {
+    const std::string text = "7351982";
+    DrawnLine line(text, 200, 2.45, 0.5f);
+    const TRect one = line.InkBox(3);
+    line.EraseRows(3, (one.Bottom - one.Top) / 2 - 1, 2);  // the '1' in two
+    EXPECT_EQ(engine.Read(line.Dib()), std::vector<std::string>{text});
+  }
+  {
+    const std::string text = "46072";
+    DrawnLine line(text, 200, 2.45, 0.5f);
+    const TRect zero = line.InkBox(2);
+    line.EraseRows(2, (zero.Bottom - zero.Top) / 2 - 1, 2);  // the '0' in four
+    line.EraseColumns(2, (zero.Right - zero.Left) / 2 - 1, 2);
+    EXPECT_EQ(engine.Read(line.Dib()), std::vector<std::string>{text});
+  }
+}
+
+// Thin print (strokes drawn at a threshold that keeps only their cores) with every third
+// character broken across, at two resolutions. Broken this way, the blob passes alone read
+// several of the broken characters as other ones ('4' as '#' or '+', '5' as '-').
+TEST(BrokenPrint, ThinLineWithEveryThirdCharacterBroken) {
+  Engine engine;
+  const std::string text = "0100003949753>123456789+ 010374501>";
+  const struct {
+    double dpi;
+    float threshold;
+    int gap;  // rows erased
+  } cases[] = {{200, 0.85f, 3}, {300, 0.75f, 4}};
+  for (const auto& c : cases) {
+    DrawnLine line(text, c.dpi, 2.45, c.threshold);
+    size_t broken = 0;
+    for (size_t k = 2; k < text.size(); k += 3) {
+      if (text[k] == ' ') continue;
+      const TRect b = line.InkBox(k);
+      line.EraseRows(k, (b.Bottom - b.Top) * 13 / 20, c.gap);
+      ++broken;
+    }
+    ASSERT_GE(broken, 10u);
+    EXPECT_EQ(engine.Read(line.Dib()), std::vector<std::string>{text}) << c.dpi << " dpi";
+  }
+}
+
 std::string WithoutSpaces(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) {
