@@ -51,8 +51,7 @@ double Median(std::vector<double> values) {
 }
 
 // Least squares of Y = A + B * X over the pairs; false when X does not vary.
-bool FitStraight(const std::vector<double>& x, const std::vector<double>& y, double& a,
-                 double& b) {
+bool FitStraight(const std::vector<double>& x, const std::vector<double>& y, double& a, double& b) {
   const double n = static_cast<double>(x.size());
   if (x.size() < 2) return false;
   double sx = 0, sy = 0;
@@ -95,9 +94,9 @@ struct TClassExtent {
   double Top, Bottom, MinHeight;
 };
 constexpr TClassExtent kClassExtents[] = {
-    {0, 1, 0.7},          {0, 1, 0.7},       {0, 1, 0.7},       {0, 1, 0.7},     {0, 1, 0.7},
-    {0, 1, 0.7},          {0, 1, 0.7},       {0, 1, 0.7},       {0, 1, 0.7},     {0, 1, 0.7},
-    {0.15, 0.85, 0.4},    {0.42, 0.58, 0},   {0.1, 0.9, 0.5},   {0.1, 0.9, 0.5}, {0, 1, 0.7}};
+    {0, 1, 0.7},       {0, 1, 0.7},     {0, 1, 0.7},     {0, 1, 0.7},     {0, 1, 0.7},
+    {0, 1, 0.7},       {0, 1, 0.7},     {0, 1, 0.7},     {0, 1, 0.7},     {0, 1, 0.7},
+    {0.15, 0.85, 0.4}, {0.42, 0.58, 0}, {0.1, 0.9, 0.5}, {0.1, 0.9, 0.5}, {0, 1, 0.7}};
 static_assert(sizeof kClassExtents / sizeof kClassExtents[0] == kClassCount);
 // How far past its class's rows a box may reach (blur, bold print, the fit's own error).
 constexpr double kExtentSlack = 0.15;
@@ -284,8 +283,7 @@ class TLineCellReader {
       if (line_.Text.Chars[k] == ' ') continue;
       if (grid_.CellOf(CenterX(line_.Rects[k])) != cell) continue;
       contents.Chars.push_back(k);
-      const bool fits =
-          !check_extents_ || FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
+      const bool fits = !check_extents_ || FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
       if (fits) contents.Best = std::max(contents.Best, static_cast<double>(line_.Confidences[k]));
     }
     return contents;
@@ -365,8 +363,7 @@ class TLineCellReader {
     classify_(TGlyphQuery{glyph, whole, box, qkCell, next_image_id_--}, ch, conf);
     if (!(conf > kFragmentPlaceAbove) || !(conf > contents.Best)) return true;
     if (contents.Chars.empty() && line_.Text.Length >= kMaxLineLength) return true;
-    for (auto k = contents.Chars.rbegin(); k != contents.Chars.rend(); ++k)
-      DeleteCharAt(line_, *k);
+    for (auto k = contents.Chars.rbegin(); k != contents.Chars.rend(); ++k) DeleteCharAt(line_, *k);
     PlaceCharInLine(line_, ch, box, static_cast<float>(conf));
     ++work_.CharsPlaced;
     Index();

@@ -68,10 +68,10 @@ struct TCellWork {
 // Reads the cells of every line of Store on Image (the working image, whose ink is its
 // BlackIndex) that hold no character, only characters below kCellAnchorConfidence or ones
 // that do not fit the grid, or a trusted character with ink or characters beside it, from
-// two cells before the line's first character to two after its last. A cell's ink is every ink pixel inside the cell
-// and the line's band that no trusted character of the line covers; a cell without ink stays
-// empty. A reading above kFragmentPlaceAbove that beats the characters it would replace
-// takes their place, with the ink's rectangle; a character left that does not fit the grid
+// two cells before the line's first character to two after its last. A cell's ink is every ink
+// pixel inside the cell and the line's band that no trusted character of the line covers; a cell
+// without ink stays empty. A reading above kFragmentPlaceAbove that beats the characters it would
+// replace takes their place, with the ink's rectangle; a character left that does not fit the grid
 // is reported at kMisfitConfidence at most. Charge is told the pixels each cell costs to
 // look at and answers whether the read may go on; Classify is charged by itself.
 void ReadLineCells(TResultStore& store, const TDIB& image, const TGlyphClassifier& classify,

@@ -54,7 +54,7 @@ struct TReadTuning {
   bool IndexNeighbours = true;  // nearest blobs from a grid instead of a scan of the list
   bool ReuseAnswers = true;     // a question asked again within one read is not recomputed
   bool ReadCells = true;        // the empty and weak cells of lines with a grid are read whole
-  bool JoinStrokes = true;       // pieces of thin print are labelled joined where they gather
+  bool JoinStrokes = true;      // pieces of thin print are labelled joined where they gather
 };
 
 // The classification work of the last read on a handle: questions asked, what they cost and
@@ -65,8 +65,8 @@ struct TReadWork {
   int64_t Spent = 0;
   int64_t Budget = 0;
   bool BudgetSpent = false;
-  int64_t CellsRead = 0;    // cells of line grids asked about
-  int64_t CellChars = 0;    // characters those cells placed or replaced
+  int64_t CellsRead = 0;  // cells of line grids asked about
+  int64_t CellChars = 0;  // characters those cells placed or replaced
 };
 
 // Answers given during one read, by image id and rectangle; kept across reads for its

@@ -11,8 +11,8 @@
 
 #include "classify/classifier.h"
 #include "engine/cells.h"
-#include "engine/strokes.h"
 #include "engine/lines.h"
+#include "engine/strokes.h"
 #include "image/blobs.h"
 #include "image/dib.h"
 #include "platform/error.h"

@@ -71,7 +71,8 @@ class TInkRows {
       uint64_t word = 0;
       const size_t first = k * 8;
       const size_t count = std::min<size_t>(8, bytes_ - first);
-      for (size_t b = 0; b < count; ++b) word |= uint64_t{uint8_t(row[first + b] ^ flip_)} << (56 - 8 * b);
+      for (size_t b = 0; b < count; ++b)
+        word |= uint64_t{uint8_t(row[first + b] ^ flip_)} << (56 - 8 * b);
       out[k] = word;
     }
     out[words_ - 1] &= ~padding_;
@@ -237,7 +238,8 @@ void CloseInRegionsAt(const TDIB& image, const TBrokenRegions& regions, int64_t 
       std::fill(mask.begin(), mask.end(), 0);
       for (int64_t x = 0; x < width; ++x) {
         const int64_t page_x = left + x;
-        if (regions.Contains(page_x, page_y)) mask[static_cast<size_t>(x / 64)] |= uint64_t{1} << (63 - x % 64);
+        if (regions.Contains(page_x, page_y))
+          mask[static_cast<size_t>(x / 64)] |= uint64_t{1} << (63 - x % 64);
       }
     }
     rows.Read(image.ScanLine(y), ink);
@@ -253,8 +255,8 @@ void CloseInRegions(const TDIB& image, const TBrokenRegions& regions, TDIB& join
   if (regions.Any) CloseInRegionsAt(image, regions, 0, 0, joined);
 }
 
-bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_height,
-                       TBlobList& blobs, TLabelBuffers* buffers) {
+bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_height, TBlobList& blobs,
+                       TLabelBuffers* buffers) {
   const TBrokenRegions regions = FindBrokenRegions(image, blobs, char_height);
   if (!regions.Any) return false;
   const int64_t width = image.Width(), height = image.Height();
@@ -283,7 +285,8 @@ bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_heigh
                            std::min(width - 1, (u + 1) * cell - 1 + reach)});
       }
     }
-    for (const auto& [left, right] : MergeRanges(columns)) boxes.push_back({left, top, right, bottom});
+    for (const auto& [left, right] : MergeRanges(columns))
+      boxes.push_back({left, top, right, bottom});
   }
 
   std::vector<std::unique_ptr<TBlobItem>> items = blobs.TakeAll();
@@ -293,10 +296,10 @@ bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_heigh
   std::vector<uint64_t> seeds;
   std::vector<std::pair<int64_t, size_t>> seed_index;
   for (const TBox& box : boxes) {
-    const auto crop = image.CopyRect(
-        TRect{static_cast<int32_t>(box.Left), static_cast<int32_t>(box.Top),
-              static_cast<int32_t>(box.Right), static_cast<int32_t>(box.Bottom)},
-        false);
+    const auto crop =
+        image.CopyRect(TRect{static_cast<int32_t>(box.Left), static_cast<int32_t>(box.Top),
+                             static_cast<int32_t>(box.Right), static_cast<int32_t>(box.Bottom)},
+                       false);
     TDIB closed;
     crop->DuplicateInto(closed);
     CloseInRegionsAt(*crop, regions, box.Left, box.Top, closed);

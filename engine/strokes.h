@@ -46,8 +46,8 @@ void CloseInRegions(const TDIB& image, const TBrokenRegions& regions, TDIB& join
 // pieces as they were. Only the neighbourhood of the regions is labelled again. Statuses are
 // left for the caller to set anew. Returns false, changing nothing, when the page has no
 // broken regions.
-bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_height,
-                       TBlobList& blobs, TLabelBuffers* buffers = nullptr);
+bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_height, TBlobList& blobs,
+                       TLabelBuffers* buffers = nullptr);
 
 }  // namespace ocrb
 

@@ -22,9 +22,9 @@ namespace {
 
 using testing_util::BlockOf;
 using testing_util::BuildDib;
-using testing_util::PackedDib;
 using testing_util::DibFields;
 using testing_util::Get32;
+using testing_util::PackedDib;
 using testing_util::Put32;
 
 const std::string kExample = std::string(OCRB_EXAMPLES_DIR) + "/coding-200dpi.bmp";

@@ -71,11 +71,11 @@ TEST(LineGrid, BoxesFitWhereTheirClassStands) {
       {'-', TRect{20, 45, 29, 47}, false},  // the bar of a '7'
       {'-', TRect{20, 57, 29, 59}, false},  // low, as a '4's crossbar is
       {'+', TRect{20, 49, 27, 56}, true},   // a small '+', half the digits' height
-      {'>', TRect{20, 47, 29, 58}, true},
-      {'>', TRect{20, 40, 29, 48}, false},  // above the line
+      {'>', TRect{20, 47, 29, 58}, true},  {'>', TRect{20, 40, 29, 48}, false},  // above the line
       {'~', TRect{20, 45, 29, 60}, false},  // nothing named fits nothing
   };
-  for (const auto& c : cases) EXPECT_EQ(FitsGrid(c.ch, c.rect, grid), c.fits) << c.ch << " " << c.rect.Top;
+  for (const auto& c : cases)
+    EXPECT_EQ(FitsGrid(c.ch, c.rect, grid), c.fits) << c.ch << " " << c.rect.Top;
 }
 
 TEST(LineGrid, RefusedWithoutEnoughAgreeingTrustedDigits) {
@@ -92,7 +92,8 @@ TEST(LineGrid, RefusedWithoutEnoughAgreeingTrustedDigits) {
 
   // Three trusted digits off any common pitch: 0, 33 and 47 pixels apart.
   TResultLine scattered;
-  for (int left : {0, 33, 80}) PlaceCharInLine(scattered, '5', TRect{left, 40, left + 9, 55}, 0.99f);
+  for (int left : {0, 33, 80})
+    PlaceCharInLine(scattered, '5', TRect{left, 40, left + 9, 55}, 0.99f);
   EXPECT_FALSE(FitLineGrid(scattered, grid));
 
   // One far outlier among agreeing ones is left out of the fit.
@@ -192,9 +193,9 @@ TEST_F(CellsTest, CellsWithoutInkOrWithInkOutsideTheBandAreNotAsked) {
 
 TEST_F(CellsTest, AReadingMustPassTheThresholdAndBeatWhatItReplaces) {
   TrustedLine({2, 7});
-  Fill(TRect{68, 46, 72, 58});   // cell 2
-  Fill(TRect{168, 46, 172, 58}); // cell 7
-  confidence_ = 0.5;  // not above the threshold: nothing placed
+  Fill(TRect{68, 46, 72, 58});    // cell 2
+  Fill(TRect{168, 46, 172, 58});  // cell 7
+  confidence_ = 0.5;              // not above the threshold: nothing placed
   Read();
   EXPECT_EQ(shown_.size(), 2u);
   EXPECT_EQ(Text(), "01345689");
@@ -220,7 +221,7 @@ TEST_F(CellsTest, AConfidentMisfitIsReadAgainOrNotReportedAsSure) {
   TrustedLine({3, 6});
   PlaceCharInLine(store_->Lines[0], '-', TRect{84, 45, 95, 47}, 0.99f);  // cell 3's top bar
   Fill(TRect{84, 45, 95, 47});
-  Fill(TRect{91, 48, 93, 60});                                            // and its stem
+  Fill(TRect{91, 48, 93, 60});                                             // and its stem
   PlaceCharInLine(store_->Lines[0], '-', TRect{144, 45, 155, 47}, 0.99f);  // cell 6: a bar
   Fill(TRect{144, 45, 155, 47});
   answer_ = '7';

@@ -136,7 +136,8 @@ TEST(ClassifyPasses, PassesGoingOnFromTheirPredecessorSeeWhatAFreshCopyGives) {
       std::vector<int32_t> pixels;
       for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) pixels.push_back(fresh.GetPixel(x, y));
-      EXPECT_EQ(seen[static_cast<size_t>(pass - 1)], pixels) << "trial " << trial << " pass " << pass;
+      EXPECT_EQ(seen[static_cast<size_t>(pass - 1)], pixels)
+          << "trial " << trial << " pass " << pass;
       EXPECT_EQ(trims[static_cast<size_t>(pass - 1)], trim);
     }
   }

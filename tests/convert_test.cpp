@@ -349,7 +349,8 @@ TEST(CopyRect, OneBitCutsMatchPixelByPixelCopies) {
                       image->YResolution());
     for (int32_t y = 0; y <= b - t; ++y)
       for (int32_t x = 0; x <= r - l; ++x) expected.SetPixel(x, y, image->GetPixel(l + x, t + y));
-    EXPECT_EQ(BytesOf(cut->Handle()), BytesOf(expected.Handle())) << w << " x " << h << " cut at " << l << "," << t;
+    EXPECT_EQ(BytesOf(cut->Handle()), BytesOf(expected.Handle()))
+        << w << " x " << h << " cut at " << l << "," << t;
   }
 }
 

@@ -97,7 +97,8 @@ inline std::vector<uint8_t> BytesOf(platform::HGlobal mem) {
 
 // A new 1-bit image (table black, white) drawn from text: '#' is value 0, '.' value 1. With
 // WhiteFirst the table is (white, black) and '#' is value 1.
-inline std::unique_ptr<TDIB> FromArt(const std::vector<std::string>& art, bool white_first = false) {
+inline std::unique_ptr<TDIB> FromArt(const std::vector<std::string>& art,
+                                     bool white_first = false) {
   auto image = std::make_unique<TDIB>();
   image->NewImage(static_cast<int32_t>(art[0].size()), static_cast<int32_t>(art.size()),
                   kFormat1Bit, 200, 200);

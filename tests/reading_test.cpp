@@ -103,8 +103,8 @@ struct DrawnLine {
       for (int y = b.Top; y <= b.Bottom; ++y) Set(x, y, false);
   }
   std::vector<uint8_t> Dib() const {
-    std::unique_ptr<TDIB> image = GlyphMaker::ToDIB(
-        Ink, TRect{0, 0, Ink.Width - 1, Ink.Height - 1}, static_cast<int32_t>(Dpi));
+    std::unique_ptr<TDIB> image = GlyphMaker::ToDIB(Ink, TRect{0, 0, Ink.Width - 1, Ink.Height - 1},
+                                                    static_cast<int32_t>(Dpi));
     return std::vector<uint8_t>(image->Header(), image->Header() + image->Size());
   }
 };

@@ -27,7 +27,8 @@ TEST(BrokenRegions, OnlyWhereFragmentsGather) {
   blobs.AddBlob(TRect{20, 20, 23, 23}, 16, 21, 21);      // a lone speck
   blobs.AddBlob(TRect{100, 50, 113, 69}, 200, 106, 59);  // a character
   blobs.AddBlob(TRect{104, 40, 106, 44}, 10, 105, 42);   // a fragment beside the character
-  for (int32_t i = 0; i < blobs.Count(); ++i) blobs.Items(i).Status = i == 1 ? bsCandidate : bsFragment;
+  for (int32_t i = 0; i < blobs.Count(); ++i)
+    blobs.Items(i).Status = i == 1 ? bsCandidate : bsFragment;
   EXPECT_FALSE(FindBrokenRegions(page, blobs, 30).Any);
 
   blobs.AddBlob(TRect{118, 41, 121, 44}, 12, 119, 42);  // a second fragment, one cell on
@@ -79,7 +80,8 @@ std::vector<std::string> BrokenPage(int w, int h, std::mt19937& random) {
     if (x >= 0 && y >= 0 && x < w && y < h) art[y][x] = '#';
   };
   for (int cy = 4; cy + 12 < h; cy += 22) {
-    for (int cx = static_cast<int>(random() % 6); cx + 10 < w; cx += 14 + static_cast<int>(random() % 8)) {
+    for (int cx = static_cast<int>(random() % 6); cx + 10 < w;
+         cx += 14 + static_cast<int>(random() % 8)) {
       for (int stroke = 0; stroke < 3; ++stroke) {
         const bool across = random() % 2 == 0;
         int x = cx + static_cast<int>(random() % 8), y = cy + static_cast<int>(random() % 12);
@@ -90,7 +92,8 @@ std::vector<std::string> BrokenPage(int w, int h, std::mt19937& random) {
       }
     }
   }
-  for (int s = 0; s < w * h / 400; ++s) put(static_cast<int>(random() % w), static_cast<int>(random() % h));
+  for (int s = 0; s < w * h / 400; ++s)
+    put(static_cast<int>(random() % w), static_cast<int>(random() % h));
   return art;
 }
 
@@ -119,7 +122,8 @@ TEST(CloseInRegions, MatchesAPixelByPixelClosingInsideTheRegionsOnly) {
     const TBrokenRegions regions = FindBrokenRegions(*image, Qualified(*image), 20);
     TDIB closed;
     CloseInRegions(*image, regions, closed);
-    EXPECT_EQ(ToArt(closed, white_first ? 1 : 0), regions.Any ? ReferenceClosing(art, regions) : art)
+    EXPECT_EQ(ToArt(closed, white_first ? 1 : 0),
+              regions.Any ? ReferenceClosing(art, regions) : art)
         << "trial " << trial;
     // The bits past each row's last pixel are the image's own.
     for (int32_t y = 0; y < h; ++y) {
@@ -177,7 +181,8 @@ TEST(JoinBrokenStrokes, AComponentReachingFarBeyondTheRegionsKeepsItsPieces) {
   std::vector<std::string> art(40, std::string(300, '.'));
   for (int x = 10; x < 200; ++x) art[20][x] = art[21][x] = '#';  // the bar, whole
   for (int x = 201; x < 230; x += 4)                             // its broken end
-    art[20][x] = art[21][x] = art[20][x + 1] = art[21][x + 1] = art[20][x + 2] = art[21][x + 2] = '#';
+    art[20][x] = art[21][x] = art[20][x + 1] = art[21][x + 1] = art[20][x + 2] = art[21][x + 2] =
+        '#';
   for (int y = 5; y < 35; y += 3)  // a broken upright far away from the bar
     art[y][280] = art[y][281] = art[y + 1][280] = art[y + 1][281] = '#';
   const auto image = FromArt(art);

@@ -3,7 +3,7 @@
 //   ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] [--rounds N] [--epochs N]
 //              [--hidden N] [--evaluate N] [--regular FONT] [--bold FONT]
 //              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--other-beside SHARE]
-//              [--extra-heavy SHARE]
+//              [--extra-heavy SHARE] [--extra-thin SHARE]
 //              [--write-pages DIR] [--page-dpi N] [--page-lines N] [--page-weight W]
 //              [--page-blur SIGMA] [--page-threshold T]
 //
@@ -23,11 +23,14 @@
 // typefaces (--other-fonts, default the DejaVu, Liberation and Noto faces Debian installs)
 // above, below and (on --other-beside of those pages, default 0.4) beside the OCR-B lines;
 // every rectangle asked about on it is an example
-// of "not a character". --extra-heavy SHARE makes that share of the training pages heavily
+// of "not a character". --extra-thin SHARE makes that share of the pages heavy with thin
+// strokes (weight 0.5 to 0.7), the print that falls apart. --extra-heavy SHARE makes that
+// share of the training pages heavily
 // degraded, on top of the third that are anyway. --write-pages DIR writes --pages such pages as
 // 1-bit BMP files with their OCR-B text (NAME.gt.txt) and a manifest.tsv of what each was made
-// with, instead of training; --page-dpi, --page-lines, --page-weight, --page-blur and --page-threshold fix those
-// values for every page written. The same arguments give the same files byte for byte.
+// with, instead of training; --page-dpi, --page-lines, --page-weight, --page-blur and
+// --page-threshold fix those values for every page written. The same arguments give the same files
+// byte for byte.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -66,6 +69,7 @@ struct Options {
   std::string bold = DefaultFontPath("OCRBS.otf");
   double other_text = 0.3;
   double extra_heavy = 0;
+  double extra_thin = 0;
   double other_beside = PageRecipe{}.OtherBesideShare;
   std::vector<std::string> other_fonts = DefaultOtherFonts();
   std::string write_pages;
@@ -78,13 +82,14 @@ struct Options {
 
 [[noreturn]] void Usage(const std::string& message) {
   std::fprintf(stderr, "ocrb_train: %s\n", message.c_str());
-  std::fprintf(stderr,
-               "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
-               "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
-               "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
-               "[--other-beside SHARE] [--extra-heavy SHARE] [--write-pages DIR] "
-               "[--page-dpi N] [--page-lines N] [--page-weight W] [--page-blur SIGMA] "
-               "[--page-threshold T]\n");
+  std::fprintf(
+      stderr,
+      "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
+      "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
+      "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
+      "[--other-beside SHARE] [--extra-heavy SHARE] [--extra-thin SHARE] [--write-pages DIR] "
+      "[--page-dpi N] [--page-lines N] [--page-weight W] [--page-blur SIGMA] "
+      "[--page-threshold T]\n");
   std::exit(1);
 }
 
@@ -141,6 +146,8 @@ Options Parse(int argc, char** argv) {
       o.other_text = Share(value);
     else if (arg == "--extra-heavy")
       o.extra_heavy = Share(value);
+    else if (arg == "--extra-thin")
+      o.extra_thin = Share(value);
     else if (arg == "--other-beside")
       o.other_beside = Share(value);
     else if (arg == "--other-fonts") {
@@ -228,7 +235,8 @@ void WritePages(const PageMaker& pages, const PageRecipe& recipe, const Options&
                   f.Threshold, f.AngleDeg);
     manifest += row;
   }
-  WriteFile(o.write_pages + "/manifest.tsv", std::vector<uint8_t>(manifest.begin(), manifest.end()));
+  WriteFile(o.write_pages + "/manifest.tsv",
+            std::vector<uint8_t>(manifest.begin(), manifest.end()));
   std::fprintf(stderr, "wrote %d pages to %s\n", o.pages, o.write_pages.c_str());
 }
 
@@ -243,6 +251,7 @@ int main(int argc, char** argv) {
     PageRecipe recipe;
     recipe.OtherTextShare = o.other_text;
     recipe.ExtraHeavyShare = o.extra_heavy;
+    recipe.ExtraThinShare = o.extra_thin;
     recipe.OtherBesideShare = o.other_beside;
     recipe.FixedDpi = o.page_dpi;
     recipe.FixedLines = o.page_lines;

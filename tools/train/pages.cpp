@@ -362,12 +362,15 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   // Degradation: a third of the pages nearly clean, a third mild, a third heavy.
   const double scale = dpi / 200.0;
   double level = unit(random) * 3;
+  const bool thin = r.ExtraThinShare > 0 && unit(random) < r.ExtraThinShare;
+  if (thin) level = 2 + unit(random);
   if (r.ExtraHeavyShare > 0 && unit(random) < r.ExtraHeavyShare) level = 2 + unit(random);
   const double severity = level < 1   ? 0.15 * level
                           : level < 2 ? 0.15 + 0.35 * (level - 1)
                                       : 0.5 + 0.5 * (level - 2);
   const double stroke = between(-1, 1);
   double weight = std::exp(stroke * severity * std::log(stroke < 0 ? r.MaxThinning : r.MaxWeight));
+  if (thin) weight = r.MinThinWeight + (r.MaxThinWeight - r.MinThinWeight) * (stroke + 1) / 2;
   if (r.FixedWeight > 0) weight = r.FixedWeight;
   double blur = (0.35 + severity * (r.MaxBlur - 0.35) * unit(random)) * scale;
   if (r.FixedBlur >= 0) blur = r.FixedBlur;

@@ -21,7 +21,7 @@ struct PageRecipe {
   double HalfHeightShare = 0.12;  // share of 200 x 100 dpi pages (every other row dropped)
   double MinDigitMm = 2.25, MaxDigitMm = 2.85;
   int MinLines = 1, MaxLines = 4;
-  double MaxBlur = 2.4;                     // Gaussian sigma in pixels at 200 dpi
+  double MaxBlur = 2.4;  // Gaussian sigma in pixels at 200 dpi
   // Stroke weight at the greatest severity: coverage multiplied by up to MaxWeight (bold) or
   // divided by up to MaxThinning (thin).
   double MaxWeight = 1.8, MaxThinning = 1.8;
@@ -33,6 +33,10 @@ struct PageRecipe {
   // Pages are a third nearly clean, a third mild and a third heavy; this share of them is
   // made heavy before that choice (broken and bloated glyphs, where errors gather).
   double ExtraHeavyShare = 0;
+  // This share of the pages is made heavy with thin strokes, weight MinThinWeight to
+  // MaxThinWeight: the print that breaks into pieces (drawn before the choice above).
+  double ExtraThinShare = 0;
+  double MinThinWeight = 0.5, MaxThinWeight = 0.7;
   // Ordinary text in other typefaces (the page maker's other fonts): the share of pages that
   // carry some, how many lines at most above and below the OCR-B lines, and the share of
   // those pages whose OCR-B lines also have words beside them. None of it is in the truth.
