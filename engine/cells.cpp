@@ -118,13 +118,13 @@ int64_t TLineGrid::CellOf(double x) const {
   return static_cast<int64_t>(std::llround((x - Phase) / Pitch));
 }
 
-bool FitLineGrid(const TResultLine& line, TLineGrid& grid, const TLineGrid* prior) {
+bool FitLineGrid(const TTextLine& line, TLineGrid& grid, const TLineGrid* prior) {
   std::vector<TAnchor> anchors;
   std::vector<double> digit_heights;
-  for (int k = 0; k < line.Text.Length; ++k) {
-    const char ch = line.Text.Chars[k];
-    const TRect& r = line.Rects[k];
-    if (ch == ' ' || ch == '~' || line.Confidences[k] < kCellAnchorConfidence) continue;
+  for (int k = 0; k < line.Length(); ++k) {
+    const char ch = line[k].Ch;
+    const TRect& r = line[k].Rect;
+    if (ch == ' ' || ch == '~' || line[k].Conf < kCellAnchorConfidence) continue;
     if (r.Right < r.Left || r.Bottom < r.Top) continue;
     if (prior != nullptr && !FitsGrid(ch, r, *prior)) continue;
     anchors.push_back(TAnchor{CenterX(r), static_cast<double>(r.Bottom),
@@ -203,7 +203,7 @@ bool Covered(const std::vector<TRect>& rects, int32_t x, int32_t y) {
 
 class TLineCellReader {
  public:
-  TLineCellReader(TResultLine& line, const TLineGrid& grid, const TDIB& image,
+  TLineCellReader(TTextLine& line, const TLineGrid& grid, const TDIB& image,
                   const TGlyphClassifier& classify, const std::function<bool(int64_t)>& charge,
                   int32_t& next_image_id, TCellWork& work)
       : line_(line),
@@ -220,10 +220,10 @@ class TLineCellReader {
     // A grid that more than a third of the confident characters do not fit is not trusted to
     // judge them.
     int confident = 0, misfits = 0;
-    for (int k = 0; k < line_.Text.Length; ++k) {
-      if (line_.Text.Chars[k] == ' ' || line_.Confidences[k] < kCellAnchorConfidence) continue;
+    for (int k = 0; k < line_.Length(); ++k) {
+      if (line_[k].Ch == ' ' || line_[k].Conf < kCellAnchorConfidence) continue;
       ++confident;
-      misfits += !FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
+      misfits += !FitsGrid(line_[k].Ch, line_[k].Rect, grid_);
     }
     check_extents_ = misfits * 3 <= confident;
     Index();
@@ -237,10 +237,10 @@ class TLineCellReader {
     }
     // A character that still does not fit where its class stands is not reported as sure.
     if (check_extents_) {
-      for (int k = 0; k < line_.Text.Length; ++k) {
-        if (line_.Text.Chars[k] == ' ' || line_.Confidences[k] <= kMisfitConfidence) continue;
-        if (!FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_))
-          line_.Confidences[k] = static_cast<float>(kMisfitConfidence);
+      for (int k = 0; k < line_.Length(); ++k) {
+        if (line_[k].Ch == ' ' || line_[k].Conf <= kMisfitConfidence) continue;
+        if (!FitsGrid(line_[k].Ch, line_[k].Rect, grid_))
+          line_.SetConf(k, static_cast<float>(kMisfitConfidence));
       }
     }
     return true;
@@ -251,10 +251,10 @@ class TLineCellReader {
   void Index() {
     cells_.clear();
     trusted_.clear();
-    for (int k = 0; k < line_.Text.Length; ++k) {
-      if (line_.Text.Chars[k] == ' ') continue;
-      cells_.push_back(grid_.CellOf(CenterX(line_.Rects[k])));
-      if (Trusted(k)) trusted_.push_back({cells_.back(), line_.Rects[k]});
+    for (int k = 0; k < line_.Length(); ++k) {
+      if (line_[k].Ch == ' ') continue;
+      cells_.push_back(grid_.CellOf(CenterX(line_[k].Rect)));
+      if (Trusted(k)) trusted_.push_back({cells_.back(), line_[k].Rect});
     }
     std::sort(cells_.begin(), cells_.end());
   }
@@ -271,20 +271,20 @@ class TLineCellReader {
   // A character read with confidence whose box stands where its class stands on the grid
   // (or any, on a line whose grid too few of them fit).
   bool Trusted(int k) const {
-    if (line_.Confidences[k] < kCellAnchorConfidence) return false;
-    return !check_extents_ || FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
+    if (line_[k].Conf < kCellAnchorConfidence) return false;
+    return !check_extents_ || FitsGrid(line_[k].Ch, line_[k].Rect, grid_);
   }
 
   // What the cell holds. A character that does not fit the grid counts for nothing: any
   // reading of the cell above the threshold beats it.
   TCellContents ContentsOf(int64_t cell) const {
     TCellContents contents;
-    for (int k = 0; k < line_.Text.Length; ++k) {
-      if (line_.Text.Chars[k] == ' ') continue;
-      if (grid_.CellOf(CenterX(line_.Rects[k])) != cell) continue;
+    for (int k = 0; k < line_.Length(); ++k) {
+      if (line_[k].Ch == ' ') continue;
+      if (grid_.CellOf(CenterX(line_[k].Rect)) != cell) continue;
       contents.Chars.push_back(k);
-      const bool fits = !check_extents_ || FitsGrid(line_.Text.Chars[k], line_.Rects[k], grid_);
-      if (fits) contents.Best = std::max(contents.Best, static_cast<double>(line_.Confidences[k]));
+      const bool fits = !check_extents_ || FitsGrid(line_[k].Ch, line_[k].Rect, grid_);
+      if (fits) contents.Best = std::max(contents.Best, static_cast<double>(line_[k].Conf));
     }
     return contents;
   }
@@ -314,7 +314,7 @@ class TLineCellReader {
       if (other == cell) continue;
       if (r.Right >= x0 && r.Left <= x1 && r.Bottom >= y0 && r.Top <= y1) near.push_back(r);
     }
-    for (int k : contents.Chars) own.push_back(line_.Rects[k]);
+    for (int k : contents.Chars) own.push_back(line_[k].Rect);
     TRect box{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), -1, -1};
     int64_t count = 0, extra = 0;
     for (int64_t y = y0; y <= y1; ++y) {
@@ -362,15 +362,15 @@ class TLineCellReader {
     const TRect whole{0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1};
     classify_(TGlyphQuery{glyph, whole, box, qkCell, next_image_id_--}, ch, conf);
     if (!(conf > kFragmentPlaceAbove) || !(conf > contents.Best)) return true;
-    if (contents.Chars.empty() && line_.Text.Length >= kMaxLineLength) return true;
-    for (auto k = contents.Chars.rbegin(); k != contents.Chars.rend(); ++k) DeleteCharAt(line_, *k);
-    PlaceCharInLine(line_, ch, box, static_cast<float>(conf));
+    if (contents.Chars.empty() && line_.Length() >= kMaxModelLineLength) return true;
+    for (auto k = contents.Chars.rbegin(); k != contents.Chars.rend(); ++k) line_.Delete(*k);
+    line_.Place(ch, box, static_cast<float>(conf));
     ++work_.CharsPlaced;
     Index();
     return true;
   }
 
-  TResultLine& line_;
+  TTextLine& line_;
   const TLineGrid& grid_;
   const TDIB& image_;
   const TGlyphClassifier& classify_;
@@ -385,20 +385,20 @@ class TLineCellReader {
 
 }  // namespace
 
-void ReadLineCells(TResultStore& store, const TDIB& image, const TGlyphClassifier& classify,
+void ReadLineCells(TLineModel& model, const TDIB& image, const TGlyphClassifier& classify,
                    const std::function<bool(int64_t)>& charge, TCellWork* work) {
   TCellWork ignored;
   TCellWork& done = work != nullptr ? *work : ignored;
   // Cell images are told apart from the working image (0) and run pieces (positive ids).
   int32_t next_image_id = -1;
-  for (int32_t l = 0; l < store.LineCount; ++l) {
+  for (TTextLine& line : model.Lines) {
     TLineGrid grid;
-    if (!FitLineGrid(store.Lines[l], grid)) continue;
+    if (!FitLineGrid(line, grid)) continue;
     // Fitted again without the confident characters that do not stand where their class
     // stands on the first fit (pieces of broken characters), when enough are left.
     TLineGrid refined;
-    if (FitLineGrid(store.Lines[l], refined, &grid)) grid = refined;
-    TLineCellReader reader(store.Lines[l], grid, image, classify, charge, next_image_id, done);
+    if (FitLineGrid(line, refined, &grid)) grid = refined;
+    TLineCellReader reader(line, grid, image, classify, charge, next_image_id, done);
     if (!reader.Read()) return;
   }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/context.h"
+#include "engine/lines.h"
 #include "engine/passes.h"
 #include "ocrb.h"
 
@@ -49,7 +50,7 @@ struct TLineGrid {
 // Prior, standing where their class stands on it). Returns false, leaving Grid unspecified,
 // when fewer than kMinCellAnchors of them agree on one pitch or fewer than two of them are
 // digits.
-bool FitLineGrid(const TResultLine& line, TLineGrid& grid, const TLineGrid* prior = nullptr);
+bool FitLineGrid(const TTextLine& line, TLineGrid& grid, const TLineGrid* prior = nullptr);
 
 // Whether a box read as Ch stands where OCR-B puts that class on the grid: within the rows
 // the class takes (with some slack for blur and bold print), and, for the taller classes,
@@ -65,7 +66,7 @@ struct TCellWork {
   int64_t CharsPlaced = 0;  // characters placed or replaced from them
 };
 
-// Reads the cells of every line of Store on Image (the working image, whose ink is its
+// Reads the cells of every line of Model on Image (the working image, whose ink is its
 // BlackIndex) that hold no character, only characters below kCellAnchorConfidence or ones
 // that do not fit the grid, or a trusted character with ink or characters beside it, from
 // two cells before the line's first character to two after its last. A cell's ink is every ink
@@ -74,7 +75,7 @@ struct TCellWork {
 // replace takes their place, with the ink's rectangle; a character left that does not fit the grid
 // is reported at kMisfitConfidence at most. Charge is told the pixels each cell costs to
 // look at and answers whether the read may go on; Classify is charged by itself.
-void ReadLineCells(TResultStore& store, const TDIB& image, const TGlyphClassifier& classify,
+void ReadLineCells(TLineModel& model, const TDIB& image, const TGlyphClassifier& classify,
                    const std::function<bool(int64_t)>& charge, TCellWork* work = nullptr);
 
 }  // namespace ocrb

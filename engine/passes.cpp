@@ -329,7 +329,7 @@ void QualifyBlobs(TBlobList& list, const TScaledSizes& s) {
 }
 
 void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                   const TGlyphClassifier& classify, TResultStore& store,
+                   const TGlyphClassifier& classify, TLineModel& lines,
                    TBlobNeighbours* neighbours) {
   const Blobs blobs{list, neighbours};
   for (int32_t i = 0; i < list.Count(); ++i) {
@@ -355,13 +355,13 @@ void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
         }
       }
     }
-    AddCharToLines(store, ch, blobs[i].Bounds, static_cast<float>(conf));
+    AddCharToLines(lines, ch, blobs[i].Bounds, static_cast<float>(conf));
     blobs.SetStatus(i, bsDone);
   }
 }
 
 void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-             const TGlyphClassifier& classify, TResultStore& store, TBlobNeighbours* neighbours) {
+             const TGlyphClassifier& classify, TLineModel& lines, TBlobNeighbours* neighbours) {
   const Blobs blobs{list, neighbours};
   TRect pieces[kMaxRunPieces];
   for (int32_t i = 0; i < list.Count(); ++i) {
@@ -377,14 +377,14 @@ void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
       platform::OffsetRect(on_page, blob.Bounds.Left, blob.Bounds.Top);
       classify(TGlyphQuery{*piece, pieces[k], on_page, qkRunPiece, i + 1}, ch, conf);
       platform::OffsetRect(pieces[k], blob.Bounds.Left, blob.Bounds.Top);
-      AddCharToLines(store, ch, pieces[k], static_cast<float>(conf));
+      AddCharToLines(lines, ch, pieces[k], static_cast<float>(conf));
     }
     blobs.SetStatus(i, bsDone);
   }
 }
 
 void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                  const TGlyphClassifier& classify, TResultStore& store,
+                  const TGlyphClassifier& classify, TLineModel& lines,
                   TBlobNeighbours* neighbours) {
   const Blobs blobs{list, neighbours};
   for (int32_t i = 0; i < list.Count(); ++i) {
@@ -423,15 +423,17 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
     if (conf > kFragmentPlaceAbove) {
       const TRect& g = read_at;  // normalised when it was formed
       const int64_t cy = g.Top + (int64_t{g.Bottom} - g.Top) / 2;
-      for (int32_t l = 0; l < store.LineCount; ++l) {
-        const TResultLine& line = store.Lines[l];
-        const int64_t third = (int64_t{line.Bounds.Bottom} - line.Bounds.Top) / 3;
-        if (cy < line.Bounds.Top + third || cy > line.Bounds.Bottom - third) continue;
+      const int64_t cx = g.Left + (int64_t{g.Right} - g.Left) / 2;
+      for (const TTextLine& line : lines.Lines) {
+        // The line's rows where the group stands: all of them on a level line, those beside
+        // the group along the slope on a turned one.
+        const auto [top, bottom] = line.RowsAt(cx);
+        const int64_t third = (bottom - top) / 3;
+        if (cy < top + third || cy > bottom - third) continue;
         bool collides = false;
-        for (int k = 0; k < line.Text.Length && !collides; ++k)
-          collides = Collides(line.Rects[k], g);
+        for (int k = 0; k < line.Length() && !collides; ++k) collides = Collides(line[k].Rect, g);
         if (collides) continue;
-        AddCharToLines(store, ch, g, static_cast<float>(conf));
+        AddCharToLines(lines, ch, g, static_cast<float>(conf));
         // The seed's ink is in the character placed, as the members' is: no later group may
         // take it again. Blobs that joined after the best reading are not part of it: later
         // groups may use them.

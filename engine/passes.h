@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/context.h"
+#include "engine/lines.h"
 #include "ocrb.h"
 
 namespace ocrb {
@@ -131,13 +132,13 @@ int32_t SplitRun(const TDIB& piece, TRect (&pieces)[kMaxRunPieces], int32_t spec
 // without, they scan the list.
 void QualifyBlobs(TBlobList& list, const TScaledSizes& s);
 void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                   const TGlyphClassifier& classify, TResultStore& store,
+                   const TGlyphClassifier& classify, TLineModel& lines,
                    TBlobNeighbours* neighbours = nullptr);
 void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-             const TGlyphClassifier& classify, TResultStore& store,
+             const TGlyphClassifier& classify, TLineModel& lines,
              TBlobNeighbours* neighbours = nullptr);
 void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                  const TGlyphClassifier& classify, TResultStore& store,
+                  const TGlyphClassifier& classify, TLineModel& lines,
                   TBlobNeighbours* neighbours = nullptr);
 
 }  // namespace ocrb

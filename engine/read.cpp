@@ -148,40 +148,49 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   };
   TResultStore& store = context.Results;
   ClearResults(store);
+  // The passes file characters into a model of lines, which goes to the store once finished.
+  TLineModel lines;
   // Cells about one character tall: a nearest blob is usually in the home cell or the next.
   TBlobNeighbours neighbours(blobs, sizes.MaxCharHeight, !context.Tuning.IndexNeighbours);
   try {
-    CandidatePass(blobs, *work, sizes, classifier, store, &neighbours);
-    RunPass(blobs, *work, sizes, classifier, store, &neighbours);
-    FragmentPass(blobs, *work, sizes, classifier, store, &neighbours);
-    if (context.Tuning.ReadCells) {
-      // Looking at a cell costs its pixels, as a question does.
-      const std::function<bool(int64_t)> charge = [&](int64_t pixels) {
-        if (work_done.Spent + pixels > work_done.Budget) {
-          work_done.BudgetSpent = true;
-          return false;
+    try {
+      CandidatePass(blobs, *work, sizes, classifier, lines, &neighbours);
+      RunPass(blobs, *work, sizes, classifier, lines, &neighbours);
+      FragmentPass(blobs, *work, sizes, classifier, lines, &neighbours);
+      if (context.Tuning.ReadCells) {
+        // Looking at a cell costs its pixels, as a question does.
+        const std::function<bool(int64_t)> charge = [&](int64_t pixels) {
+          if (work_done.Spent + pixels > work_done.Budget) {
+            work_done.BudgetSpent = true;
+            return false;
+          }
+          work_done.Spent += pixels;
+          return true;
+        };
+        TCellWork cells;
+        try {
+          ReadLineCells(lines, *work, classifier, charge, &cells);
+        } catch (const TBudgetSpent&) {
+          work_done.CellsRead = cells.CellsRead;
+          work_done.CellChars = cells.CharsPlaced;
+          throw;
         }
-        work_done.Spent += pixels;
-        return true;
-      };
-      TCellWork cells;
-      try {
-        ReadLineCells(store, *work, classifier, charge, &cells);
-      } catch (const TBudgetSpent&) {
         work_done.CellsRead = cells.CellsRead;
         work_done.CellChars = cells.CharsPlaced;
-        throw;
       }
-      work_done.CellsRead = cells.CellsRead;
-      work_done.CellChars = cells.CharsPlaced;
+    } catch (const TBudgetSpent&) {
+      // What was placed stays; the blobs not yet read are left unread.
     }
-  } catch (const TBudgetSpent&) {
-    // What was placed stays; the blobs not yet read are left unread.
+    if (context.InsertSpaces != 0) InsertLineSpaces(lines, sizes.SpaceWidth);
+    FinishLines(TRect{0, 0, static_cast<int32_t>(work->Width()) - 1,
+                      static_cast<int32_t>(work->Height()) - 1},
+                lines, single_line);
+  } catch (...) {
+    // A read that fails leaves the store as far as it had got.
+    CopyToStore(lines, store);
+    throw;
   }
-  if (context.InsertSpaces != 0) InsertLineSpaces(store, sizes.SpaceWidth);
-  FinishLines(TRect{0, 0, static_cast<int32_t>(work->Width()) - 1,
-                    static_cast<int32_t>(work->Height()) - 1},
-              store, single_line);
+  CopyToStore(lines, store);
 
   if (x_res0 != y_res0) {
     const long double x_scale = work->XResolution();

@@ -87,10 +87,11 @@ TEST_F(ApiTest, InsertSpacesKeepsTheLowEightBits) {
 }
 
 TEST_F(ApiTest, AccessorsCopyExactlyTheLineAndNothingMore) {
-  TResultStore& store = Context().Results;
-  AddCharToLines(store, '4', TRect{10, 0, 20, 19}, 0.75f);
-  AddCharToLines(store, '2', TRect{30, 1, 40, 20}, 0.5f);
-  store.LineCount = 2;  // line 1 stays empty, as single-line mode can leave it
+  TLineModel lines;
+  AddCharToLines(lines, '4', TRect{10, 0, 20, 19}, 0.75f);
+  AddCharToLines(lines, '2', TRect{30, 1, 40, 20}, 0.5f);
+  lines.Lines.emplace_back();  // line 1 stays empty, as single-line mode can leave it
+  CopyToStore(lines, Context().Results);
 
   int32_t length = 0;
   ASSERT_EQ(OCRB_ResultLineLength(handle_, 0, &length), OCRB_STATUS_OK);
@@ -128,7 +129,9 @@ TEST_F(ApiTest, AccessorsCopyExactlyTheLineAndNothingMore) {
 }
 
 TEST_F(ApiTest, LineIndexOutsideTheResultLeavesBuffersUntouched) {
-  AddCharToLines(Context().Results, '1', TRect{0, 0, 9, 19}, 1.0f);
+  TLineModel lines;
+  AddCharToLines(lines, '1', TRect{0, 0, 9, 19}, 1.0f);
+  CopyToStore(lines, Context().Results);
   for (int32_t line : {1, -1, 255, INT32_MIN}) {
     int32_t length = 77;
     char text[4] = {'x', 'x', 'x', 'x'};

@@ -26,7 +26,7 @@ using testing_util::ToArt;
 // column 30, digits 16 rows tall standing on row Base + Slope * x.
 struct LineBuilder {
   double base = 60, slope = 0;
-  TResultLine line;
+  TTextLine line;
 
   TRect CellRect(int cell, int width = 10, int height = 16) const {
     const double cx = 30 + 20.0 * cell;
@@ -34,7 +34,7 @@ struct LineBuilder {
     const auto left = static_cast<int32_t>(std::lround(cx - width / 2.0));
     return TRect{left, bottom - height + 1, left + width - 1, bottom};
   }
-  void Add(char ch, int cell, float conf) { PlaceCharInLine(line, ch, CellRect(cell), conf); }
+  void Add(char ch, int cell, float conf) { line.Place(ch, CellRect(cell), conf); }
 };
 
 TEST(LineGrid, PitchPhaseBaselineAndSlopeFromTrustedCharacters) {
@@ -91,9 +91,9 @@ TEST(LineGrid, RefusedWithoutEnoughAgreeingTrustedDigits) {
   EXPECT_FALSE(FitLineGrid(symbols.line, grid));
 
   // Three trusted digits off any common pitch: 0, 33 and 47 pixels apart.
-  TResultLine scattered;
+  TTextLine scattered;
   for (int left : {0, 33, 80})
-    PlaceCharInLine(scattered, '5', TRect{left, 40, left + 9, 55}, 0.99f);
+    scattered.Place('5', TRect{left, 40, left + 9, 55}, 0.99f);
   EXPECT_FALSE(FitLineGrid(scattered, grid));
 
   // One far outlier among agreeing ones is left out of the fit.
@@ -102,7 +102,7 @@ TEST(LineGrid, RefusedWithoutEnoughAgreeingTrustedDigits) {
   TRect moved = outlier.CellRect(4);  // half a pitch off its cell
   moved.Left += 10;
   moved.Right += 10;
-  PlaceCharInLine(outlier.line, '8', moved, 0.99f);
+  outlier.line.Place('8', moved, 0.99f);
   ASSERT_TRUE(FitLineGrid(outlier.line, grid));
   EXPECT_NEAR(grid.Pitch, 20, 0.05);
   EXPECT_NEAR(grid.CenterOf(0), 29.5, 0.1);
@@ -126,21 +126,20 @@ class CellsTest : public ::testing::Test {
       b_.Add('0' + static_cast<char>(cell), cell, 0.99f);
       Fill(b_.CellRect(cell));
     }
-    store_->LineCount = 1;
-    store_->Lines[0] = b_.line;
+    model_.Lines = {b_.line};
   }
-  std::string Text() const { return std::string(store_->Lines[0].Text.View()); }
+  std::string Text() const { return model_.Lines[0].Text(); }
   void Read(int64_t budget = 1 << 30) {
     const std::function<bool(int64_t)> charge = [&, budget](int64_t pixels) {
       charged_ += pixels;
       return charged_ <= budget;
     };
-    ReadLineCells(*store_, image_, classify_, charge, &work_);
+    ReadLineCells(model_, image_, classify_, charge, &work_);
   }
 
   TDIB image_;
   LineBuilder b_;
-  std::unique_ptr<TResultStore> store_ = std::make_unique<TResultStore>();
+  TLineModel model_;
   std::vector<std::vector<std::string>> shown_;  // the ink of each cell asked about
   std::vector<TRect> pages_;
   char answer_ = '4';
@@ -161,7 +160,7 @@ TEST_F(CellsTest, AnEmptyCellWithInkIsReadFromThatInkAlone) {
   // Cell 5 holds a wide character that reaches into cell 4 (columns 100 .. 119); cell 4 holds
   // a '+'-sized mark half as tall as the digits, with a bridge towards the wide character.
   const TRect wide{117, 45, 140, 60};
-  PlaceCharInLine(store_->Lines[0], '5', wide, 0.99f);
+  model_.Lines[0].Place('5', wide, 0.99f);
   Fill(wide);
   Fill(TRect{106, 48, 113, 55});
   Fill(TRect{114, 50, 116, 51});
@@ -173,8 +172,8 @@ TEST_F(CellsTest, AnEmptyCellWithInkIsReadFromThatInkAlone) {
   EXPECT_EQ(shown_[0][0], "########...");
   EXPECT_EQ(shown_[0][2], "###########");
   EXPECT_EQ(Text(), "0123+56789");
-  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[4], 0.97f);
-  EXPECT_EQ(Box(store_->Lines[0].Rects[4]), Box(pages_[0]));
+  EXPECT_FLOAT_EQ(model_.Lines[0][4].Conf, 0.97f);
+  EXPECT_EQ(Box(model_.Lines[0][4].Rect), Box(pages_[0]));
   EXPECT_EQ(work_.CellsRead, 1);
   EXPECT_EQ(work_.CharsPlaced, 1);
 }
@@ -202,15 +201,15 @@ TEST_F(CellsTest, AReadingMustPassTheThresholdAndBeatWhatItReplaces) {
 
   // A weak character in cell 7 is replaced by a better reading of the whole cell, and kept
   // against a worse one.
-  PlaceCharInLine(store_->Lines[0], '~', TRect{168, 46, 172, 58}, 0.0f);
-  PlaceCharInLine(store_->Lines[0], '1', TRect{68, 46, 72, 58}, 0.8f);
+  model_.Lines[0].Place('~', TRect{168, 46, 172, 58}, 0.0f);
+  model_.Lines[0].Place('1', TRect{68, 46, 72, 58}, 0.8f);
   confidence_ = 0.7;
   shown_.clear();
   Read();
   EXPECT_EQ(shown_.size(), 2u);
   EXPECT_EQ(Text(), "0113456489");
-  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[2], 0.8f);
-  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[7], 0.7f);
+  EXPECT_FLOAT_EQ(model_.Lines[0][2].Conf, 0.8f);
+  EXPECT_FLOAT_EQ(model_.Lines[0][7].Conf, 0.7f);
 }
 
 // A confident character that does not stand where its class stands (the bar of a broken '7'
@@ -219,10 +218,10 @@ TEST_F(CellsTest, AReadingMustPassTheThresholdAndBeatWhatItReplaces) {
 // a bar alone, which is no ink in the band: it is not read.)
 TEST_F(CellsTest, AConfidentMisfitIsReadAgainOrNotReportedAsSure) {
   TrustedLine({3, 6});
-  PlaceCharInLine(store_->Lines[0], '-', TRect{84, 45, 95, 47}, 0.99f);  // cell 3's top bar
+  model_.Lines[0].Place('-', TRect{84, 45, 95, 47}, 0.99f);  // cell 3's top bar
   Fill(TRect{84, 45, 95, 47});
   Fill(TRect{91, 48, 93, 60});                                             // and its stem
-  PlaceCharInLine(store_->Lines[0], '-', TRect{144, 45, 155, 47}, 0.99f);  // cell 6: a bar
+  model_.Lines[0].Place('-', TRect{144, 45, 155, 47}, 0.99f);  // cell 6: a bar
   Fill(TRect{144, 45, 155, 47});
   answer_ = '7';
   confidence_ = 0.9;
@@ -230,16 +229,16 @@ TEST_F(CellsTest, AConfidentMisfitIsReadAgainOrNotReportedAsSure) {
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(Box(pages_[0]), Box(TRect{84, 45, 95, 60}));
   ASSERT_EQ(Text(), "012745-789");
-  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[3], 0.9f);
-  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[6], 0.5f);
+  EXPECT_FLOAT_EQ(model_.Lines[0][3].Conf, 0.9f);
+  EXPECT_FLOAT_EQ(model_.Lines[0][6].Conf, 0.5f);
 
   // Read again with nothing better to say: the bars stay, no longer sure.
-  store_->Lines[0] = b_.line;
-  PlaceCharInLine(store_->Lines[0], '-', TRect{84, 45, 95, 47}, 0.99f);
+  model_.Lines = {b_.line};
+  model_.Lines[0].Place('-', TRect{84, 45, 95, 47}, 0.99f);
   confidence_ = 0.2;
   Read();
   EXPECT_EQ(Text(), "012-45789");
-  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[3], 0.5f);
+  EXPECT_FLOAT_EQ(model_.Lines[0][3].Conf, 0.5f);
 }
 
 TEST_F(CellsTest, LongGapsAreLeftAndTheEndsReachTwoCells) {
@@ -248,8 +247,7 @@ TEST_F(CellsTest, LongGapsAreLeftAndTheEndsReachTwoCells) {
   image_.NewImage(400, 100, kFormat1Bit, 200, 200);
   image_.FillWhite();
   for (int cell : {0, 1, 2, 12, 13}) b_.Add('5', cell, 0.99f);
-  store_->LineCount = 1;
-  store_->Lines[0] = b_.line;
+  model_.Lines = {b_.line};
   for (int cell : {-1, 5, 15, 16}) Fill(b_.CellRect(cell));
   Read();
   ASSERT_EQ(pages_.size(), 2u);  // cells -1 and 15; not 5 (in the gap) nor 16 (too far)

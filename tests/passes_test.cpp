@@ -247,7 +247,8 @@ class PassesTest : public ::testing::Test {
   void SetUp() override { image_.NewImage(400, 200, kFormat1Bit, 200, 200); }
   TDIB image_;
   TBlobList list_;
-  std::unique_ptr<TResultStore> store_ = std::make_unique<TResultStore>();
+  TLineModel lines_;
+  std::string Text(size_t l) const { return lines_.Lines[l].Text(); }
   ScriptedClassifier script_;
 };
 
@@ -256,10 +257,10 @@ TEST_F(PassesTest, ConfidentCandidateIsPlacedWithoutLookingForNeighbours) {
   list_.AddBlob(Sized(30, 10, 14, 20), 100, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '4', 0.8}, {Sized(30, 10, 14, 20), '2', 0.95}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
   EXPECT_EQ(script_.asked.size(), 2u);
-  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "42");
-  EXPECT_FLOAT_EQ(store_->Lines[0].Confidences[0], 0.8f);
+  EXPECT_EQ(Text(0), "42");
+  EXPECT_FLOAT_EQ(lines_.Lines[0][0].Conf, 0.8f);
 }
 
 TEST_F(PassesTest, DoubtfulCandidateMergesWithItsNeighbourWhenThatReadsBetter) {
@@ -270,15 +271,15 @@ TEST_F(PassesTest, DoubtfulCandidateMergesWithItsNeighbourWhenThatReadsBetter) {
   script_.answers = {{Sized(10, 10, 14, 13), '7', 0.6}, {Sized(10, 10, 14, 24), '2', 0.9}};
   QualifyBlobs(list_, At200());
   ASSERT_EQ(list_.Items(1).Status, bsFragment);
-  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
   EXPECT_EQ(Box(script_.asked[1]), Box(Sized(10, 10, 14, 24)));
   EXPECT_EQ(script_.kinds[1], qkCandidateMerge);
   EXPECT_EQ(list_.Items(1).Status, bsDone);
   EXPECT_EQ(Box(list_.Items(0).Bounds), Box(Sized(10, 10, 14, 24)));
-  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "2~");
+  EXPECT_EQ(Text(0), "2~");
   // The fragment absorbed by the merge is not taken by the fragment pass.
   script_.asked.clear();
-  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
   EXPECT_TRUE(script_.asked.empty());
 }
 
@@ -288,9 +289,9 @@ TEST_F(PassesTest, WeakFragmentGroupPlacesNothingAndFreesItsMembers) {
   list_.AddBlob(Sized(50, 22, 7, 8), 20, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 12, 7, 18), '8', 0.5}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
-  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
-  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "1");
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  EXPECT_EQ(Text(0), "1");
   EXPECT_EQ(list_.Items(1).Status, bsFragment);
   EXPECT_EQ(list_.Items(2).Status, bsFragment);
 }
@@ -301,11 +302,11 @@ TEST_F(PassesTest, StrongFragmentGroupJoinsTheLineWhoseMiddleItSitsIn) {
   list_.AddBlob(Sized(50, 22, 7, 8), 20, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 12, 7, 18), '8', 0.7}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
-  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
-  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "18");
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  EXPECT_EQ(Text(0), "18");
   EXPECT_EQ(script_.kinds.back(), qkFragmentGroup);
-  EXPECT_EQ(Box(store_->Lines[0].Rects[1]), Box(Sized(50, 12, 7, 18)));
+  EXPECT_EQ(Box(lines_.Lines[0][1].Rect), Box(Sized(50, 12, 7, 18)));
   EXPECT_EQ(list_.Items(2).Status, bsDone);
 }
 
@@ -315,10 +316,10 @@ TEST_F(PassesTest, StrongFragmentGroupOutsideEveryLineMiddlePlacesNothing) {
   list_.AddBlob(Sized(50, 50, 7, 8), 20, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 40, 7, 18), '8', 0.9}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
-  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
-  EXPECT_EQ(store_->LineCount, 1);
-  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "1");
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  EXPECT_EQ(static_cast<int>(lines_.Lines.size()), 1);
+  EXPECT_EQ(Text(0), "1");
   EXPECT_EQ(list_.Items(2).Status, bsDone);
 }
 
@@ -333,10 +334,10 @@ TEST_F(PassesTest, RunIsCutAndEveryPieceIsPlacedInImageCoordinates) {
   QualifyBlobs(list_, At200());
   ASSERT_EQ(list_.Items(0).Status, bsRun);
   script_.answers = {{TRect{0, 0, 15, 19}, '0', 0.9}};  // asked in the piece's coordinates
-  RunPass(list_, page, At200(), script_.Function(), *store_);
-  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "0~");
-  EXPECT_EQ(Box(store_->Lines[0].Rects[0]), Box({40, 30, 55, 49}));
-  EXPECT_EQ(Box(store_->Lines[0].Rects[1]), Box({56, 30, 67, 49}));
+  RunPass(list_, page, At200(), script_.Function(), lines_);
+  EXPECT_EQ(Text(0), "0~");
+  EXPECT_EQ(Box(lines_.Lines[0][0].Rect), Box({40, 30, 55, 49}));
+  EXPECT_EQ(Box(lines_.Lines[0][1].Rect), Box({56, 30, 67, 49}));
   ASSERT_EQ(script_.kinds.size(), 2u);
   EXPECT_EQ(script_.kinds[0], qkRunPiece);
   EXPECT_EQ(Box(script_.pages[0]), Box({40, 30, 55, 49}));  // the piece on the page
@@ -364,14 +365,14 @@ TEST_F(PassesTest, FragmentGroupIsPlacedWhereItReadBestAndGivesBackTheRest) {
                      {Sized(52, 10, 10, 20), '6', 0.95}};
   QualifyBlobs(list_, At200());
   for (int32_t i = 1; i <= 4; ++i) ASSERT_EQ(list_.Items(i).Status, bsFragment) << i;
-  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
-  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
-  ASSERT_EQ(store_->LineCount, 1);
-  const TResultLine& line = store_->Lines[0];
-  ASSERT_EQ(std::string(line.Text.View()), "156");
-  EXPECT_EQ(Box(line.Rects[1]), Box(Sized(40, 10, 10, 20)));
-  EXPECT_EQ(Box(line.Rects[2]), Box(Sized(52, 10, 10, 20)));
-  EXPECT_FLOAT_EQ(line.Confidences[2], 0.95f);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  ASSERT_EQ(static_cast<int>(lines_.Lines.size()), 1);
+  const TTextLine& line = lines_.Lines[0];
+  ASSERT_EQ(line.Text(), "156");
+  EXPECT_EQ(Box(line[1].Rect), Box(Sized(40, 10, 10, 20)));
+  EXPECT_EQ(Box(line[2].Rect), Box(Sized(52, 10, 10, 20)));
+  EXPECT_FLOAT_EQ(line[2].Conf, 0.95f);
 }
 
 // A group that is placed takes its seed with it. Here the first broken character's seed (its
@@ -392,10 +393,10 @@ TEST_F(PassesTest, PlacedFragmentGroupLeavesNoneOfItsInkToLaterGroups) {
   for (int32_t i = 1; i <= 4; ++i) ASSERT_EQ(list_.Items(i).Status, bsFragment) << i;
   ASSERT_LT(CenterDistance(list_.Items(3).Bounds, list_.Items(1).Bounds),
             CenterDistance(list_.Items(3).Bounds, list_.Items(4).Bounds));
-  CandidatePass(list_, image_, At200(), script_.Function(), *store_);
-  FragmentPass(list_, image_, At200(), script_.Function(), *store_);
-  ASSERT_EQ(store_->LineCount, 1);
-  EXPECT_EQ(std::string(store_->Lines[0].Text.View()), "156");
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  ASSERT_EQ(static_cast<int>(lines_.Lines.size()), 1);
+  EXPECT_EQ(Text(0), "156");
   EXPECT_EQ(list_.Items(1).Status, bsDone);
 }
 
