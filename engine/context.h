@@ -54,6 +54,7 @@ struct TReadTuning {
   bool IndexNeighbours = true;  // nearest blobs from a grid instead of a scan of the list
   bool ReuseAnswers = true;     // a question asked again within one read is not recomputed
   bool ReadCells = true;        // the empty and weak cells of lines with a grid are read whole
+  bool LinesFollowSlope = true;  // a turned line's rows are taken along its slope
   bool JoinStrokes = true;      // pieces of thin print are labelled joined where they gather
 };
 

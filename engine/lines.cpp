@@ -176,7 +176,7 @@ double TTextLine::Slope() const {
 }
 
 bool TTextLine::Turned() const {
-  if (n_ < kTurnedMinChars) return false;
+  if (!follow_slope_ || n_ < kTurnedMinChars) return false;
   const double width = static_cast<double>(bounds_.Right) - bounds_.Left;
   return std::fabs(Slope()) * width >= kTurnedDrift * heights_ / n_;
 }
@@ -220,6 +220,7 @@ void AddCharToLines(TLineModel& model, char ch, const TRect& rect, float conf) {
   }
   if (static_cast<int>(model.Lines.size()) >= kMaxModelLines) return;  // dropped
   model.Lines.emplace_back();
+  model.Lines.back().SetFollowSlope(model.FollowSlope);
   model.Lines.back().Place(ch, rect, conf);
 }
 

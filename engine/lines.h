@@ -65,6 +65,9 @@ class TTextLine {
   // those of the characters nearest X on either side (two each way), each moved along the
   // slope to X.
   std::pair<int64_t, int64_t> RowsAt(int64_t x) const;
+  // With false, the line is always judged level: the rows of all its characters, as lines
+  // were filed before they followed their slope (the reference the tests compare with).
+  void SetFollowSlope(bool follow) { follow_slope_ = follow; }
 
  private:
   void Account(const TRect& rect, int sign);
@@ -76,11 +79,14 @@ class TTextLine {
   // sums of the fit of centre rows on centre columns and of the heights, over the same.
   std::vector<std::pair<int64_t, TRect>> by_column_;
   double n_ = 0, sx_ = 0, sy_ = 0, sxx_ = 0, sxy_ = 0, heights_ = 0;
+  bool follow_slope_ = true;
 };
 
-// The lines of one read, in the order they were opened until FinishLines sorts them.
+// The lines of one read, in the order they were opened until FinishLines sorts them. Lines
+// opened follow their slope when FollowSlope is set.
 struct TLineModel {
   std::vector<TTextLine> Lines;
+  bool FollowSlope = true;
 };
 
 // Empties the store: every line zeroed, LineCount 0.

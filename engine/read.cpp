@@ -150,6 +150,7 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   ClearResults(store);
   // The passes file characters into a model of lines, which goes to the store once finished.
   TLineModel lines;
+  lines.FollowSlope = context.Tuning.LinesFollowSlope;
   // Cells about one character tall: a nearest blob is usually in the home cell or the next.
   TBlobNeighbours neighbours(blobs, sizes.MaxCharHeight, !context.Tuning.IndexNeighbours);
   try {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
+#include <utility>
 #include <string>
 
 #include "platform/error.h"
@@ -227,6 +229,65 @@ TEST_F(LinesTest, SingleLineJoinIsCutAtTheStoresCapacity) {
   EXPECT_EQ(store_->Lines[0].Text.Length, kMaxLineLength);
   EXPECT_EQ(Stored(0).substr(198, 4), "1122");
   EXPECT_EQ(store_->Lines[0].Rects[kMaxLineLength - 1].Left, 5000 + 54 * 14);
+}
+
+// Two rows of a page turned 2 or 3 degrees, 30 rows apart: over 60 characters each drifts by
+// two lines' height. The characters arrive by column, as the passes give them, the two rows
+// interleaved. Judged by its whole rows, an upper line rising to the right takes the lower
+// row's characters once its own have risen to them; following its slope, each line stays
+// one row either way.
+TEST_F(LinesTest, TurnedRowsStayTwoLines) {
+  for (const double degrees : {2.0, -2.0, -3.0}) {
+    model_.Lines.clear();
+    const double slope = std::tan(degrees * M_PI / 180);
+    std::string expected[2];
+    for (int i = 0; i < 60; ++i) {
+      for (int row = 0; row < 2; ++row) {
+        const char ch = "0123456789"[(i + 3 * row) % 10];
+        const auto top = static_cast<int32_t>(std::lround(200 + 30 * row + slope * 20 * i));
+        Add(ch, 20 * i, top, 0.95f);
+        expected[row] += ch;
+      }
+    }
+    ASSERT_EQ(LineCount(), 2) << degrees;
+    EXPECT_TRUE(Line(0).Turned());
+    EXPECT_EQ(Text(0), expected[0]) << degrees;
+    EXPECT_EQ(Text(1), expected[1]) << degrees;
+
+    // The same characters filed by the whole rows of each line splice them.
+    TLineModel level;
+    level.FollowSlope = false;
+    for (int i = 0; i < 60; ++i) {
+      for (int row = 0; row < 2; ++row) {
+        const auto top = static_cast<int32_t>(std::lround(200 + 30 * row + slope * 20 * i));
+        AddCharToLines(level, '0', TRect{20 * i, top, 20 * i + 13, top + 19}, 0.95f);
+      }
+    }
+    if (degrees < 0) EXPECT_NE(level.Lines[0].Length(), 60) << degrees;
+  }
+}
+
+TEST_F(LinesTest, ALevelLineIsJudgedByItsWholeRowsATurnedOneBesideTheColumn) {
+  // Level: the rows of all its characters wherever the column.
+  for (int i = 0; i < 10; ++i) Add('1', 20 * i, 100 + i % 2);
+  EXPECT_FALSE(Line(0).Turned());
+  EXPECT_EQ(Line(0).RowsAt(5000), (std::pair<int64_t, int64_t>{100, 120}));
+  // Turned (rising a row a character): beside column 100, the rows of the characters there,
+  // moved to the column along the slope; past the end, those of the last two, moved on.
+  model_.Lines.clear();
+  for (int i = 0; i < 20; ++i) Add('1', 20 * i, 100 - i);
+  ASSERT_TRUE(Line(0).Turned());
+  EXPECT_NEAR(Line(0).Slope(), -0.05, 1e-9);
+  const auto [top, bottom] = Line(0).RowsAt(106);  // the centre of the character at 100
+  EXPECT_EQ(top, 95);
+  EXPECT_EQ(bottom, 114);
+  const auto [far_top, far_bottom] = Line(0).RowsAt(587);  // ten characters past the end
+  EXPECT_EQ(far_top, 71);
+  EXPECT_EQ(far_bottom, 90);
+  // Characters below the fit's confidence, and unnamed ones, do not tilt it.
+  Add('~', 220, 180, 0.0f);
+  Add('7', 240, 180, 0.5f);
+  EXPECT_NEAR(Line(0).Slope(), -0.05, 1e-9);
 }
 
 TEST(SpaceString, NSpacesAndNothingForNonPositive) {

@@ -117,6 +117,32 @@ InkImage Binarise(const GreyImage& grey, float threshold) {
   return ink;
 }
 
+GreyImage Turn(const GreyImage& grey, double degrees) {
+  const double angle = degrees * M_PI / 180;
+  const double c = std::cos(angle), s = std::sin(angle);
+  GreyImage out;
+  out.Width = static_cast<int>(std::ceil(std::fabs(c) * grey.Width + std::fabs(s) * grey.Height));
+  out.Height = static_cast<int>(std::ceil(std::fabs(s) * grey.Width + std::fabs(c) * grey.Height));
+  out.Pixels.assign(static_cast<size_t>(out.Width) * out.Height, 0);
+  const double cx = grey.Width / 2.0, cy = grey.Height / 2.0;
+  const double ox = out.Width / 2.0, oy = out.Height / 2.0;
+  auto at = [&](int x, int y) -> double {
+    return x < 0 || y < 0 || x >= grey.Width || y >= grey.Height ? 0.0 : grey.At(x, y);
+  };
+  for (int y = 0; y < out.Height; ++y) {
+    for (int x = 0; x < out.Width; ++x) {
+      // The source of (x, y) under the inverse turn.
+      const double sx = c * (x - ox) + s * (y - oy) + cx;
+      const double sy = -s * (x - ox) + c * (y - oy) + cy;
+      const int x0 = static_cast<int>(std::floor(sx)), y0 = static_cast<int>(std::floor(sy));
+      const double fx = sx - x0, fy = sy - y0;
+      out.At(x, y) = static_cast<float>((1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x0 + 1, y0)) +
+                                        fy * ((1 - fx) * at(x0, y0 + 1) + fx * at(x0 + 1, y0 + 1)));
+    }
+  }
+  return out;
+}
+
 TRect InkBounds(const InkImage& image, const TRect& within) {
   TRect box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
   const int left = std::max(0, within.Left), top = std::max(0, within.Top);

@@ -70,6 +70,10 @@ class Font {
 // one thin strokes.
 InkImage Binarise(const GreyImage& grey, float threshold);
 
+// Grey turned by Degrees about its centre (positive: clockwise on the page, so that a line
+// falls to the right), sampled bilinearly onto a canvas just large enough to hold all of it.
+GreyImage Turn(const GreyImage& grey, double degrees);
+
 // The smallest rectangle holding every ink pixel of Image inside Within (inclusive), or
 // 0,0,-1,-1 when there is none.
 TRect InkBounds(const InkImage& image, const TRect& within);
