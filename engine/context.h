@@ -51,11 +51,11 @@ struct TResultStore {
 // How reads are carried out. The defaults are the fast forms; tests switch them off to read
 // through the plain forms that the fast ones must match to the bit.
 struct TReadTuning {
-  bool IndexNeighbours = true;  // nearest blobs from a grid instead of a scan of the list
-  bool ReuseAnswers = true;     // a question asked again within one read is not recomputed
-  bool ReadCells = true;        // the empty and weak cells of lines with a grid are read whole
+  bool IndexNeighbours = true;   // nearest blobs from a grid instead of a scan of the list
+  bool ReuseAnswers = true;      // a question asked again within one read is not recomputed
+  bool ReadCells = true;         // the empty and weak cells of lines with a grid are read whole
   bool LinesFollowSlope = true;  // a turned line's rows are taken along its slope
-  bool JoinStrokes = true;      // pieces of thin print are labelled joined where they gather
+  bool JoinStrokes = true;       // pieces of thin print are labelled joined where they gather
 };
 
 // The classification work of the last read on a handle: questions asked, what they cost and

@@ -250,10 +250,9 @@ void InsertLineSpaces(TLineModel& model, int32_t unit) {
 
 void FinishLines(const TRect& image_rect, TLineModel& model, bool single_line) {
   // Stable by Top: only a strictly greater Top moves down, as a bubble sort does.
-  std::stable_sort(model.Lines.begin(), model.Lines.end(),
-                   [](const TTextLine& a, const TTextLine& b) {
-                     return a.Bounds().Top < b.Bounds().Top;
-                   });
+  std::stable_sort(
+      model.Lines.begin(), model.Lines.end(),
+      [](const TTextLine& a, const TTextLine& b) { return a.Bounds().Top < b.Bounds().Top; });
 
   if (single_line) {
     std::vector<TTextLine>& lines = model.Lines;

@@ -92,8 +92,7 @@ TEST(LineGrid, RefusedWithoutEnoughAgreeingTrustedDigits) {
 
   // Three trusted digits off any common pitch: 0, 33 and 47 pixels apart.
   TTextLine scattered;
-  for (int left : {0, 33, 80})
-    scattered.Place('5', TRect{left, 40, left + 9, 55}, 0.99f);
+  for (int left : {0, 33, 80}) scattered.Place('5', TRect{left, 40, left + 9, 55}, 0.99f);
   EXPECT_FALSE(FitLineGrid(scattered, grid));
 
   // One far outlier among agreeing ones is left out of the fit.
@@ -220,7 +219,7 @@ TEST_F(CellsTest, AConfidentMisfitIsReadAgainOrNotReportedAsSure) {
   TrustedLine({3, 6});
   model_.Lines[0].Place('-', TRect{84, 45, 95, 47}, 0.99f);  // cell 3's top bar
   Fill(TRect{84, 45, 95, 47});
-  Fill(TRect{91, 48, 93, 60});                                             // and its stem
+  Fill(TRect{91, 48, 93, 60});                                 // and its stem
   model_.Lines[0].Place('-', TRect{144, 45, 155, 47}, 0.99f);  // cell 6: a bar
   Fill(TRect{144, 45, 155, 47});
   answer_ = '7';

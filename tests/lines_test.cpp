@@ -6,8 +6,8 @@
 
 #include <cmath>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/rect.h"

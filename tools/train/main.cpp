@@ -3,7 +3,7 @@
 //   ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] [--rounds N] [--epochs N]
 //              [--hidden N] [--evaluate N] [--regular FONT] [--bold FONT]
 //              [--other-text SHARE] [--other-fonts FONT:FONT:...] [--other-beside SHARE]
-//              [--extra-heavy SHARE] [--extra-thin SHARE]
+//              [--extra-heavy SHARE] [--extra-thin SHARE] [--turn DEGREES]
 //              [--write-pages DIR] [--page-dpi N] [--page-lines N] [--page-weight W]
 //              [--page-blur SIGMA] [--page-threshold T]
 //
@@ -24,7 +24,9 @@
 // above, below and (on --other-beside of those pages, default 0.4) beside the OCR-B lines;
 // every rectangle asked about on it is an example
 // of "not a character". --extra-thin SHARE makes that share of the pages heavy with thin
-// strokes (weight 0.5 to 0.7), the print that falls apart. --extra-heavy SHARE makes that
+// strokes (weight 0.5 to 0.7), the print that falls apart. --turn DEGREES turns every page by
+// up to that many degrees either way (by default a page turns by up to a degree times its
+// severity). --extra-heavy SHARE makes that
 // share of the training pages heavily
 // degraded, on top of the third that are anyway. --write-pages DIR writes --pages such pages as
 // 1-bit BMP files with their OCR-B text (NAME.gt.txt) and a manifest.tsv of what each was made
@@ -70,6 +72,7 @@ struct Options {
   double other_text = 0.3;
   double extra_heavy = 0;
   double extra_thin = 0;
+  double turn = 0;
   double other_beside = PageRecipe{}.OtherBesideShare;
   std::vector<std::string> other_fonts = DefaultOtherFonts();
   std::string write_pages;
@@ -82,14 +85,14 @@ struct Options {
 
 [[noreturn]] void Usage(const std::string& message) {
   std::fprintf(stderr, "ocrb_train: %s\n", message.c_str());
-  std::fprintf(
-      stderr,
-      "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
-      "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
-      "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
-      "[--other-beside SHARE] [--extra-heavy SHARE] [--extra-thin SHARE] [--write-pages DIR] "
-      "[--page-dpi N] [--page-lines N] [--page-weight W] [--page-blur SIGMA] "
-      "[--page-threshold T]\n");
+  std::fprintf(stderr,
+               "usage: ocrb_train [--out DIR] [--seed N] [--per-class N] [--pages N] "
+               "[--rounds N] [--epochs N] [--hidden N] [--evaluate N] [--regular FONT] "
+               "[--bold FONT] [--other-text SHARE] [--other-fonts FONT:FONT:...] "
+               "[--other-beside SHARE] [--extra-heavy SHARE] [--extra-thin SHARE] [--turn DEGREES] "
+               "[--write-pages DIR] "
+               "[--page-dpi N] [--page-lines N] [--page-weight W] [--page-blur SIGMA] "
+               "[--page-threshold T]\n");
   std::exit(1);
 }
 
@@ -148,6 +151,8 @@ Options Parse(int argc, char** argv) {
       o.extra_heavy = Share(value);
     else if (arg == "--extra-thin")
       o.extra_thin = Share(value);
+    else if (arg == "--turn")
+      o.turn = Positive(value);
     else if (arg == "--other-beside")
       o.other_beside = Share(value);
     else if (arg == "--other-fonts") {
@@ -252,6 +257,7 @@ int main(int argc, char** argv) {
     recipe.OtherTextShare = o.other_text;
     recipe.ExtraHeavyShare = o.extra_heavy;
     recipe.ExtraThinShare = o.extra_thin;
+    recipe.TurnDeg = o.turn;
     recipe.OtherBesideShare = o.other_beside;
     recipe.FixedDpi = o.page_dpi;
     recipe.FixedLines = o.page_lines;

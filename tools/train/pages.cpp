@@ -376,7 +376,8 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   if (r.FixedBlur >= 0) blur = r.FixedBlur;
   for (float& v : grey.Pixels) v = static_cast<float>(std::min(1.0, v * weight));
   Blur(grey, blur);
-  const double angle_deg = between(-r.MaxAngleDeg, r.MaxAngleDeg) * severity;
+  const double angle_deg = r.TurnDeg > 0 ? between(-r.TurnDeg, r.TurnDeg)
+                                         : between(-r.MaxAngleDeg, r.MaxAngleDeg) * severity;
   grey = Rotate(grey, angle_deg * M_PI / 180, page.Glyphs);
   const double noise = r.MaxNoise * severity * unit(random);
   std::normal_distribution<float> gauss(0.0f, static_cast<float>(noise));

@@ -26,9 +26,12 @@ struct PageRecipe {
   // divided by up to MaxThinning (thin).
   double MaxWeight = 1.8, MaxThinning = 1.8;
   double MinThreshold = 0.28, MaxThreshold = 0.86;
-  double MaxNoise = 0.05;   // grey noise before the threshold
-  double MaxSpecks = 3e-4;  // specks per pixel
-  double MaxAngleDeg = 1.0;
+  double MaxNoise = 0.05;    // grey noise before the threshold
+  double MaxSpecks = 3e-4;   // specks per pixel
+  double MaxAngleDeg = 1.0;  // scaled by the page's severity
+  // When positive, every page is turned by up to this many degrees either way whatever its
+  // severity, as slips come out of a feeder, instead of by MaxAngleDeg times the severity.
+  double TurnDeg = 0;
   double BoldFaceShare = 0.3;
   // Pages are a third nearly clean, a third mild and a third heavy; this share of them is
   // made heavy before that choice (broken and bloated glyphs, where errors gather).
