@@ -188,11 +188,6 @@ struct TCellContents {
   double Best = 0;         // the best confidence among them
 };
 
-// A cell whose trusted character leaves out at least this many ink pixels of the cell, and at
-// least one in this many of them, is asked about again.
-constexpr int64_t kMinExtraInk = 6;
-constexpr int64_t kExtraInkShare = 5;
-
 // Whether pixel (X, Y) lies in one of Rects.
 bool Covered(const std::vector<TRect>& rects, int32_t x, int32_t y) {
   for (const TRect& r : rects) {
@@ -233,6 +228,8 @@ class TLineCellReader {
     for (int64_t cell = first; cell <= last; ++cell) {
       if (!WithinReach(cell)) continue;
       const TCellContents contents = ContentsOf(cell);
+      // One trusted character that fits: the cell is read, and costs nothing more to look at.
+      if (contents.Chars.size() == 1 && contents.Best >= kCellAnchorConfidence) continue;
       if (!ReadCell(cell, contents)) return false;
     }
     // A character that still does not fit where its class stands is not reported as sure.
@@ -307,16 +304,14 @@ class TLineCellReader {
     if (x1 < x0 || y1 < y0) return true;
     if (!charge_((x1 - x0 + 1) * (y1 - y0 + 1))) return false;
 
-    // The ink of the cell that no trusted character of another cell holds, and how much of
-    // it lies outside the cell's own characters.
-    std::vector<TRect> near, own;
+    // The ink of the cell that no trusted character of another cell holds.
+    std::vector<TRect> near;
     for (const auto& [other, r] : trusted_) {
       if (other == cell) continue;
       if (r.Right >= x0 && r.Left <= x1 && r.Bottom >= y0 && r.Top <= y1) near.push_back(r);
     }
-    for (int k : contents.Chars) own.push_back(line_[k].Rect);
     TRect box{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), -1, -1};
-    int64_t count = 0, extra = 0;
+    int64_t count = 0;
     for (int64_t y = y0; y <= y1; ++y) {
       const uint8_t* row = image_.ScanLine(static_cast<int32_t>(y));
       for (int64_t x = x0; x <= x1; ++x) {
@@ -328,15 +323,9 @@ class TLineCellReader {
         box.Top = std::min(box.Top, yi);
         box.Bottom = std::max(box.Bottom, yi);
         ++count;
-        if (own.empty() || !Covered(own, xi, yi)) ++extra;
       }
     }
     if (count == 0) return true;  // an empty cell is a space
-    // A trusted character is asked about again only when the cell holds ink it leaves out, or
-    // another character: a piece of a broken character may read well on its own.
-    if (contents.Best >= kCellAnchorConfidence && contents.Chars.size() == 1 &&
-        (extra < kMinExtraInk || extra * kExtraInkShare < count))
-      return true;
     // In the band: the ink's middle row in the middle third of the digits' rows, and more
     // than a speck.
     const double middle = (static_cast<double>(box.Top) + box.Bottom) / 2;

@@ -68,7 +68,7 @@ struct TCellWork {
 
 // Reads the cells of every line of Model on Image (the working image, whose ink is its
 // BlackIndex) that hold no character, only characters below kCellAnchorConfidence or ones
-// that do not fit the grid, or a trusted character with ink or characters beside it, from
+// that do not fit the grid, or more than one character, from
 // two cells before the line's first character to two after its last. A cell's ink is every ink
 // pixel inside the cell and the line's band that no trusted character of the line covers; a cell
 // without ink stays empty. A reading above kFragmentPlaceAbove that beats the characters it would
