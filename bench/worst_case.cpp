@@ -4,7 +4,9 @@
 // grows faster than the page shows up as a rising seconds-per-megapixel column.
 //
 //   ocrb_worst_case [max-side] [dpi]     (defaults 1600 and 200)
-//   ocrb_worst_case --files a.bmp ...   (the same figures for 1-bit BMP files)
+//   ocrb_worst_case --files a.bmp ...   (the same figures for 1-bit BMP files: the best of
+//                                        five reads)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -126,22 +128,21 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
       GlobalBlock dib = LoadBmp(argv[i]);
       if (dib.Get() == nullptr) continue;
-      long requests = 0;
-      const ocrb::TGlyphClassifier counting = [&](const ocrb::TGlyphQuery& query, char& ch,
-                                                  double& confidence) {
-        ++requests;
-        ocrb::ClassifyGlyph(context.Model, {context.UseTemplates, context.MaxPasses}, query.Image,
-                            query.Rect, ch, confidence);
-      };
-      const auto start = std::chrono::steady_clock::now();
+      // The read as a host makes it, best of five.
+      double seconds = 1e9;
       try {
-        ocrb::RecognizeBitmap(context, dib.Get(), false, &counting);
+        for (int run = 0; run < 5; ++run) {
+          const auto start = std::chrono::steady_clock::now();
+          ocrb::RecognizeBitmap(context, dib.Get(), false);
+          seconds = std::min(
+              seconds,
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
       } catch (const std::exception& e) {
         std::printf("%-40s failed: %s\n", argv[i], e.what());
         continue;
       }
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      const long requests = static_cast<long>(context.LastRead.Questions);
       const double mp =
           static_cast<double>(context.WorkImage.Width()) * context.WorkImage.Height() / 1e6;
       std::printf("%-40s %9.3f %9.1f %8.3f %9ld %10.0f %8.2f\n", argv[i], mp, seconds * 1e3,
