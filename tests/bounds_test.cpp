@@ -133,7 +133,10 @@ Lines Read(TEngineContext& context, const std::vector<uint8_t>& dib) {
   return lines;
 }
 
-// The example coding line with a field of random ink under it, in the example's palette.
+// The example coding line with a field of specks under it, in the example's palette: squares
+// of 3 x 3 pixels on a lattice of 6, each there by chance (Percent in a hundred), so that no
+// two of them are nearer than three pixels and the joining of broken strokes leaves every one
+// a fragment of its own.
 std::vector<uint8_t> LineAboveNoise(int32_t noise_rows, int percent) {
   const std::vector<uint8_t> line = PackedDib(kExample);
   const int32_t width = static_cast<int32_t>(Get32(line.data() + 4));
@@ -141,12 +144,22 @@ std::vector<uint8_t> LineAboveNoise(int32_t noise_rows, int percent) {
   const size_t stride = static_cast<size_t>((width + 31) / 32 * 4);
   const bool ink_is_one = Get32(line.data() + 44) == 0;  // entry 1 black
   std::mt19937_64 random(1208);
-  // Rows are stored bottom up: the noise first, then the line's own rows.
+  std::vector<std::vector<bool>> ink(static_cast<size_t>(noise_rows),
+                                     std::vector<bool>(static_cast<size_t>(width), false));
+  for (int32_t y = 0; y + 3 <= noise_rows; y += 6) {
+    for (int32_t x = 0; x + 3 <= width; x += 6) {
+      if (static_cast<int>(random() % 100) >= percent) continue;
+      for (int32_t dy = 0; dy < 3; ++dy)
+        for (int32_t dx = 0; dx < 3; ++dx)
+          ink[static_cast<size_t>(y + dy)][static_cast<size_t>(x + dx)] = true;
+    }
+  }
+  // Rows are stored bottom up: the noise first (its last row first), then the line's own rows.
   std::vector<uint8_t> dib(line.begin(), line.begin() + 48);
-  for (int32_t y = 0; y < noise_rows; ++y) {
+  for (int32_t y = noise_rows - 1; y >= 0; --y) {
     std::vector<uint8_t> row(stride, ink_is_one ? 0x00 : 0xFF);
     for (int32_t x = 0; x < width; ++x) {
-      if (static_cast<int>(random() % 100) < percent)
+      if (ink[static_cast<size_t>(y)][static_cast<size_t>(x)])
         row[x / 8] ^= static_cast<uint8_t>(0x80 >> (x % 8));
     }
     dib.insert(dib.end(), row.begin(), row.end());
@@ -157,12 +170,9 @@ std::vector<uint8_t> LineAboveNoise(int32_t noise_rows, int percent) {
   return dib;
 }
 
-// A tenth of the pixels inked at random: sparse enough that the joining of broken strokes
-// leaves most of it in pieces (denser noise closes into a few large components), so that the
-// questions about it run past the budget.
 TEST(WorkBudget, NoiseEndsTheReadAtTheBudgetKeepingTheLinesReadBefore) {
   const std::unique_ptr<TEngineContext> context = NewContext(false);
-  const std::vector<uint8_t> dib = LineAboveNoise(600, 10);
+  const std::vector<uint8_t> dib = LineAboveNoise(600, 50);
   const Lines fast = Read(*context, dib);
   const TReadWork work = context->LastRead;
   EXPECT_TRUE(work.BudgetSpent);
