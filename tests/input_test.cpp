@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "pdf_test_util.h"
-#include "reader_test_util.h"
 #include "reader/reader.h"
+#include "reader_test_util.h"
 
 namespace ocrb::reader {
 namespace {
@@ -172,10 +172,12 @@ TEST(InputLimits, HugeImagesAreRefusedFromTheirHeaders) {
   struct Case {
     const char* Name;
     std::vector<uint8_t> Bytes;
-    const char* Says;
+    std::string Says;
   };
   const Case cases[] = {
-      {"PNG", png, "the image (100000 x 100000 pixels) exceeds --max-pixels (268435456)"},
+      {"PNG", png,
+       "the image (100000 x 100000 pixels) exceeds --max-pixels (" +
+           std::to_string(kDefaultMaxPixels) + ")"},
       {"JPEG", jpeg, "the image (60000 x 60000 pixels)"},
       {"PNM", Bytes("P5\n70000 70000\n255\n\x01\x02"), "the image (70000 x 70000 pixels)"},
       {"1-bit BMP", plain_bmp, "the image (40000 x 40000 pixels)"},
@@ -325,11 +327,15 @@ TEST(TiffPages, ManyPagesInOrder) {
     ++seen;
   });
   EXPECT_EQ(seen, 300);
-  // A strip cut short is damage, named with its page.
+  // A strip cut short is damage, named with its page: the page fails on its own.
   std::vector<uint8_t> cut = MakeTiff({TiffPage{8, 8, 1, 0, 1, 0, std::vector<uint8_t>(8, 0xFF)}});
   cut.resize(cut.size() - 4);
-  EXPECT_NE(Refusal(cut, LoadOptions{}).find("corrupt or truncated TIFF data (page 1)"),
-            std::string::npos);
+  const std::vector<Page> damaged = DecodeImage(cut, LoadOptions{});
+  ASSERT_EQ(damaged.size(), 1u);
+  EXPECT_TRUE(damaged[0].Failed());
+  EXPECT_EQ(damaged[0].Status, kExitCorrupt);
+  EXPECT_EQ(damaged[0].Error.rfind("corrupt or truncated TIFF data (page 1", 0), 0u)
+      << damaged[0].Error;
 }
 
 class PdfInput : public ::testing::Test {
