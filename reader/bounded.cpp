@@ -102,8 +102,8 @@ UniqueFd MemoryFile(const std::vector<uint8_t>& bytes) {
   return file;
 }
 
-// The folder of the loaded object holding Address ("" when it cannot be told).
-std::string FolderOf(const void* address) {
+// The loaded object holding Address, by its real path ("" when it cannot be told).
+std::string ObjectOf(const void* address) {
   Dl_info info{};
   if (dladdr(address, &info) == 0 || info.dli_fname == nullptr || info.dli_fname[0] == '\0') {
     return "";
@@ -111,8 +111,10 @@ std::string FolderOf(const void* address) {
   std::unique_ptr<char, decltype(&std::free)> real(realpath(info.dli_fname, nullptr), std::free);
   // The main program may be named as it was started; its own link is the sure way.
   if (!real) real.reset(realpath("/proc/self/exe", nullptr));
-  if (!real) return "";
-  std::string path = real.get();
+  return real ? real.get() : "";
+}
+
+std::string FolderOf(const std::string& path) {
   return path.substr(0, path.find_last_of('/'));
 }
 
@@ -415,8 +417,7 @@ std::string Seconds(double seconds) {
 std::string WhyItStopped(const Helper& helper, int status, const LoadOptions& options) {
   const std::string said = LastLine(helper.Stderr());
   const std::string detail = said.empty() ? "" : " (the decoder said: " + said + ")";
-  const std::string memory =
-      "needs more memory than --max-memory allows (" + Bytes(options.MaxMemory) + ")";
+  const std::string memory = MemoryExceeded(options);
   if (status != -1 && WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     if (signal == SIGXCPU) return "timed out (processor time)";
@@ -513,15 +514,18 @@ const std::string& HelperPath() {
   std::call_once(once, [] {
     std::vector<std::string> candidates;
     // Beside libocrb and the code of this library, and in the prefix's libexec folder.
-    for (const std::string& folder : {FolderOf(reinterpret_cast<const void*>(&OCRB_GlobalAlloc)),
-                                      FolderOf(reinterpret_cast<const void*>(&Anchor))}) {
-      if (folder.empty()) continue;
-      candidates.push_back(folder + "/" + kHelperName);
-      candidates.push_back(folder + "/" + OCRB_HELPER_FROM_LIBRARY + "/" + kHelperName);
+    const std::string library = ObjectOf(reinterpret_cast<const void*>(&OCRB_GlobalAlloc));
+    for (const std::string& object : {library, ObjectOf(reinterpret_cast<const void*>(&Anchor))}) {
+      if (object.empty()) continue;
+      candidates.push_back(FolderOf(object) + "/" + kHelperName);
+      candidates.push_back(FolderOf(object) + "/" + OCRB_HELPER_FROM_LIBRARY + "/" + kHelperName);
     }
 #ifdef OCRB_HELPER_BUILD_PATH
-    // Programs of the build tree that carry the engine themselves.
-    candidates.push_back(OCRB_HELPER_BUILD_PATH);
+    // A program of the build tree that carries the engine itself has no libocrb to look
+    // beside.
+    std::unique_ptr<char, decltype(&std::free)> program(realpath("/proc/self/exe", nullptr),
+                                                        std::free);
+    if (program && library == program.get()) candidates.push_back(OCRB_HELPER_BUILD_PATH);
 #endif
     for (const std::string& candidate : candidates) {
       if (access(candidate.c_str(), X_OK) == 0) {
@@ -637,7 +641,11 @@ void DecodeBounded(const std::vector<uint8_t>& bytes, const LoadOptions& options
       }
     }
     // The helper ran out of time or memory, crashed, or failed after its work.
-    const std::string why = timed_out ? out_of_time : WhyItStopped(helper, status, options);
+    const std::string why =
+        !timed_out ? WhyItStopped(helper, status, options)
+        : budget.FileSpent()
+            ? "timed out after " + Seconds(options.FileTimeout) + " s (the time for the whole file)"
+            : out_of_time;
     const int kind = done ? kExitInternal : kExitCorrupt;
     if (paged && current > 0 && !done) {
       // That page alone failed, unless the file's time is spent.

@@ -250,8 +250,7 @@ int Run(const Arguments& a) {
   } catch (const InputError& e) {
     SendFailure(wire::kFileFailed, 0, e.Status(), e.what());
   } catch (const std::bad_alloc&) {
-    SendFailure(wire::kFileFailed, 0, kExitCorrupt,
-                "needs more memory than --max-memory allows (" + Bytes(a.Options.MaxMemory) + ")");
+    SendFailure(wire::kFileFailed, 0, kExitCorrupt, MemoryExceeded(a.Options));
   } catch (const std::exception& e) {
     SendFailure(wire::kFileFailed, 0, kExitInternal, std::string("internal error: ") + e.what());
   }

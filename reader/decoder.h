@@ -104,6 +104,10 @@ struct DecodedPage {
 
 [[noreturn]] void NotAnImage();
 
+// "needs more memory than --max-memory allows (512M)", for a page or file whose decoding ran
+// out of the memory Options allows.
+std::string MemoryExceeded(const LoadOptions& options);
+
 // A byte count for messages: "512M", "1.5G", "700K" or "300" (binary units, as the options
 // take them).
 std::string Bytes(uint64_t bytes);

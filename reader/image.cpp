@@ -360,8 +360,7 @@ void DecodePages(const std::vector<uint8_t>& bytes, const LoadOptions& options, 
       } catch (const InputError& e) {
         failed(page, e.Status(), "page " + Count(page) + ": " + e.what());
       } catch (const std::bad_alloc&) {
-        failed(page, kExitCorrupt,
-               "page " + Count(page) + " needs more memory than --max-memory allows");
+        failed(page, kExitCorrupt, "page " + Count(page) + " " + MemoryExceeded(options));
       }
     };
     each.Failed = [&failed](int page, const InputError& e) { failed(page, e.Status(), e.what()); };

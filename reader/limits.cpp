@@ -29,6 +29,10 @@ std::string Bytes(uint64_t bytes) {
   return Count(bytes);
 }
 
+std::string MemoryExceeded(const LoadOptions& options) {
+  return "needs more memory than --max-memory allows (" + Bytes(options.MaxMemory) + ")";
+}
+
 Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
                             const std::function<int()>& estimate) {
   if (x_dpi <= 0) x_dpi = y_dpi;

@@ -224,8 +224,7 @@ void RenderPdfPages(const std::vector<uint8_t>& bytes, const LoadOptions& option
       events.Failed(i, e);
     } catch (const std::bad_alloc&) {
       recording = false;
-      events.Failed(i,
-                    InputError(kExitCorrupt, name + " needs more memory than --max-memory allows"));
+      events.Failed(i, InputError(kExitCorrupt, name + " " + MemoryExceeded(options)));
     }
   }
 }

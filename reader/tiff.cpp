@@ -296,9 +296,8 @@ void DecodeTiffPages(const std::vector<uint8_t>& bytes, const LoadOptions& optio
     } catch (const InputError& e) {
       events.Failed(page, e);
     } catch (const std::bad_alloc&) {
-      events.Failed(page, InputError(kExitCorrupt, "page " + Count(page) +
-                                                       " needs more memory than --max-memory "
-                                                       "allows"));
+      events.Failed(
+          page, InputError(kExitCorrupt, "page " + Count(page) + " " + MemoryExceeded(options)));
     }
   }
 }
