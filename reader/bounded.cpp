@@ -649,7 +649,8 @@ void DecodeBounded(const std::vector<uint8_t>& bytes, const LoadOptions& options
     const int kind = done ? kExitInternal : kExitCorrupt;
     if (paged && current > 0 && !done) {
       // That page alone failed, unless the file's time is spent.
-      const std::string reason = "page " + Count(current) + ": " + why;
+      const std::string reason =
+          "page " + Count(current) + (why.rfind("needs ", 0) == 0 ? " " : ": ") + why;
       if ((timed_out && !per_page) || budget.FileSpent()) throw InputError(kExitCorrupt, reason);
       Page failed;
       failed.Number = current;
