@@ -145,7 +145,8 @@ std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options) {
   const std::string limit = "--max-file-size (" + Count(options.MaxFileSize) + " bytes)";
   struct stat info {};
   std::vector<uint8_t> bytes;
-  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+  const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+  if (regular) {
     const auto size = static_cast<uint64_t>(info.st_size);
     if (size > options.MaxFileSize) {
       throw InputError(kExitCorrupt, "the file (" + Count(size) + " bytes) exceeds " + limit);
@@ -154,9 +155,9 @@ std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options) {
   }
   // Pipes and devices say nothing of their size: they are read until the limit is passed,
   // and given up at once when their first bytes are no image. BMP and PDF are told without
-  // the decoders.
+  // the decoders; a regular file is left to them.
   uint8_t buffer[1 << 16];
-  bool sniffed = false;
+  bool sniffed = regular;
   for (;;) {
     const size_t got = std::fread(buffer, 1, sizeof buffer, file);
     if (got == 0) break;
