@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Times ocrb on hostile files: exit status, wall seconds, the peak of the summed resident
 memory of ocrb and every process below it (sampled every 10 ms from /proc), and GNU time's
-maximum resident set size. Files come from ocrb_untrusted_files (bench/untrusted_files.cpp).
+maximum resident set size. Files come from build/bench/ocrb_untrusted_files DIR (bench/untrusted_files.cpp).
 
-    python3 bench/untrusted.py OCRB DIR [--cap SECONDS] [-- OCRB OPTION...]
+    python3 bench/untrusted.py [--cap SECONDS] OCRB DIR [OCRB OPTION...]
 
 A run still going after --cap seconds (default 60) is killed and shown as such.
 """
@@ -79,7 +79,7 @@ def main() -> int:
     parser.add_argument("ocrb")
     parser.add_argument("dir", type=Path)
     parser.add_argument("--cap", type=float, default=60)
-    parser.add_argument("options", nargs="*")
+    parser.add_argument("options", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     print(f"{'file':24} {'exit and message':60} {'wall s':>7} {'peak MB':>8} {'maxrss MB':>9}")
     for path in sorted(args.dir.iterdir()):

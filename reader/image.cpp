@@ -178,7 +178,10 @@ Pix ReadSingle(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOpti
 // it has alpha: what Binarise starts from, and what an overlay is drawn on.
 Pix Flatten(PIX* picture) {
   const int depth = pixGetDepth(picture);
-  if (depth == 1 && pixGetColormap(picture) == nullptr) return Pix(pixClone(picture));
+  // Bilevel and grey pictures are what they are: no copy of a page.
+  if ((depth == 1 || depth == 8) && pixGetColormap(picture) == nullptr) {
+    return Pix(pixClone(picture));
+  }
   Pix flat;
   if (depth == 32 && pixGetSpp(picture) == 4) {
     // Transparent parts are paper.
@@ -258,8 +261,10 @@ DecodedPage PackPage(Pix picture, const LoadOptions& options, const std::string&
   pixGetResolution(picture.get(), &x_dpi, &y_dpi);
   // Binarised at the resolution the file states, else the caller's, else the assumed one.
   const int known = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : options.Dpi;
+  // Leptonica's binarisers fail only when memory runs out.
+  const std::string cannot = "binarising the " + kind + " image " + MemoryExceeded(options);
   Pix ink = Binarise(picture.get(), options.Method, known);
-  if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
+  if (!ink) throw InputError(kExitCorrupt, cannot);
   const Resolution chosen = ChooseResolution(x_dpi, y_dpi, stated, options,
                                              [&] { return EstimateResolution(ink.get()).Dpi; });
   const bool bilevel = pixGetDepth(picture.get()) == 1 && pixGetColormap(picture.get()) == nullptr;
@@ -269,7 +274,7 @@ DecodedPage PackPage(Pix picture, const LoadOptions& options, const std::string&
     if (!bilevel && options.Method == Binarisation::kSauvola &&
         (ratio > kRebinariseRatio || ratio < 1 / kRebinariseRatio)) {
       ink = Binarise(picture.get(), options.Method, chosen.X);
-      if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
+      if (!ink) throw InputError(kExitCorrupt, cannot);
     }
   }
   DecodedPage page;
