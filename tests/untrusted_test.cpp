@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli_test_util.h"
+#include "damaged_files.h"
 #include "untrusted_files.h"
 
 extern char** environ;
@@ -106,117 +107,10 @@ Outcome Ocrb(const std::vector<std::string>& args, const std::string& stdout_pat
   return run;
 }
 
-struct PixOwner {
-  PIX* pix;
-  explicit PixOwner(PIX* p) : pix(p) { EXPECT_NE(p, nullptr); }
-  ~PixOwner() { pixDestroy(&pix); }
-};
-
 std::string Truth(const std::string& stem) {
   std::string text = Slurp(kExamples / (stem + ".gt.txt"));
   while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
-}
-
-// The rows of a picture of 1 or 8 bits, without padding, top down.
-std::string Rows(PIX* pix, int first, int count) {
-  const int bytes = (pixGetWidth(pix) * pixGetDepth(pix) + 7) / 8;
-  std::string rows;
-  for (int y = first; y < first + count; ++y) {
-    const l_uint32* line = pixGetData(pix) + static_cast<size_t>(y) * pixGetWpl(pix);
-    for (int b = 0; b < bytes; ++b) rows += static_cast<char>(GET_DATA_BYTE(line, b));
-  }
-  return rows;
-}
-
-// The block example as an RGB TIFF in deflated strips of 16 rows; from strip Damaged on, each
-// strip's bytes are garbage of the same length (all strips sound when Damaged is past them).
-std::string RgbBlockTiff(size_t damaged) {
-  PixOwner block(pixRead((kExamples / "block-300dpi.png").c_str()));
-  PixOwner grey(pixConvertTo8(block.pix, 0));
-  TiffPageSpec page;
-  page.Width = static_cast<uint32_t>(pixGetWidth(grey.pix));
-  page.Height = static_cast<uint32_t>(pixGetHeight(grey.pix));
-  page.Bits = 8;
-  page.Samples = 3;
-  page.Photometric = 2;
-  page.Compression = 8;
-  page.RowsPerStrip = 16;
-  page.Dpi = 300;
-  for (uint32_t top = 0; top < page.Height; top += page.RowsPerStrip) {
-    const int rows = static_cast<int>(std::min(page.RowsPerStrip, page.Height - top));
-    std::string rgb;
-    for (char v : Rows(grey.pix, static_cast<int>(top), rows)) rgb += std::string(3, v);
-    std::string strip = Deflate(rgb);
-    if (page.Parts.size() >= damaged) {
-      for (size_t i = 2; i < strip.size(); ++i) strip[i] = static_cast<char>(strip[i] * 31 + 7);
-    }
-    page.Parts.push_back(strip);
-  }
-  return MakeTiffFile({page});
-}
-
-// Four pages of the coding line, bilevel in deflated strips; page Bad's data is garbage.
-std::string CodingPagesTiff(int bad) {
-  PixOwner coding(pixRead((kExamples / "coding-200dpi.bmp").c_str()));
-  // Min-is-white, as the pages are made: 1 is ink in the file as in the picture.
-  PixOwner ink(pixConvertTo1(coding.pix, 128));
-  std::vector<TiffPageSpec> pages;
-  for (int p = 1; p <= 4; ++p) {
-    TiffPageSpec page;
-    page.Width = static_cast<uint32_t>(pixGetWidth(ink.pix));
-    page.Height = static_cast<uint32_t>(pixGetHeight(ink.pix));
-    page.Compression = 8;
-    page.Dpi = 200;
-    std::string strip = Deflate(Rows(ink.pix, 0, static_cast<int>(page.Height)));
-    if (p == bad) {
-      for (size_t i = 2; i < strip.size(); ++i) strip[i] = static_cast<char>(strip[i] ^ 0x5A);
-    }
-    page.Parts = {strip};
-    pages.push_back(page);
-  }
-  return MakeTiffFile(pages);
-}
-
-// A one-page PDF of the block example drawn as an image whose stream has Filter and Data.
-std::string BlockImagePdf(const std::string& filter, const std::string& data) {
-  PixOwner block(pixRead((kExamples / "block-300dpi.png").c_str()));
-  const int w = pixGetWidth(block.pix), h = pixGetHeight(block.pix);
-  PdfWriter pdf;
-  const int catalog = pdf.Reserve();
-  const int pages = pdf.Reserve();
-  const int image = pdf.Add(PdfWriter::Stream(
-      "/Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
-          std::to_string(h) + " /ColorSpace /DeviceGray /BitsPerComponent 8 " + filter,
-      data));
-  char width[32], height[32];
-  std::snprintf(width, sizeof width, "%.2f", w * 72.0 / 300);
-  std::snprintf(height, sizeof height, "%.2f", h * 72.0 / 300);
-  const std::string size = std::string(width) + " " + height;
-  const std::string draw = "q " + std::string(width) + " 0 0 " + height + " 0 0 cm /Im0 Do Q";
-  const int contents = pdf.Add(PdfWriter::Stream("", draw));
-  const int page = pdf.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 " + size +
-                           "] /Resources << /XObject << /Im0 " + Ref(image) + " >> >> /Contents " +
-                           Ref(contents) + " >>");
-  pdf.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
-  pdf.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
-  return pdf.Finish(catalog);
-}
-
-std::string BlockGreyRows() {
-  PixOwner block(pixRead((kExamples / "block-300dpi.png").c_str()));
-  PixOwner grey(pixConvertTo8(block.pix, 0));
-  return Rows(grey.pix, 0, pixGetHeight(grey.pix));
-}
-
-std::string BlockJpeg() {
-  PixOwner block(pixRead((kExamples / "block-300dpi.png").c_str()));
-  l_uint8* data = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(pixWriteMemJpeg(&data, &size, block.pix, 90, 0), 0);
-  std::string jpeg(reinterpret_cast<char*>(data), size);
-  lept_free(data);
-  return jpeg;
 }
 
 struct Case {
@@ -234,9 +128,9 @@ TEST(UntrustedFiles, EachEndsWithItsReasonWithinItsBounds) {
   setMsgSeverity(L_SEVERITY_NONE);
   const Scratch& f = Files();
   const std::string quick = "1";  // seconds of --timeout where a file would run for ever
-  const std::string raw = BlockGreyRows();
+  const std::string raw = BlockGreyRows(kExamples);
   const std::string flate = Deflate(raw);
-  const std::string jpeg = BlockJpeg();
+  const std::string jpeg = BlockJpeg(kExamples);
   const std::vector<Case> cases = {
       {"PDF image of 60000 x 2e9 pixels",
        f.Put("image.pdf", HugeImagePdf()),
@@ -275,19 +169,21 @@ TEST(UntrustedFiles, EachEndsWithItsReasonWithinItsBounds) {
        3,
        100},
       {"PDF image stream cut short",
-       f.Put("cut.pdf", BlockImagePdf("", raw.substr(0, 50000))),
+       f.Put("cut.pdf", BlockImagePdf(kExamples, "", raw.substr(0, 50000))),
        {},
        "page 1: image data cut short: 50000 of",
        3,
        100},
       {"PDF image stream zeroed",
-       f.Put("zeroed.pdf", BlockImagePdf("/Filter /FlateDecode", std::string(flate.size(), '\0'))),
+       f.Put("zeroed.pdf",
+             BlockImagePdf(kExamples, "/Filter /FlateDecode", std::string(flate.size(), '\0'))),
        {},
        "damaged PDF (page 1: Unknown compression method in flate stream)",
        3,
        100},
       {"PDF JPEG cut short",
-       f.Put("jpeg.pdf", BlockImagePdf("/Filter /DCTDecode", jpeg.substr(0, jpeg.size() / 2))),
+       f.Put("jpeg.pdf",
+             BlockImagePdf(kExamples, "/Filter /DCTDecode", jpeg.substr(0, jpeg.size() / 2))),
        {},
        "damaged PDF (page 1: ",
        3,
@@ -305,7 +201,7 @@ TEST(UntrustedFiles, EachEndsWithItsReasonWithinItsBounds) {
        3,
        100},
       {"RGB TIFF with its lower strips damaged",
-       f.Put("rgb.tif", RgbBlockTiff(6)),
+       f.Put("rgb.tif", RgbBlockTiff(kExamples, 6)),
        {},
        "corrupt or truncated TIFF data (page 1: ",
        3,
@@ -364,7 +260,7 @@ std::string CodingPagesText(int bad) {
 TEST(UntrustedFiles, SoundPagesAndFilesAroundDamageAreKept) {
   const Scratch& f = Files();
   const std::string coding = Truth("coding-200dpi");
-  const std::string tiff = f.Put("three-good.tif", CodingPagesTiff(3));
+  const std::string tiff = f.Put("three-good.tif", CodingPagesTiff(kExamples, 3));
   const Outcome text = Ocrb({tiff});
   EXPECT_EQ(text.Status, 2);
   EXPECT_EQ(text.Out, CodingPagesText(3));
@@ -382,8 +278,8 @@ TEST(UntrustedFiles, SoundPagesAndFilesAroundDamageAreKept) {
             std::string::npos)
       << tsv.Out;
   // The same pages undamaged, and the colour page before its strips were damaged.
-  EXPECT_EQ(Ocrb({f.Put("four-good.tif", CodingPagesTiff(0))}).Status, 0);
-  const Outcome rgb = Ocrb({f.Put("rgb-sound.tif", RgbBlockTiff(1000))});
+  EXPECT_EQ(Ocrb({f.Put("four-good.tif", CodingPagesTiff(kExamples, 0))}).Status, 0);
+  const Outcome rgb = Ocrb({f.Put("rgb-sound.tif", RgbBlockTiff(kExamples, 1000))});
   EXPECT_EQ(rgb.Status, 0) << rgb.Err;
   EXPECT_EQ(rgb.Out, Truth("block-300dpi") + "\n");
   // In order, two at a time: a file that runs past its time holds the others back no longer.
@@ -406,7 +302,7 @@ TEST(UntrustedFiles, NothingIsLostOnOutput) {
   fs::create_directories(f.Path("b"));
   const std::string bmp = f.Put("a/scan.bmp", Slurp(kExamples / "coding-200dpi.bmp"));
   const std::string png = f.Put("b/scan.png", Slurp(kExamples / "block-300dpi.png"));
-  const std::string damaged = f.Put("damaged.tif", CodingPagesTiff(2));
+  const std::string damaged = f.Put("damaged.tif", CodingPagesTiff(kExamples, 2));
   const fs::path texts = f.Path("texts");
   const Outcome clash = Ocrb({"--output-dir", texts.string(), bmp, png});
   EXPECT_EQ(clash.Status, 1);
