@@ -553,11 +553,28 @@ TEST(CliLimits, EachLimitExitsTwoAndNamesItsOption) {
   const Outcome in_units = Ocrb({"--max-file-size", "1M", "--max-pixels", "82170", kCoding});
   EXPECT_EQ(in_units.Status, 0) << in_units.Err;
   EXPECT_EQ(in_units.Out, Truth(kCoding));
+  // Tight bounds on the decoder: a PNG still decodes within half a second and in
+  // the smallest address space allowed.
+  const Outcome tight = Ocrb({"--timeout", "0.5", "--max-memory", "64M", kBlock});
+  EXPECT_EQ(tight.Status, 0) << tight.Err;
+  EXPECT_EQ(tight.Out, Truth(kBlock));
+  // --help documents every limit with its default.
+  const std::string help = Ocrb({"--help"}).Out;
+  for (const std::string option :
+       {"--max-file-size N", "--max-pixels N", "--max-pages N", "--timeout S", "--max-memory N"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+  EXPECT_NE(help.find("[512M]"), std::string::npos) << help;
+  EXPECT_NE(help.find("[10]"), std::string::npos) << help;
   // Values a limit cannot take are usage errors.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--max-pages", "0", kCoding},
         std::vector<std::string>{"--max-file-size", "12Q", kCoding},
-        std::vector<std::string>{"--max-pixels", "2G", kCoding}}) {
+        std::vector<std::string>{"--max-pixels", "2G", kCoding},
+        std::vector<std::string>{"--timeout", "0", kCoding},
+        std::vector<std::string>{"--timeout", "1e9", kCoding},
+        std::vector<std::string>{"--timeout", "soon", kCoding},
+        std::vector<std::string>{"--max-memory", "63M", kCoding}}) {
     SCOPED_TRACE(args[0] + " " + args[1]);
     const Outcome run = Ocrb(args);
     EXPECT_EQ(run.Status, 1);
