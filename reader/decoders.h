@@ -79,22 +79,30 @@ class GreyBuilder {
   static constexpr int kStripRows = 32;
   // Throws std::bad_alloc when the page or a strip cannot be had.
   GreyBuilder(int width, int height, bool alpha);
-  // Row I (below kStripRows) of the strip being filled: Width pixels to set with Rgba().
-  l_uint32* Row(int i) { return pixGetData(strip_.get()) + static_cast<size_t>(i) * strip_wpl_; }
+  // The next row, Width pixels to set with Rgba(); a full strip is turned to grey first.
+  l_uint32* NextRow() {
+    if (filled_ == kStripRows) Flush();
+    return pixGetData(strip_.get()) + static_cast<size_t>(filled_++) * strip_wpl_;
+  }
   static l_uint32 Rgba(uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha) {
     return red << L_RED_SHIFT | green << L_GREEN_SHIFT | blue << L_BLUE_SHIFT |
            alpha << L_ALPHA_SHIFT;
   }
-  // Turns the first Rows rows of the strip to grey, into the page from its next row on.
-  void Flush(int rows);
-  // The page: every row flushed, or the rows not yet reached white.
-  Pix Take() { return std::move(page_); }
+  // The page: every row given, turned to grey; the rows not reached are white.
+  Pix Finish() {
+    Flush();
+    return std::move(page_);
+  }
 
  private:
+  // Turns the rows of the strip to grey, into the page from its next row on.
+  void Flush();
+
   int width_;
   int height_;
   bool alpha_;
-  int next_ = 0;
+  int next_ = 0;    // the page's first row not yet made
+  int filled_ = 0;  // rows of the strip filled
   Pix page_;
   Pix strip_;
   size_t strip_wpl_ = 0;

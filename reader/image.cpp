@@ -320,8 +320,9 @@ GreyBuilder::GreyBuilder(int width, int height, bool alpha)
   strip_wpl_ = static_cast<size_t>(pixGetWpl(strip_.get()));
 }
 
-void GreyBuilder::Flush(int rows) {
-  rows = std::min(rows, height_ - next_);
+void GreyBuilder::Flush() {
+  const int rows = std::min(filled_, height_ - next_);
+  filled_ = 0;
   if (rows <= 0) return;
   Pix part;
   if (rows == kStripRows) {

@@ -126,7 +126,6 @@ bool ReadRows(Decompressor& d, const std::vector<uint8_t>& bytes, const LoadOpti
   // A progressive file's scans are all read here.
   jpeg_start_decompress(&info);
   layout.Adobe = info.saw_Adobe_marker != 0;
-  int filled = 0;
   for (int y = 0; y < layout.Height; ++y) {
     JSAMPROW rows[1] = {row.data()};
     if (jpeg_read_scanlines(&info, rows, 1) != 1) {
@@ -138,18 +137,13 @@ bool ReadRows(Decompressor& d, const std::vector<uint8_t>& bytes, const LoadOpti
       for (int x = 0; x < layout.Width; ++x) SET_DATA_BYTE(line, x, row[static_cast<size_t>(x)]);
       continue;
     }
-    l_uint32* out = builder->Row(filled);
+    l_uint32* out = builder->NextRow();
     for (int x = 0; x < layout.Width; ++x) {
       const JSAMPLE* p = row.data() + static_cast<size_t>(x) * layout.Components;
       out[x] = layout.Cmyk ? CmykToRgba(p[0], p[1], p[2], p[3], layout.Adobe)
                            : GreyBuilder::Rgba(p[0], p[1], p[2], 255);
     }
-    if (++filled == GreyBuilder::kStripRows) {
-      builder->Flush(filled);
-      filled = 0;
-    }
   }
-  if (builder) builder->Flush(filled);
   // As Leptonica reads them: pixels per inch, or per centimetre; any other unit states none.
   if (info.density_unit == 1) {
     layout.XDpi = info.X_density;
@@ -174,7 +168,7 @@ Pix ReadJpegRows(const std::vector<uint8_t>& bytes, const LoadOptions& options) 
     throw InputError(kExitCorrupt,
                      std::string("corrupt or truncated JPEG data (") + d.Err.Reason + ")");
   }
-  Pix page = builder ? builder->Take() : std::move(grey);
+  Pix page = builder ? builder->Finish() : std::move(grey);
   pixSetResolution(page.get(), layout.XDpi, layout.YDpi);
   return page;
 }

@@ -57,21 +57,15 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
   } else {
     const bool alpha = pixels.Channels == 4;
     GreyBuilder builder(pixels.Width, pixels.Height, alpha);
-    int filled = 0;
     for (int y = 0; y < pixels.Height; ++y) {
       const uint8_t* in = pixels.Data + static_cast<size_t>(y) * pixels.Stride;
-      l_uint32* out = builder.Row(filled);
+      l_uint32* out = builder.NextRow();
       for (int x = 0; x < pixels.Width; ++x) {
         const uint8_t* px = in + static_cast<size_t>(x) * channels;
         out[x] = GreyBuilder::Rgba(px[0], px[1], px[2], alpha ? px[3] : 255);
       }
-      if (++filled == GreyBuilder::kStripRows) {
-        builder.Flush(filled);
-        filled = 0;
-      }
     }
-    builder.Flush(filled);
-    pix = builder.Take();
+    pix = builder.Finish();
   }
   pixSetResolution(pix.get(), std::max(0, x_dpi), std::max(0, y_dpi));
   DecodedPage packed = PackPage(std::move(pix), options, "pixel", DpiSource::kFile);

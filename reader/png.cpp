@@ -105,20 +105,14 @@ bool ReadRows(PngReader& reader, MemoryInput& input, const LoadOptions& options,
   row.resize(png_get_rowbytes(png, reader.Info));
   builder = std::make_unique<GreyBuilder>(static_cast<int>(layout.Width),
                                           static_cast<int>(layout.Height), layout.Alpha);
-  int filled = 0;
   for (png_uint_32 y = 0; y < layout.Height; ++y) {
     png_read_row(png, row.data(), nullptr);
-    l_uint32* out = builder->Row(filled);
+    l_uint32* out = builder->NextRow();
     for (png_uint_32 x = 0; x < layout.Width; ++x) {
       const png_bytep p = row.data() + static_cast<size_t>(x) * channels;
       out[x] = GreyBuilder::Rgba(p[0], p[1], p[2], channels == 4 ? p[3] : 255);
     }
-    if (++filled == GreyBuilder::kStripRows) {
-      builder->Flush(filled);
-      filled = 0;
-    }
   }
-  builder->Flush(filled);
   // The data after the last row (its checksum, the end chunk) must be whole too.
   png_read_end(png, nullptr);
   return true;
@@ -141,7 +135,7 @@ std::optional<Pix> ReadPngRows(const std::vector<uint8_t>& bytes, const LoadOpti
     throw InputError(kExitCorrupt, std::string("corrupt or truncated PNG data (") + reason + ")");
   }
   if (!layout.RowWise) return std::nullopt;
-  Pix page = builder->Take();
+  Pix page = builder->Finish();
   pixSetResolution(page.get(), layout.XDpi, layout.YDpi);
   return page;
 }

@@ -143,6 +143,15 @@ l_uint32 OverWhite(uint32_t v) {
   return GreyBuilder::Rgba(over(TIFFGetR(v)), over(TIFFGetG(v)), over(TIFFGetB(v)), 255);
 }
 
+// Lays Rows rows of libtiff's RGBA raster, Width pixels each, on white paper into Builder.
+void AddRgbaRows(GreyBuilder& builder, const uint32_t* raster, uint32_t width, uint32_t rows) {
+  for (uint32_t y = 0; y < rows; ++y) {
+    const uint32_t* in = raster + size_t{y} * width;
+    l_uint32* out = builder.NextRow();
+    for (uint32_t x = 0; x < width; ++x) out[x] = OverWhite(in[x]);
+  }
+}
+
 // Any page stored top down that libtiff can read, through its RGBA reader, in bands of whole
 // strips or tiles (so that each is decoded once), laid on white paper and turned to grey.
 Pix ReadRgbaBands(TIFF* tiff, uint32_t width, uint32_t height, int page, const LoadOptions& options,
@@ -181,24 +190,14 @@ Pix ReadRgbaBands(TIFF* tiff, uint32_t width, uint32_t height, int page, const L
   }
   std::vector<uint32_t> raster(static_cast<size_t>(uint64_t{width} * band));
   GreyBuilder builder(static_cast<int>(width), static_cast<int>(height), false);
-  int filled = 0;
   for (uint32_t top = 0; top < height; top += band) {
     const uint32_t rows = std::min(band, height - top);
     image.row_offset = static_cast<int>(top);
     image.col_offset = 0;
     if (TIFFRGBAImageGet(&image, raster.data(), width, rows) == 0) Damaged(page, last_error);
-    for (uint32_t y = 0; y < rows; ++y) {
-      const uint32_t* in = raster.data() + size_t{y} * width;
-      l_uint32* out = builder.Row(filled);
-      for (uint32_t x = 0; x < width; ++x) out[x] = OverWhite(in[x]);
-      if (++filled == GreyBuilder::kStripRows) {
-        builder.Flush(filled);
-        filled = 0;
-      }
-    }
+    AddRgbaRows(builder, raster.data(), width, rows);
   }
-  builder.Flush(filled);
-  return builder.Take();
+  return builder.Finish();
 }
 
 // A page stored turned or mirrored, read whole through libtiff's RGBA reader, which turns it.
@@ -209,18 +208,8 @@ Pix ReadRgbaWhole(TIFF* tiff, uint32_t width, uint32_t height, int page,
     Damaged(page, last_error);
   }
   GreyBuilder builder(static_cast<int>(width), static_cast<int>(height), false);
-  int filled = 0;
-  for (uint32_t y = 0; y < height; ++y) {
-    const uint32_t* in = raster.data() + size_t{y} * width;
-    l_uint32* out = builder.Row(filled);
-    for (uint32_t x = 0; x < width; ++x) out[x] = OverWhite(in[x]);
-    if (++filled == GreyBuilder::kStripRows) {
-      builder.Flush(filled);
-      filled = 0;
-    }
-  }
-  builder.Flush(filled);
-  return builder.Take();
+  AddRgbaRows(builder, raster.data(), width, height);
+  return builder.Finish();
 }
 
 // The page of the current directory.

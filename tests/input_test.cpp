@@ -412,39 +412,17 @@ TEST(RowDecoders, GiveThePagesOfWholePictureDecoding) {
   const uint32_t ppm = 11811;  // 300 dpi
   Pix colour(pixConvertTo32(grey.get()));
   pixSetResolution(colour.get(), 300, 300);
-  std::vector<uint8_t> cmyk;
-  {
-    // libjpeg writes CMYK with Adobe's marker, which Leptonica's reader honours.
-    jpeg_compress_struct c{};
-    jpeg_error_mgr error{};
-    c.err = jpeg_std_error(&error);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = w;
-    c.image_height = h;
-    c.input_components = 4;
-    c.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<JSAMPLE> row(4 * size_t{w});
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint8_t v = at(x, y);
-        row[4 * x] = static_cast<JSAMPLE>(v);
-        row[4 * x + 1] = static_cast<JSAMPLE>(v / 2);
-        row[4 * x + 2] = 200;
-        row[4 * x + 3] = static_cast<JSAMPLE>(255 - v / 5);
-      }
-      JSAMPROW rows[1] = {row.data()};
-      jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    cmyk.assign(out, out + size);
-    std::free(out);
-  }
+  // libjpeg writes CMYK with Adobe's marker, which Leptonica's reader honours.
+  const std::vector<uint8_t> cmyk = Bytes(testing_util::EncodeJpeg(
+      static_cast<int>(w), static_cast<int>(h), 4, [&at, w](int y, JSAMPLE* row) {
+        for (uint32_t x = 0; x < w; ++x) {
+          const uint8_t v = at(x, static_cast<uint32_t>(y));
+          row[4 * x] = static_cast<JSAMPLE>(v);
+          row[4 * x + 1] = static_cast<JSAMPLE>(v / 2);
+          row[4 * x + 2] = 200;
+          row[4 * x + 3] = static_cast<JSAMPLE>(255 - v / 5);
+        }
+      }));
   struct Case {
     const char* Name;
     std::vector<uint8_t> File;

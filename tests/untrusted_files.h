@@ -16,12 +16,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 // After size_t and FILE, which it uses without declaring.
 #include <jpeglib.h>
+
+#include "pdf_test_util.h"
 
 namespace ocrb::testing_util {
 
@@ -74,48 +77,6 @@ inline std::string Deflate(const std::string& data, int level = 9) {
 
 // ---- PDF -----------------------------------------------------------------------------------
 
-// A PDF written object by object, with a cross-reference table of exact offsets.
-class PdfWriter {
- public:
-  // Returns the number of the next object, to be written later with Set (for references
-  // that point forward).
-  int Reserve() {
-    bodies_.emplace_back();
-    return static_cast<int>(bodies_.size());
-  }
-  void Set(int number, const std::string& body) { bodies_.at(number - 1) = body; }
-  int Add(const std::string& body) {
-    const int number = Reserve();
-    Set(number, body);
-    return number;
-  }
-  // A stream object: Dict holds the entries besides /Length.
-  static std::string Stream(const std::string& dict, const std::string& data) {
-    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
-           "\nendstream";
-  }
-  std::string Finish(int root) const {
-    std::string pdf = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < bodies_.size(); ++i) {
-      offsets.push_back(pdf.size());
-      pdf += std::to_string(i + 1) + " 0 obj\n" + bodies_[i] + "\nendobj\n";
-    }
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-      char entry[24];
-      std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-      pdf += entry;
-    }
-    return pdf + "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root " +
-           std::to_string(root) + " 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  }
-
- private:
-  std::vector<std::string> bodies_;
-};
-
 // A one-page US letter PDF whose content stream has Filter (empty or "/Filter /FlateDecode")
 // and Data; Extra adds objects first (it gets the writer and returns the resources
 // dictionary).
@@ -139,10 +100,6 @@ template <typename Extra>
 std::string LetterPdf(const std::string& contents, Extra extra, bool compress = false) {
   return compress ? LetterPdfStream("/Filter /FlateDecode", Deflate(contents), extra)
                   : LetterPdfStream("", contents, extra);
-}
-
-inline std::string Ref(int number) {
-  return std::to_string(number) + " 0 R";
 }
 
 // An image of Width x Height bits over the whole page, holding about a kilobyte of Flate data
@@ -256,9 +213,11 @@ inline std::string Jbig2PagePdf(uint32_t side = 130000) {
 
 // ---- JPEG ----------------------------------------------------------------------------------
 
-// A grey progressive JPEG of Width x Height (flat grey, so that a refinement scan is a few
-// bytes), its last scan repeated until it holds Scans scans.
-inline std::string RepeatedScanJpeg(int width, int height, int scans) {
+// A JPEG of Width x Height pixels of Components samples (1 grey, 3 RGB, 4 CMYK), each row
+// filled by Fill(y, row); Progression sets the scans (none: a baseline file).
+template <typename Fill>
+std::string EncodeJpeg(int width, int height, int components, Fill fill,
+                       const std::function<void(jpeg_compress_struct&)>& progression = {}) {
   jpeg_compress_struct c{};
   jpeg_error_mgr error{};
   c.err = jpeg_std_error(&error);
@@ -268,14 +227,14 @@ inline std::string RepeatedScanJpeg(int width, int height, int scans) {
   jpeg_mem_dest(&c, &out, &size);
   c.image_width = static_cast<JDIMENSION>(width);
   c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = 1;
-  c.in_color_space = JCS_GRAYSCALE;
+  c.input_components = components;
+  c.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
   jpeg_set_defaults(&c);
-  jpeg_simple_progression(&c);
+  if (progression) progression(c);
   jpeg_start_compress(&c, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(width));
+  std::vector<JSAMPLE> row(static_cast<size_t>(width) * static_cast<size_t>(components));
   for (int y = 0; y < height; ++y) {
-    std::fill(row.begin(), row.end(), static_cast<JSAMPLE>(128));
+    fill(y, row.data());
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&c, rows, 1);
   }
@@ -283,6 +242,16 @@ inline std::string RepeatedScanJpeg(int width, int height, int scans) {
   jpeg_destroy_compress(&c);
   std::string jpeg(reinterpret_cast<char*>(out), size);
   std::free(out);
+  return jpeg;
+}
+
+// A grey progressive JPEG of Width x Height (flat grey, so that a refinement scan is a few
+// bytes), its last scan repeated until it holds Scans scans.
+inline std::string RepeatedScanJpeg(int width, int height, int scans) {
+  const std::string jpeg = EncodeJpeg(
+      width, height, 1,
+      [width](int, JSAMPLE* row) { std::fill(row, row + width, static_cast<JSAMPLE>(128)); },
+      [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); });
   // The scans: each starts at a start-of-scan marker and runs to the next marker that is
   // neither a stuffed byte nor a restart.
   std::vector<size_t> starts;
@@ -308,32 +277,15 @@ inline std::string ManyScanJpeg(int width, int height, int scans) {
       script.push_back({1, {0}, k, k, bit == 7 ? 0 : bit + 1, bit});
     }
   }
-  jpeg_compress_struct c{};
-  jpeg_error_mgr error{};
-  c.err = jpeg_std_error(&error);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = static_cast<JDIMENSION>(width);
-  c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = 1;
-  c.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&c);
-  c.scan_info = script.data();
-  c.num_scans = static_cast<int>(script.size());
-  jpeg_start_compress(&c, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(width));
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) row[static_cast<size_t>(x)] = static_cast<JSAMPLE>(x * y);
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&c, rows, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::string jpeg(reinterpret_cast<char*>(out), size);
-  std::free(out);
-  return jpeg;
+  return EncodeJpeg(
+      width, height, 1,
+      [width](int y, JSAMPLE* row) {
+        for (int x = 0; x < width; ++x) row[x] = static_cast<JSAMPLE>(x * y);
+      },
+      [&script](jpeg_compress_struct& c) {
+        c.scan_info = script.data();
+        c.num_scans = static_cast<int>(script.size());
+      });
 }
 
 // ---- PNG -----------------------------------------------------------------------------------
