@@ -1,5 +1,6 @@
-"""Builds the Python package ocrb: CMake compiles the engine, the reader library and the
-pybind11 module, and the wheel carries the module with libocrb.so.0 beside it.
+"""Builds the Python package ocrb: CMake compiles the engine, the reader library, the pybind11
+module and the decoder helper, and the wheel carries the module with libocrb.so.0 and the
+helper ocrb-decode beside it (the reader looks for the helper beside libocrb).
 
     python3 -m pip install --no-build-isolation .
 
@@ -25,7 +26,7 @@ VERSION = re.search(r"project\(ocrb VERSION ([0-9.]+)",
 
 class CMakeBuild(build_ext):
     """Configures, builds and installs the module into a staging prefix, then copies the
-    module and the engine library into the package."""
+    module, the engine library and the decoder helper into the package."""
 
     def build_extension(self, ext: Extension) -> None:
         temp = Path(self.build_temp).resolve()
@@ -34,16 +35,20 @@ class CMakeBuild(build_ext):
             "cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
             "-DOCRB_BUILD_PYTHON=ON", "-DOCRB_BUILD_TESTS=OFF", "-DOCRB_BUILD_TOOLS=OFF",
             "-DOCRB_BUILD_BENCH=OFF", f"-DPython3_EXECUTABLE={sys.executable}",
-            "-DCMAKE_INSTALL_LIBDIR=lib", "-DOCRB_PYTHON_INSTALL_DIR=python"])
+            "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_LIBEXECDIR=libexec",
+            "-DOCRB_PYTHON_INSTALL_DIR=python"])
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2")
-        subprocess.check_call(["cmake", "--build", str(build), "-j", jobs, "--target", "_ocrb"])
+        subprocess.check_call(["cmake", "--build", str(build), "-j", jobs, "--target", "_ocrb",
+                               "ocrb_decode_helper"])
         subprocess.check_call(["cmake", "--install", str(build), "--prefix", str(stage)])
         module = Path(self.get_ext_fullpath(ext.name))
         module.parent.mkdir(parents=True, exist_ok=True)
         [built] = (stage / "python" / "ocrb").glob("_ocrb*.so")
         shutil.copyfile(built, module)
-        # The module's run path starts at its own folder, where the engine library goes.
+        # The module's run path starts at its own folder, where the engine library goes; the
+        # helper goes beside the library, where the reader looks for it, and stays executable.
         shutil.copyfile(stage / "lib" / "libocrb.so.0", module.parent / "libocrb.so.0")
+        shutil.copy(stage / "libexec" / "ocrb" / "ocrb-decode", module.parent / "ocrb-decode")
 
 
 setup(

@@ -11,6 +11,7 @@
 
 #include "classify/classifier.h"
 #include "engine/context.h"
+#include "engine/handles.h"
 #include "image/blobs.h"
 #include "image/dib.h"
 #include "ocrb.h"
@@ -89,7 +90,7 @@ void BM_ClassifyGlyph(benchmark::State& state) {
     state.SkipWithError("example image or model missing");
     return;
   }
-  auto& context = *static_cast<ocrb::TEngineContext*>(engine);
+  auto& context = *ocrb::ContextOf(engine);
   ocrb::TDIB wrapper;
   wrapper.SetOwnsHandle(false);
   wrapper.LoadFromHandle(dib.Get());

@@ -3,13 +3,15 @@
 // the C boundary.
 #include "ocrb.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "engine/context.h"
+#include "engine/handles.h"
 #include "engine/lines.h"
 #include "engine/model.h"
 #include "engine/read.h"
@@ -17,36 +19,45 @@
 namespace ocrb {
 namespace {
 
-// Contexts handed out and not yet released. A handle that is null, was never handed out or
+// Contexts handed out and not yet released, by handle. A handle is the next serial number,
+// so a released one is never handed out again; a handle that is null, was never handed out or
 // has been released is refused with a status instead of being dereferenced.
 class HandleRegistry {
  public:
-  void Add(TEngineContext* context) {
+  // Takes Context over and returns its handle; nullptr (with Context released) once every
+  // pointer-sized number has been handed out.
+  OCRB_HANDLE Add(std::unique_ptr<TEngineContext> context) {
     std::lock_guard<std::mutex> guard(mutex_);
-    live_.insert(context);
+    if (last_ == UINTPTR_MAX) return nullptr;
+    const uintptr_t serial = ++last_;
+    live_.emplace(serial, std::move(context));
+    return reinterpret_cast<OCRB_HANDLE>(serial);
   }
-  bool Remove(TEngineContext* context) {
+  // Releases the context of Handle; false when it names none.
+  bool Remove(OCRB_HANDLE handle) {
+    std::unique_ptr<TEngineContext> released;
     std::lock_guard<std::mutex> guard(mutex_);
-    return live_.erase(context) > 0;
+    const auto found = live_.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == live_.end()) return false;
+    released = std::move(found->second);
+    live_.erase(found);
+    return true;
   }
-  bool Contains(const void* handle) {
+  TEngineContext* Find(OCRB_HANDLE handle) {
     std::lock_guard<std::mutex> guard(mutex_);
-    return live_.count(static_cast<TEngineContext*>(const_cast<void*>(handle))) > 0;
+    const auto found = live_.find(reinterpret_cast<uintptr_t>(handle));
+    return found == live_.end() ? nullptr : found->second.get();
   }
 
  private:
   std::mutex mutex_;
-  std::unordered_set<TEngineContext*> live_;
+  uintptr_t last_ = 0;  // the serial last handed out; 0 is never a handle
+  std::unordered_map<uintptr_t, std::unique_ptr<TEngineContext>> live_;
 };
 
 HandleRegistry& Registry() {
   static HandleRegistry* registry = new HandleRegistry;  // outlives every static destructor
   return *registry;
-}
-
-TEngineContext* ContextOf(OCRB_HANDLE handle) {
-  if (handle == nullptr || !Registry().Contains(handle)) return nullptr;
-  return static_cast<TEngineContext*>(handle);
 }
 
 // The line Line of the context's result, or nullptr when it names none.
@@ -56,6 +67,11 @@ const TResultLine* LineOf(const TEngineContext& context, int32_t line) {
 }
 
 }  // namespace
+
+TEngineContext* ContextOf(OCRB_HANDLE handle) {
+  return handle == nullptr ? nullptr : Registry().Find(handle);
+}
+
 }  // namespace ocrb
 
 using ocrb::TEngineContext;
@@ -81,8 +97,9 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Init(const char* Reserved1, const char* Reser
     } catch (...) {
       return OCRB_STATUS_MODEL_FAILED;  // the context and its model go with it
     }
-    ocrb::Registry().Add(context.get());
-    *Handle = context.release();
+    OCRB_HANDLE handle = ocrb::Registry().Add(std::move(context));
+    if (handle == nullptr) return OCRB_STATUS_CREATE_FAILED;
+    *Handle = handle;
     return OCRB_STATUS_OK;
   } catch (...) {
     return OCRB_STATUS_CREATE_FAILED;
@@ -91,9 +108,7 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Init(const char* Reserved1, const char* Reser
 
 OCRB_EXPORT int32_t OCRB_CALL OCRB_Done(OCRB_HANDLE Handle) {
   try {
-    auto* context = static_cast<TEngineContext*>(Handle);
-    if (Handle == nullptr || !ocrb::Registry().Remove(context)) return OCRB_STATUS_FAILED;
-    delete context;
+    if (Handle == nullptr || !ocrb::Registry().Remove(Handle)) return OCRB_STATUS_FAILED;
     return OCRB_STATUS_OK;
   } catch (...) {
     return OCRB_STATUS_FAILED;

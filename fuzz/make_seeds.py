@@ -2,7 +2,8 @@
 """Writes the seed inputs of the fuzz targets into fuzz/corpus/<target>/seed-*.
 
 Seeds come from the bundled examples (examples/) and the model files (resources/), turned
-into the input form of each target (see the note at the top of each *_fuzzer.cpp). Needs
+into the input form of each target (see the note at the top of each *_fuzzer.cpp); the PDF
+target's are small PDFs written here object by object. Needs
 Pillow (Debian's python3-pil): /usr/bin/python3 fuzz/make_seeds.py. The fuzzers grow the
 corpus from these; scripts/fuzz.sh --merge keeps it small.
 """
@@ -184,8 +185,80 @@ def decode_seeds():
                           append_images=two[1:]))
 
 
+def pdf(pages, objects=()):
+    """A PDF of Pages, each (content, resources), with Objects numbered from 3 + 2 * len(pages)
+    on (bodies that streams' dictionaries and resources may refer to)."""
+    bodies = [b"<< /Type /Catalog /Pages 2 0 R >>", None]
+    kids = []
+    first_extra = 3 + 2 * len(pages)
+    for content, resources in pages:
+        number = len(bodies) + 1
+        kids.append(b"%d 0 R" % number)
+        bodies.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 48] /Resources "
+                      + resources + b" /Contents %d 0 R >>" % (number + 1))
+        bodies.append(b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream")
+    bodies[1] = b"<< /Type /Pages /Kids [" + b" ".join(kids) + b"] /Count %d >>" % len(pages)
+    assert len(bodies) + 1 == first_extra
+    bodies.extend(objects)
+    out, offsets = b"%PDF-1.4\n", []
+    for i, body in enumerate(bodies):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % (i + 1) + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(bodies) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    return out + b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
+        len(bodies) + 1, xref)
+
+
+def stream(dictionary, data):
+    return b"<< " + dictionary + b" /Length %d >>\nstream\n" % len(data) + data + b"\nendstream"
+
+
+def pdf_seeds():
+    import zlib
+
+    coding = Image.open(os.path.join(EXAMPLES, "coding-200dpi.bmp")).crop((0, 20, 120, 60))
+    grey = coding.convert("L")
+    w, h = grey.size
+    raw = grey.tobytes()
+    ink = coding.convert("1").tobytes()
+    jpeg = io.BytesIO()
+    grey.save(jpeg, "JPEG", quality=30)
+    image = b"/Type /XObject /Subtype /Image /Width %d /Height %d " % (w, h)
+    draw = b"q 144 0 0 48 0 0 cm /Im0 Do Q"
+    uses_image = b"<< /XObject << /Im0 7 0 R >> >>"
+    one = lambda content, resources, body: pdf([(content, resources)], [body])
+    write("pdf", "image.pdf", pdf([(draw, b"<< /XObject << /Im0 5 0 R >> >>")],
+                                  [stream(image + b"/ColorSpace /DeviceGray /BitsPerComponent 8",
+                                          raw)]))
+    write("pdf", "flate.pdf", one(draw, b"<< /XObject << /Im0 5 0 R >> >>", stream(
+        image + b"/ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /FlateDecode",
+        zlib.compress(raw))))
+    write("pdf", "jpeg.pdf", one(draw, b"<< /XObject << /Im0 5 0 R >> >>", stream(
+        image + b"/ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /DCTDecode",
+        jpeg.getvalue())))
+    write("pdf", "mask.pdf", one(b"0 g " + draw, b"<< /XObject << /Im0 5 0 R >> >>", stream(
+        image + b"/ImageMask true /Decode [1 0]", ink)))
+    write("pdf", "form.pdf", pdf([(b"/F1 Do", b"<< /XObject << /F1 6 0 R >> >>")], [
+        stream(b"/Type /XObject /Subtype /Form /BBox [0 0 144 48]", b"0 0 10 10 re f"),
+        stream(b"/Type /XObject /Subtype /Form /BBox [0 0 144 48] /Resources << /XObject "
+               b"<< /F0 5 0 R >> >>", b"/F0 Do 1 0 0 1 20 0 cm /F0 Do")]))
+    write("pdf", "pattern.pdf", one(b"/Pattern cs /P0 scn 0 0 144 48 re f",
+                                    b"<< /Pattern << /P0 5 0 R >> >>", stream(
+        b"/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 8 8] /XStep 8 /YStep 8 "
+        b"/Resources << >>", b"0 0 4 4 re f")))
+    write("pdf", "path.pdf", pdf([(b"1 w 10 10 m 130 40 l 70 5 l h f 5 5 m 140 45 l S "
+                                   b"BT /F0 12 Tf 10 20 Td (0123>) Tj ET",
+                                   b"<< /Font << /F0 << /Type /Font /Subtype /Type1 "
+                                   b"/BaseFont /Helvetica >> >> >>")]))
+    write("pdf", "two-pages.pdf", pdf([(draw, uses_image), (b"0 0 144 48 re S", b"<< >>")], [
+        stream(image + b"/ColorSpace /DeviceGray /BitsPerComponent 1 /Decode [1 0]", ink)]))
+
+
 if __name__ == "__main__":
     read_seeds()
     network_seeds()
     model_seeds()
     decode_seeds()
+    pdf_seeds()

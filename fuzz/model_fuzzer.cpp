@@ -24,6 +24,7 @@
 
 #include "classify/tables.h"
 #include "engine/context.h"
+#include "engine/handles.h"
 #include "engine/model.h"
 #include "fuzz_util.h"
 #include "ocrb.h"
@@ -151,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (mode != 2) {
     OCRB_HANDLE handle = TableEngine();
-    ocrb::TModel& model = static_cast<ocrb::TEngineContext*>(handle)->Model;
+    ocrb::TModel& model = ocrb::ContextOf(handle)->Model;
     ocrb::TReadOnlyMemoryStream stream(data + 1, static_cast<int64_t>(size - 1));
     if (mode == 0) {
       std::fill_n(&model.ClassProfiles[0], ocrb::kTemplateClassSlots, ocrb::TClassProfile{});

@@ -161,7 +161,9 @@ typedef void* OCRB_HANDLE;
 OCRB_EXPORT int32_t OCRB_CALL OCRB_Init(const char* Reserved1, const char* Reserved2,
                                         OCRB_HANDLE* Handle);
 
-/* Releases the engine. Returns 0, or -3. The handle is invalid afterwards. */
+/* Releases the engine. Returns 0, or -3. The handle is invalid afterwards, for good: no
+   handle value is handed out twice in a process, so a released one is refused (-3, or -4
+   from OCRB_Read) even after a new engine is made. */
 OCRB_EXPORT int32_t OCRB_CALL OCRB_Done(OCRB_HANDLE Handle);
 
 /* Stores one parameter (OCRB_PARAM_ ids 1..13). Returns 0, -6 for any other id (nothing

@@ -2,12 +2,15 @@
 // Engine, releases the GIL while an image is decoded, binarised and read, and refuses a
 // second thread that tries to use the same engine while it is busy. Results come back as
 // plain tuples; ocrb/__init__.py turns them into dataclasses.
+#include <leptonica/allheaders.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-
-#include <leptonica/allheaders.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -34,7 +37,7 @@ py::object CheckToPython(const ocrb::reader::CodingCheck& check) {
 
 // (char, confidence, box or None) per character; (text, chars, figures, junk, check) per line,
 // figures being (mean, min, unnamed share, off-pitch share, height-spread share); (width,
-// height, xdpi, ydpi, lines) per page.
+// height, xdpi, ydpi, lines, dpi source, number, error or None) per page.
 py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
   py::list out;
   for (const ocrb::reader::PageResult& page : pages) {
@@ -56,8 +59,10 @@ py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
           static_cast<double>(f.HeightSpreadShare));
       lines.append(py::make_tuple(line.Text, chars, figures, line.Junk, CheckToPython(line.Check)));
     }
-    out.append(py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines,
-                              ocrb::reader::DpiSourceName(page.Source)));
+    out.append(
+        py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines,
+                       ocrb::reader::DpiSourceName(page.Source), page.Number,
+                       page.Failed() ? py::object(py::str(page.Error)) : py::object(py::none())));
   }
   return out;
 }
@@ -69,6 +74,29 @@ Binarisation MethodFromName(const std::string& name) {
                           "'");
   }
   return method;
+}
+
+// The bounds of one read, as Engine.read takes them; 0 keeps ocrb's default.
+struct Limits {
+  double Timeout = 0;
+  double FileTimeout = 0;
+  uint64_t MaxMemory = 0;
+  uint64_t MaxFileSize = 0;
+  int64_t MaxPixels = 0;
+  int MaxPages = 0;
+};
+
+ocrb::reader::LoadOptions Options(int dpi, const std::string& binarise, const Limits& limits) {
+  ocrb::reader::LoadOptions options;
+  options.Dpi = dpi;
+  options.Method = MethodFromName(binarise);
+  if (limits.Timeout > 0) options.Timeout = limits.Timeout;
+  options.FileTimeout = limits.FileTimeout;
+  if (limits.MaxMemory > 0) options.MaxMemory = limits.MaxMemory;
+  if (limits.MaxFileSize > 0) options.MaxFileSize = limits.MaxFileSize;
+  if (limits.MaxPixels > 0) options.MaxPixels = limits.MaxPixels;
+  if (limits.MaxPages > 0) options.MaxPages = limits.MaxPages;
+  return options;
 }
 
 class PyEngine {
@@ -93,19 +121,45 @@ class PyEngine {
   }
 
   py::list ReadBytes(const py::bytes& data, int dpi, bool single_line, bool best_line,
-                     const std::string& binarise) {
-    ocrb::reader::LoadOptions options;
-    options.Dpi = dpi;
-    options.Method = MethodFromName(binarise);
+                     const std::string& binarise, const Limits& limits) {
+    const ocrb::reader::LoadOptions options = Options(dpi, binarise, limits);
     const std::string_view view = data;  // the bytes object stays alive while we read
+    if (view.size() > options.MaxFileSize) {
+      throw InputError(ocrb::reader::kExitCorrupt, "the input (" + std::to_string(view.size()) +
+                                                       " bytes) exceeds max_file_size (" +
+                                                       std::to_string(options.MaxFileSize) +
+                                                       " bytes)");
+    }
     const std::vector<uint8_t> bytes(view.begin(), view.end());
     return Run([&] { return ocrb::reader::ReadImage(*engine_, bytes, options, single_line); },
                best_line);
   }
 
+  // Reads the file open as Fd (the caller's, left open): its size by fstat, or for a device or
+  // pipe no more than the limit allows, and a stream whose first bytes are no image not past
+  // them.
+  py::list ReadFile(int fd, int dpi, bool single_line, bool best_line, const std::string& binarise,
+                    const Limits& limits) {
+    const ocrb::reader::LoadOptions options = Options(dpi, binarise, limits);
+    return Run(
+        [&] {
+          const int own = dup(fd);
+          if (own < 0) throw InputError(ocrb::reader::kExitEnvironment, std::strerror(errno));
+          std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(own, "rb"), std::fclose);
+          if (!file) {
+            close(own);
+            throw InputError(ocrb::reader::kExitEnvironment, std::strerror(errno));
+          }
+          const std::vector<uint8_t> bytes = ocrb::reader::ReadInputStream(file.get(), options);
+          file.reset();
+          return ocrb::reader::ReadImage(*engine_, bytes, options, single_line);
+        },
+        best_line);
+  }
+
   py::list ReadPixels(const py::buffer& data, int width, int height, size_t stride, int channels,
                       bool bilevel, int x_dpi, int y_dpi, bool single_line, bool best_line,
-                      const std::string& binarise) {
+                      const std::string& binarise, int64_t max_pixels) {
     const Binarisation method = MethodFromName(binarise);
     const py::buffer_info info = data.request();
     const size_t needed = height > 0 ? stride * static_cast<size_t>(height - 1) +
@@ -124,8 +178,9 @@ class PyEngine {
     return Run(
         [&] {
           std::vector<ocrb::reader::PageResult> results;
-          results.push_back(
-              engine_->Read(ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method), single_line));
+          results.push_back(engine_->Read(
+              ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method, false, max_pixels),
+              single_line));
           return results;
         },
         best_line);
@@ -192,12 +247,28 @@ PYBIND11_MODULE(_ocrb, m) {
       [](const std::string& text) { return CheckToPython(ocrb::reader::CheckCodingLine(text)); },
       py::arg("text"));
 
+  py::class_<Limits>(m, "Limits")
+      .def(py::init<>())
+      .def_readwrite("timeout", &Limits::Timeout)
+      .def_readwrite("file_timeout", &Limits::FileTimeout)
+      .def_readwrite("max_memory", &Limits::MaxMemory)
+      .def_readwrite("max_file_size", &Limits::MaxFileSize)
+      .def_readwrite("max_pixels", &Limits::MaxPixels)
+      .def_readwrite("max_pages", &Limits::MaxPages);
+  m.attr("DEFAULT_TIMEOUT") = ocrb::reader::kDefaultTimeout;
+  m.attr("DEFAULT_MAX_MEMORY") = ocrb::reader::kDefaultMaxMemory;
+  m.attr("DEFAULT_MAX_FILE_SIZE") = ocrb::reader::kDefaultMaxFileSize;
+  m.attr("DEFAULT_MAX_PIXELS") = ocrb::reader::kDefaultMaxPixels;
+  m.attr("DEFAULT_MAX_PAGES") = ocrb::reader::kDefaultMaxPages;
+
   py::class_<PyEngine>(m, "Engine")
       .def(py::init<const std::vector<int>&>(), py::arg("values"))
       .def("read_bytes", &PyEngine::ReadBytes, py::arg("data"), py::arg("dpi"),
-           py::arg("single_line"), py::arg("best_line"), py::arg("binarise"))
+           py::arg("single_line"), py::arg("best_line"), py::arg("binarise"), py::arg("limits"))
+      .def("read_file", &PyEngine::ReadFile, py::arg("fd"), py::arg("dpi"), py::arg("single_line"),
+           py::arg("best_line"), py::arg("binarise"), py::arg("limits"))
       .def("read_pixels", &PyEngine::ReadPixels, py::arg("data"), py::arg("width"),
            py::arg("height"), py::arg("stride"), py::arg("channels"), py::arg("bilevel"),
            py::arg("x_dpi"), py::arg("y_dpi"), py::arg("single_line"), py::arg("best_line"),
-           py::arg("binarise"));
+           py::arg("binarise"), py::arg("max_pixels"));
 }

@@ -1,11 +1,14 @@
-// The image decoders (Leptonica, libtiff, Poppler) behind one table of functions, and what
-// the input side shares with them without needing them.
+// What the input side shares with the decoders, and the few decoding services it uses in its
+// own process behind one table of functions.
 //
-// A 1-bit BMP, the usual scan of a coding line, goes to the engine without any decoder; the
-// libraries that decode everything else cost a process about as much time to load as the
-// engine takes to read a small image. So the input side reaches them only through Decoder():
-// programs that link the decoders (the Python module, the tests) get the linked table, and
-// the command-line reader loads them as a module on the first file that needs them.
+// Decoding untrusted files happens in the helper process (bounded.h); the input side's own
+// process needs Leptonica only for small, checked work: telling a stream's format from its
+// first bytes, estimating the resolution of a 1-bit BMP, and drawing overlays. A 1-bit BMP,
+// the usual scan of a coding line, goes to the engine without any of it, and the libraries
+// cost a process about as much time to load as the engine takes to read a small image. So the
+// input side reaches them only through Decoder(): programs that link the decoders (the Python
+// module, the tests) get the linked table, and the command-line reader loads them as a module
+// on the first file that needs them.
 #ifndef OCRB_READER_DECODER_H_
 #define OCRB_READER_DECODER_H_
 
@@ -25,13 +28,15 @@ struct PageResult;
 struct DecoderApi {
   // Whether the decoders know the format of a file starting with these bytes.
   bool (*KnownFormat)(const uint8_t* head, size_t size);
-  // Every page of a file that is not a plain 1-bit BMP, as DecodeImage hands them out.
-  void (*Decode)(const std::vector<uint8_t>& bytes, const LoadOptions& options,
-                 const PageSink& sink);
   // The resolution of a packed 1-bit DIB estimated from its digits; 0 for too little evidence.
   int (*EstimateDibDpi)(const uint8_t* dib, int width, int height);
-  // A file's picture as decoded (null when it cannot be), for drawing on.
+  // The picture of a plain 1-bit BMP (null when it cannot be decoded), for drawing on.
   PictureRef (*ReadPicture)(const std::vector<uint8_t>& bytes);
+  // A picture made of Height rows of Width pixels of Depth 1 (1 = ink) or 8 (grey) bits, each
+  // row (Width * Depth + 7) / 8 bytes, as the decoder helper sends them; null when Depth is
+  // neither or memory runs out.
+  PictureRef (*PictureFromRows)(const uint8_t* rows, int width, int height, int depth, int x_dpi,
+                                int y_dpi);
   // Draws what was read on a page's picture and writes it as a PNG (overlay.h).
   void (*WriteOverlay)(::Pix* picture, const PageResult& result, const std::string& path);
   // The decoding libraries and their versions, for --version.
@@ -82,7 +87,30 @@ inline std::string Count(uint64_t n) {
   return std::to_string(n);
 }
 
+// A page as the decoders make it, before it reaches the engine's allocator: a packed 1-bit
+// DIB with its size and resolution, or (Status set, no DIB) the reason it failed.
+struct DecodedPage {
+  int Number = 1;  // 1 first
+  std::vector<uint8_t> Dib;
+  int Width = 0;
+  int Height = 0;
+  int XDpi = 0;
+  int YDpi = 0;
+  DpiSource Source = DpiSource::kNone;
+  PictureRef Picture;  // 1 bit (1 = ink) or 8-bit grey, when the caller keeps pictures
+  int Status = kExitOk;
+  std::string Error;
+};
+
 [[noreturn]] void NotAnImage();
+
+// "needs more memory than --max-memory allows (512M)", for a page or file whose decoding ran
+// out of the memory Options allows.
+std::string MemoryExceeded(const LoadOptions& options);
+
+// A byte count for messages: "512M", "1.5G", "700K" or "300" (binary units, as the options
+// take them).
+std::string Bytes(uint64_t bytes);
 
 // Throws InputError(kExitCorrupt) naming --max-pixels when Width x Height exceeds
 // Options.MaxPixels; What names the image ("the image", "page 3"). Sizes that are not positive

@@ -99,7 +99,16 @@ Engine::~Engine() {
   if (handle_ != nullptr) OCRB_Done(handle_);
 }
 
+PageResult FailedPage(const Page& page) {
+  PageResult result;
+  result.Number = page.Number;
+  result.Status = page.Status;
+  result.Error = page.Error;
+  return result;
+}
+
 PageResult Engine::Read(const Page& page, bool single_line) {
+  if (page.Failed()) return FailedPage(page);
   const int32_t status = OCRB_Read(handle_, page.Dib.Get(), single_line ? 1 : 0);
   if (status != OCRB_STATUS_OK) {
     throw InputError(
@@ -108,6 +117,7 @@ PageResult Engine::Read(const Page& page, bool single_line) {
         status);
   }
   PageResult result;
+  result.Number = page.Number;
   result.Width = page.Width;
   result.Height = page.Height;
   result.XDpi = page.XDpi;

@@ -50,6 +50,7 @@ struct TextLine {
 // Fills in a line's Figures, Junk and Check from its characters.
 void AssessLine(TextLine& line);
 
+// What was read on one page, or (Status set, no lines) why the page could not be read.
 struct PageResult {
   int Width = 0;
   int Height = 0;
@@ -57,7 +58,14 @@ struct PageResult {
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;  // where XDpi and YDpi came from
   std::vector<TextLine> Lines;
+  int Number = 1;  // 1 first
+  int Status = kExitOk;
+  std::string Error;
+  bool Failed() const { return Status != kExitOk; }
 };
+
+// The result of a page that failed: its number, status and error.
+PageResult FailedPage(const Page& page);
 
 // Reduces Page to its best line. Lines rank by, in turn: check digits that hold, a known
 // coding-line layout, not being junk, and the summed confidence of their named characters;
@@ -75,7 +83,7 @@ class Engine {
   Engine& operator=(const Engine&) = delete;
 
   // Reads one page; every line comes assessed (AssessLine). Throws InputError(kExitCorrupt)
-  // when the engine refuses the bitmap.
+  // when the engine refuses the bitmap. A failed page gives its FailedPage without a read.
   PageResult Read(const Page& page, bool single_line);
 
  private:

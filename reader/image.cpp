@@ -1,28 +1,19 @@
-// The decoders: Leptonica's for single images, libtiff's and Poppler's for many pages
-// (tiff.cpp, pdf.cpp), binarisation, packing, and the table the input side reaches them by.
-#include <fcntl.h>
-#include <unistd.h>
-
+// The decoders: Leptonica's for single images, and the row decoders of PNG, JPEG and TIFF and
+// Poppler's renderer for PDF (png.cpp, jpeg.cpp, tiff.cpp, pdf.cpp); binarisation and packing.
+// This is what the decoder helper runs; the reader's own process never decodes an untrusted
+// file.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "reader/decoders.h"
-#include "reader/image.h"
-#include "reader/overlay.h"
 #include "reader/resolution.h"
 
 namespace ocrb::reader {
 namespace {
 
-// Caller pixels wider or higher than this are refused before any allocation: no page the
-// engine reads comes near it, and the packed rows stay far below 4 GiB.
-constexpr int kMaxSide = 1 << 16;
 // Grey pages are binarised again at an estimated resolution this far from the assumed one:
 // Sauvola's window follows the resolution.
 constexpr double kRebinariseRatio = 1.25;
@@ -47,73 +38,6 @@ std::string FormatName(l_int32 format) {
     default:
       return "image";
   }
-}
-
-// Leptonica leaves libpng, libjpeg and libtiff to print their own complaints about damaged
-// files on standard error; the reader gives one message per file instead. While any thread
-// decodes, descriptor 2 points at /dev/null (the reader's own messages go to a duplicate of
-// the real one).
-class MutedStderr {
- public:
-  MutedStderr() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (users_++ > 0) return;
-    std::fflush(stderr);
-    saved_ = dup(2);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) dup2(null, 2);
-    if (null >= 0) close(null);
-  }
-  ~MutedStderr() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (--users_ > 0 || saved_ < 0) return;
-    std::fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    saved_ = -1;
-  }
-  MutedStderr(const MutedStderr&) = delete;
-  MutedStderr& operator=(const MutedStderr&) = delete;
-
- private:
-  static inline std::mutex mutex_;
-  static inline int users_ = 0;
-  static inline int saved_ = -1;
-};
-
-// Leptonica's name for the format of the file starting with Data (IFF_UNKNOWN when it knows
-// none); it looks at the first few bytes only.
-l_int32 SniffFormat(const uint8_t* data, size_t size) {
-  uint8_t head[kHeadBytes] = {};
-  std::memcpy(head, data, std::min(size, sizeof head));
-  l_int32 format = IFF_UNKNOWN;
-  if (findFileFormatBuffer(head, &format) != 0) return IFF_UNKNOWN;
-  return format;
-}
-
-// The ink of a packed 1-bit DIB as a picture (1 = ink): the colour-table entry nearer to black
-// is ink, as the engine takes it.
-Pix InkOfDib(const uint8_t* dib, int width, int height) {
-  const uint32_t header = Get32(dib);
-  const uint32_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
-  const uint8_t* table = dib + header;
-  auto darkness = [table](int i) { return -(table[4 * i] + table[4 * i + 1] + table[4 * i + 2]); };
-  const bool zero_is_ink = colours >= 2 && darkness(0) > darkness(1);
-  Pix ink(pixCreate(width, height, 1));
-  if (!ink) throw std::bad_alloc();
-  const size_t stride = (static_cast<size_t>(width) + 31) / 32 * 4;
-  const size_t used = (static_cast<size_t>(width) + 7) / 8;
-  const uint8_t* pixels = table + 4 * colours;
-  l_uint32* data = pixGetData(ink.get());
-  const size_t wpl = static_cast<size_t>(pixGetWpl(ink.get()));
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * stride;
-    l_uint32* line = data + static_cast<size_t>(y) * wpl;
-    for (size_t b = 0; b < used; ++b) SET_DATA_BYTE(line, b, zero_is_ink ? ~row[b] : row[b]);
-  }
-  // Bits beyond the width are paper.
-  pixSetPadBits(ink.get(), 0);
-  return ink;
 }
 
 // Global Otsu threshold over the grey histogram; pixels below it are ink.
@@ -149,39 +73,6 @@ Pix Sauvola(PIX* grey, int dpi) {
 Pix NormalisedOtsu(PIX* grey) {
   Pix ink(pixOtsuThreshOnBackgroundNorm(grey, nullptr, 10, 15, 100, 50, 255, 2, 2, 0.1f, nullptr));
   return ink ? std::move(ink) : OtsuGlobal(grey);
-}
-
-// Binarises one decoded picture and packs it for the engine, with the resolution
-// ChooseResolution gives for what the picture states (Stated: where that came from).
-Page PageFromPix(PIX* picture, const LoadOptions& options, const std::string& kind,
-                 DpiSource stated) {
-  l_int32 x_dpi = 0, y_dpi = 0;
-  pixGetResolution(picture, &x_dpi, &y_dpi);
-  // Binarised at the resolution the file states, else the caller's, else the assumed one.
-  const int known = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : options.Dpi;
-  Pix ink = Binarise(picture, options.Method, known);
-  if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
-  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, stated, options,
-                                            [&] { return EstimateResolution(ink.get()).Dpi; });
-  const bool bilevel = pixGetDepth(picture) == 1 && pixGetColormap(picture) == nullptr;
-  if (chosen.Source == DpiSource::kEstimated) {
-    // The window of the local threshold was set for the resolution the engine assumes.
-    const double ratio = static_cast<double>(chosen.X) / kAssumedDpi;
-    if (!bilevel && options.Method == Binarisation::kSauvola &&
-        (ratio > kRebinariseRatio || ratio < 1 / kRebinariseRatio)) {
-      ink = Binarise(picture, options.Method, chosen.X);
-      if (!ink) throw InputError(kExitCorrupt, "cannot binarise the " + kind + " image");
-    }
-  }
-  const std::vector<uint8_t> dib = PackDib(ink.get(), chosen.X, chosen.Y);
-  Page page;
-  page.Dib = GlobalBlock(dib.data(), dib.size());
-  page.Width = pixGetWidth(ink.get());
-  page.Height = pixGetHeight(ink.get());
-  page.XDpi = chosen.X;
-  page.YDpi = chosen.Y;
-  page.Source = chosen.Source;
-  return page;
 }
 
 // The width and height of every image in a GIF, walking its blocks without decoding (the
@@ -223,7 +114,8 @@ std::vector<std::pair<int, int>> GifImageSizes(const std::vector<uint8_t>& bytes
   return images;
 }
 
-// The width and height an image file states, read from its header without decoding it.
+// The width and height an image file states, read from its header without decoding it, checked
+// against the pixel and memory bounds. Unknown sizes are left to the decoder to refuse.
 void CheckHeader(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOptions& options) {
   const uint8_t* d = bytes.data();
   const size_t size = bytes.size();
@@ -252,6 +144,7 @@ void CheckHeader(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOp
                                          " pixels) exceeds --max-pixels (" +
                                          Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
     }
+    if (!sizes.empty()) CheckPageMemory("the image", sizes[0].first, sizes[0].second, options);
     return;
   } else {
     l_int32 w = 0, h = 0;
@@ -261,10 +154,55 @@ void CheckHeader(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOp
     width = w;
     height = h;
   }
-  if (width > 0 && height > 0) CheckPixels("the image", width, height, options);
+  if (width > 0 && height > 0) {
+    CheckPixels("the image", width, height, options);
+    CheckPageMemory("the image", static_cast<uint64_t>(width), static_cast<uint64_t>(height),
+                    options);
+  }
+}
+
+// The one picture of a file that is neither TIFF nor PDF.
+Pix ReadSingle(const std::vector<uint8_t>& bytes, l_int32 format, const LoadOptions& options) {
+  if (format == IFF_JFIF_JPEG) return ReadJpegRows(bytes, options);
+  if (format == IFF_PNG) {
+    if (std::optional<Pix> rows = ReadPngRows(bytes, options)) return std::move(*rows);
+  }
+  Pix picture(pixReadMem(bytes.data(), bytes.size()));
+  if (!picture) {
+    throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " data");
+  }
+  return picture;
+}
+
+// Picture as 1 bit without a palette (1 = ink), or else as 8-bit grey laid on white paper where
+// it has alpha: what Binarise starts from, and what an overlay is drawn on.
+Pix Flatten(PIX* picture) {
+  const int depth = pixGetDepth(picture);
+  // Bilevel and grey pictures are what they are: no copy of a page.
+  if ((depth == 1 || depth == 8) && pixGetColormap(picture) == nullptr) {
+    return Pix(pixClone(picture));
+  }
+  Pix flat;
+  if (depth == 32 && pixGetSpp(picture) == 4) {
+    // Transparent parts are paper.
+    flat.reset(pixAlphaBlendUniform(picture, 0xffffff00));
+    if (!flat) throw std::bad_alloc();
+    picture = flat.get();
+  }
+  Pix grey(pixConvertTo8(picture, 0));
+  if (!grey) throw InputError(kExitCorrupt, "unsupported pixel format");
+  return grey;
 }
 
 }  // namespace
+
+l_int32 SniffFormat(const uint8_t* data, size_t size) {
+  uint8_t head[kHeadBytes] = {};
+  std::memcpy(head, data, std::min(size, sizeof head));
+  l_int32 format = IFF_UNKNOWN;
+  if (findFileFormatBuffer(head, &format) != 0) return IFF_UNKNOWN;
+  return format;
+}
 
 std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi) {
   const size_t width = static_cast<size_t>(pixGetWidth(ink));
@@ -302,15 +240,7 @@ std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi) {
 Pix Binarise(PIX* pix, Binarisation method, int dpi) {
   const int depth = pixGetDepth(pix);
   if (depth == 1 && pixGetColormap(pix) == nullptr) return Pix(pixClone(pix));
-  Pix flat;
-  if (depth == 32 && pixGetSpp(pix) == 4) {
-    // Transparent parts are paper.
-    flat.reset(pixAlphaBlendUniform(pix, 0xffffff00));
-    if (!flat) throw std::bad_alloc();
-    pix = flat.get();
-  }
-  Pix grey(pixConvertTo8(pix, 0));
-  if (!grey) throw InputError(kExitCorrupt, "unsupported pixel format");
+  const Pix grey = Flatten(pix);
   // Two-level images (a 1-bit image with a palette) need no estimate: split at mid-grey.
   if (depth == 1) return Pix(pixThresholdToBinary(grey.get(), 128));
   if (dpi <= 96) dpi = 200;
@@ -325,113 +255,154 @@ Pix Binarise(PIX* pix, Binarisation method, int dpi) {
   return OtsuGlobal(grey.get());
 }
 
-Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
-                    bool estimate_dpi) {
-  if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
-      pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
-    throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
-                                       " pixels wide and high");
-  }
-  if (pixels.Channels != 1 && pixels.Channels != 3 && pixels.Channels != 4) {
-    throw InputError(kExitCorrupt, "pixels need 1, 3 or 4 channels");
-  }
-  if (pixels.Bilevel && pixels.Channels != 1) {
-    throw InputError(kExitCorrupt, "bilevel pixels have one channel");
-  }
-  const size_t channels = static_cast<size_t>(pixels.Channels);
-  if (pixels.Stride < static_cast<size_t>(pixels.Width) * channels) {
-    throw InputError(kExitCorrupt, "the row stride is shorter than a row");
-  }
-  const int depth = pixels.Bilevel ? 1 : pixels.Channels == 1 ? 8 : 32;
-  Pix pix(pixCreate(pixels.Width, pixels.Height, depth));
-  if (!pix) throw std::bad_alloc();
-  if (pixels.Channels == 4) pixSetSpp(pix.get(), 4);
-  l_uint32* data = pixGetData(pix.get());
-  const size_t wpl = static_cast<size_t>(pixGetWpl(pix.get()));
-  for (int y = 0; y < pixels.Height; ++y) {
-    const uint8_t* in = pixels.Data + static_cast<size_t>(y) * pixels.Stride;
-    l_uint32* line = data + static_cast<size_t>(y) * wpl;
-    for (int x = 0; x < pixels.Width; ++x) {
-      const uint8_t* px = in + static_cast<size_t>(x) * channels;
-      if (pixels.Bilevel) {
-        if (*px != 0) SET_DATA_BIT(line, x);
-      } else if (pixels.Channels == 1) {
-        SET_DATA_BYTE(line, x, *px);
-      } else {
-        l_uint32 value = 0;
-        composeRGBAPixel(px[0], px[1], px[2], pixels.Channels == 4 ? px[3] : 255, &value);
-        line[x] = value;
-      }
+DecodedPage PackPage(Pix picture, const LoadOptions& options, const std::string& kind,
+                     DpiSource stated) {
+  l_int32 x_dpi = 0, y_dpi = 0;
+  pixGetResolution(picture.get(), &x_dpi, &y_dpi);
+  // Binarised at the resolution the file states, else the caller's, else the assumed one.
+  const int known = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : options.Dpi;
+  // Leptonica's binarisers fail only when memory runs out.
+  const std::string cannot = "binarising the " + kind + " image " + MemoryExceeded(options);
+  Pix ink = Binarise(picture.get(), options.Method, known);
+  if (!ink) throw InputError(kExitCorrupt, cannot);
+  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, stated, options,
+                                             [&] { return EstimateResolution(ink.get()).Dpi; });
+  const bool bilevel = pixGetDepth(picture.get()) == 1 && pixGetColormap(picture.get()) == nullptr;
+  if (chosen.Source == DpiSource::kEstimated) {
+    // The window of the local threshold was set for the resolution the engine assumes.
+    const double ratio = static_cast<double>(chosen.X) / kAssumedDpi;
+    if (!bilevel && options.Method == Binarisation::kSauvola &&
+        (ratio > kRebinariseRatio || ratio < 1 / kRebinariseRatio)) {
+      ink = Binarise(picture.get(), options.Method, chosen.X);
+      if (!ink) throw InputError(kExitCorrupt, cannot);
     }
   }
-  pixSetResolution(pix.get(), std::max(0, x_dpi), std::max(0, y_dpi));
-  LoadOptions options;
-  options.Method = method;
-  options.EstimateDpi = estimate_dpi;
-  return PageFromPix(pix.get(), options, "pixel", DpiSource::kFile);
+  DecodedPage page;
+  // The decoded picture goes before the packed page is made, unless it is kept.
+  if (options.KeepPicture) {
+    Pix kept = Flatten(picture.get());
+    pixSetResolution(kept.get(), x_dpi, y_dpi);
+    page.Picture = PictureRef(kept.release(), PixDeleter());
+  }
+  picture.reset();
+  page.Dib = PackDib(ink.get(), chosen.X, chosen.Y);
+  page.Width = pixGetWidth(ink.get());
+  page.Height = pixGetHeight(ink.get());
+  page.XDpi = chosen.X;
+  page.YDpi = chosen.Y;
+  page.Source = chosen.Source;
+  return page;
 }
 
-namespace {
-
-bool KnownFormat(const uint8_t* head, size_t size) {
-  return SniffFormat(head, size) != IFF_UNKNOWN;
+void CheckPageMemory(const std::string& what, uint64_t width, uint64_t height,
+                     const LoadOptions& options) {
+  // The grey picture's rows are padded to 4 bytes, the ink's and the DIB's to 32 bits.
+  const double grey = static_cast<double>((width + 3) / 4 * 4);
+  const double bits = static_cast<double>((width + 31) / 32 * 4);
+  const double needed = static_cast<double>(height) * (grey + 2 * bits);
+  if (needed <= static_cast<double>(options.MaxMemory)) return;
+  throw InputError(kExitCorrupt, what + " (" + Count(width) + " x " + Count(height) +
+                                     " pixels) needs " + Bytes(static_cast<uint64_t>(needed)) +
+                                     " to decode, more than --max-memory (" +
+                                     Bytes(options.MaxMemory) + ")");
 }
 
-// Every page of a file that is not a plain 1-bit BMP (those the input side hands over itself).
-void Decode(const std::vector<uint8_t>& bytes, const LoadOptions& options, const PageSink& sink) {
-  // Decoders and Poppler print their complaints; the caller gives one message per file.
-  const MutedStderr quiet;
-  auto each = [&](const std::string& kind) {
-    return [&options, &sink, kind](Pix&& picture, DpiSource stated) {
-      Page page = PageFromPix(picture.get(), options, kind, stated);
-      if (options.KeepPicture) page.Picture = std::move(picture);
-      picture.reset();  // the decoded page goes before the engine reads the packed one
-      sink(std::move(page));
+GreyBuilder::GreyBuilder(int width, int height, bool alpha)
+    : width_(width),
+      height_(height),
+      alpha_(alpha),
+      page_(pixCreate(width, height, 8)),
+      strip_(pixCreate(width, kStripRows, 32)) {
+  if (!page_ || !strip_) throw std::bad_alloc();
+  // Rows never flushed stay paper.
+  pixSetAllArbitrary(page_.get(), 255);
+  if (alpha) pixSetSpp(strip_.get(), 4);
+  strip_wpl_ = static_cast<size_t>(pixGetWpl(strip_.get()));
+}
+
+void GreyBuilder::Flush() {
+  const int rows = std::min(filled_, height_ - next_);
+  filled_ = 0;
+  if (rows <= 0) return;
+  Pix part;
+  if (rows == kStripRows) {
+    part.reset(pixClone(strip_.get()));
+  } else {
+    // The strip's unused rows would only cost time.
+    const Box box(boxCreate(0, 0, width_, rows));
+    part.reset(pixClipRectangle(strip_.get(), box.get(), nullptr));
+    if (part) pixSetSpp(part.get(), alpha_ ? 4 : 3);
+  }
+  if (!part) throw std::bad_alloc();
+  const Pix grey = Flatten(part.get());
+  // Both pictures are 8 bits deep and as wide: their rows are the same words.
+  const size_t wpl = static_cast<size_t>(pixGetWpl(page_.get()));
+  const l_uint32* from = pixGetData(grey.get());
+  l_uint32* to = pixGetData(page_.get()) + static_cast<size_t>(next_) * wpl;
+  std::memcpy(to, from, static_cast<size_t>(rows) * wpl * sizeof(l_uint32));
+  next_ += rows;
+}
+
+void DecodePages(const std::vector<uint8_t>& bytes, const LoadOptions& options, int first,
+                 const DecodeEvents& events) {
+  if (bytes.empty()) throw InputError(kExitCorrupt, "empty file");
+  auto failed = [&events](int page, int status, const std::string& reason) {
+    DecodedPage failure;
+    failure.Number = page;
+    failure.Status = status;
+    failure.Error = reason;
+    events.Page(std::move(failure));
+  };
+  // The pages of a TIFF or PDF: each packed as it comes, each failure its own page's.
+  auto many = [&](const std::string& kind) {
+    PictureEvents each;
+    each.Pages = [&events](int pages) { events.Pages(pages, true); };
+    each.Start = events.Start;
+    each.Picture = [&, kind](int page, Pix&& picture, DpiSource stated) {
+      try {
+        DecodedPage decoded = PackPage(std::move(picture), options, kind, stated);
+        decoded.Number = page;
+        events.Page(std::move(decoded));
+      } catch (const InputError& e) {
+        failed(page, e.Status(), "page " + Count(page) + ": " + e.what());
+      } catch (const std::bad_alloc&) {
+        failed(page, kExitCorrupt, "page " + Count(page) + " " + MemoryExceeded(options));
+      }
     };
+    each.Failed = [&failed](int page, const InputError& e) { failed(page, e.Status(), e.what()); };
+    return each;
   };
   if (IsPdf(bytes.data(), bytes.size())) {
-    RenderPdfPages(bytes, options, each("PDF"));
+    RenderPdfPages(bytes, options, first, many("PDF"));
     return;
   }
   const l_int32 format = SniffFormat(bytes.data(), bytes.size());
   if (format == IFF_UNKNOWN) NotAnImage();
   if (L_FORMAT_IS_TIFF(format)) {
-    DecodeTiffPages(bytes, options, each("TIFF"));
+    DecodeTiffPages(bytes, options, first, many("TIFF"));
     return;
   }
   CheckHeader(bytes, format, options);
-  Pix picture(pixReadMem(bytes.data(), bytes.size()));
-  if (!picture) {
-    throw InputError(kExitCorrupt, "corrupt or truncated " + FormatName(format) + " data");
-  }
-  each(FormatName(format))(std::move(picture), DpiSource::kFile);
+  events.Pages(1, false);
+  if (first > 1) return;
+  events.Start(1);
+  DecodedPage page =
+      PackPage(ReadSingle(bytes, format, options), options, FormatName(format), DpiSource::kFile);
+  events.Page(std::move(page));
 }
 
-int EstimateDibDpi(const uint8_t* dib, int width, int height) {
-  return EstimateResolution(InkOfDib(dib, width, height).get()).Dpi;
-}
-
-PictureRef ReadPicture(const std::vector<uint8_t>& bytes) {
-  const MutedStderr quiet;
-  return PictureRef(pixReadMem(bytes.data(), bytes.size()), PixDeleter());
-}
-
-std::string Versions() {
-  char* leptonica = getLeptonicaVersion();
-  std::string versions = leptonica != nullptr ? leptonica : "Leptonica";
-  lept_free(leptonica);
-  return versions;
-}
-
-}  // namespace
-
-const DecoderApi& LinkedDecoders() {
-  static const DecoderApi api{KnownFormat, Decode, EstimateDibDpi, ReadPicture, WriteOverlay, Versions};
-  return api;
-}
-
-const DecoderApi& Decoder() {
-  return LinkedDecoders();
+std::vector<DecodedPage> DecodeAllPages(const std::vector<uint8_t>& bytes,
+                                        const LoadOptions& options) {
+  std::vector<DecodedPage> pages;
+  DecodeEvents events;
+  events.Pages = [](int, bool) {};
+  events.Start = [](int) {};
+  events.Page = [&pages](DecodedPage&& page) {
+    if (page.Status != kExitOk) throw InputError(page.Status, page.Error);
+    pages.push_back(std::move(page));
+  };
+  DecodePages(bytes, options, 1, events);
+  return pages;
 }
 
 }  // namespace ocrb::reader

@@ -1,21 +1,25 @@
 // Turning image files into the 1-bit packed DIBs the engine reads.
 //
 // A 1-bit BMP is handed over as it is: the packed DIB behind the 14-byte file header, with its
-// palette and resolution. Every other image is decoded by Leptonica (TIFF pages by libtiff, one
-// pass over the file; PDF pages rendered by Poppler), reduced to grey and binarised; its pages
-// become DIBs whose palette is (white, black) and whose resolution is the file's. A file
-// stating no resolution gets the one the caller gives or, failing that, one estimated from the
-// heights of its digits.
+// palette and resolution. Every other image is decoded by a helper process (ocrb-decode, see
+// bounded.h) with Leptonica, libpng, libjpeg, libtiff and Poppler, reduced to grey row by row
+// where the format allows and binarised; its pages become DIBs whose palette is (white, black)
+// and whose resolution is the file's. A file stating no resolution gets the one the caller
+// gives or, failing that, one estimated from the heights of its digits.
 //
 // Input is hostile until proven otherwise: the size of a file, the pixels of every image (read
-// from the headers before anything is decoded) and the number of pages are bounded.
+// from the headers before anything is decoded) and the number of pages are bounded, and the
+// decoding itself runs where a time limit and a memory limit hold and a crash harms nothing
+// but the file being read.
 #ifndef OCRB_READER_IMAGE_H_
 #define OCRB_READER_IMAGE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -86,7 +90,9 @@ const char* DpiSourceName(DpiSource source);
 // A decoded picture, released by the code that decoded it.
 using PictureRef = std::shared_ptr<::Pix>;
 
-// One page ready for the engine.
+// One page ready for the engine, or one that failed on its own: a damaged page of a TIFF or
+// PDF, or one its decoder could not finish within the time or memory it was given. A failed
+// page has Status and Error set and no bitmap; the pages around it are still read.
 struct Page {
   GlobalBlock Dib;
   int Width = 0;
@@ -95,14 +101,23 @@ struct Page {
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;
   PictureRef Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
+  int Number = 1;      // 1 first
+  int Status = kExitOk;
+  std::string Error;  // why it failed, naming the page
+  bool Failed() const { return Status != kExitOk; }
 };
 
 // Bounds on what one input may cost; each refusal names the command-line option that sets it.
-// No page the engine reads comes near the pixel bound (a 600 dpi A3 page has 70 million), and
-// it keeps the largest decoded page (4 bytes a pixel for colour) near 1 GiB.
-constexpr int64_t kDefaultMaxPixels = int64_t{1} << 28;
+// The pixel bound holds a 600 dpi A4 page (35 million) with room to spare; it is set by what
+// the engine may need for a page of noise at that size (about 12 bytes a pixel, 0.8 GB at the
+// bound), since the engine reads in the caller's process. Decoding runs in a helper process
+// whose address space and time are bounded: a page of the largest size (an RGBA PNG of 8000 x
+// 8000 pixels) decodes in about a third of each (167 MB, 3 s).
+constexpr int64_t kDefaultMaxPixels = int64_t{1} << 26;
 constexpr uint64_t kDefaultMaxFileSize = uint64_t{256} << 20;
 constexpr int kDefaultMaxPages = 1000;
+constexpr uint64_t kDefaultMaxMemory = uint64_t{512} << 20;
+constexpr double kDefaultTimeout = 10;
 // PDF pages are rendered at this resolution unless the caller names one.
 constexpr int kDefaultPdfDpi = 300;
 
@@ -116,6 +131,14 @@ struct LoadOptions {
   int64_t MaxPixels = kDefaultMaxPixels;       // of each image or page, width times height
   uint64_t MaxFileSize = kDefaultMaxFileSize;  // bytes of one input
   int MaxPages = kDefaultMaxPages;             // of one TIFF, PDF or GIF
+  // Seconds the decoder may take for each page of a PDF, and for the whole of any other file;
+  // and the address space it may use, in bytes.
+  double Timeout = kDefaultTimeout;
+  uint64_t MaxMemory = kDefaultMaxMemory;
+  // Seconds the whole file may take, its pages read by the engine included; 0: no such bound.
+  // Checked while decoding and between pages (the engine's read of one page is bounded by its
+  // own budget).
+  double FileTimeout = 0;
 };
 
 // The whole content of a file, or of standard input for "-". Throws InputError with
@@ -128,14 +151,24 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // and InputError(kExitEnvironment) when it cannot be opened or read.
 std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options);
 
+// The same for a stream the caller has opened (and closes).
+std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options);
+
 // Decodes the pages of an image or PDF file one at a time, in order, handing each to Sink
-// before the next is decoded, so that one page at a time is held. Throws InputError with
-// kExitCorrupt when the bytes are not an image, the image is damaged or a limit of Options is
-// exceeded (before any page is decoded whenever the headers tell); whatever Sink throws passes
-// through.
+// before the next is decoded, so that one page at a time is held. A page of a TIFF or PDF
+// that fails on its own reaches Sink as a failed Page, and the next page follows. Throws
+// InputError with kExitCorrupt when the bytes are not an image, the image is damaged or a
+// limit of Options is exceeded (before any page is decoded whenever the headers tell), and
+// with kExitEnvironment when the decoder helper cannot be started; whatever Sink throws
+// passes through.
 using PageSink = std::function<void(Page&&)>;
 void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
                  const PageSink& sink);
+
+// A 1-bit, uncompressed, bottom-up BMP as the page the engine reads, without decoding; nothing
+// for anything else (other depths, top-down rows, compression), which the decoders take.
+// Throws InputError(kExitCorrupt) for a BMP whose header or size is damaged or beyond a limit.
+std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options);
 
 // Every page at once, for callers that want them all.
 std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options);
@@ -146,7 +179,8 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
 // stating the resolution XDpi by YDpi would be (0: not stated; one stated stands for both).
 // Pixels stating none go to the engine without one unless EstimateDpi asks for the estimate
 // from the digits that files get. Throws InputError(kExitCorrupt) for sizes the engine cannot
-// take and std::bad_alloc when memory runs out. It belongs to the decoders: programs that link them
+// take or of more than Max_pixels pixels, before anything of the page's size is made, and
+// std::bad_alloc when memory runs out. It belongs to the decoders: programs that link them
 // (ocrb_reader, ocrb_reader_input) have it, those that load them on demand do not.
 struct PixelView {
   const uint8_t* Data = nullptr;
@@ -157,7 +191,7 @@ struct PixelView {
   bool Bilevel = false;
 };
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
-                    bool estimate_dpi = false);
+                    bool estimate_dpi = false, int64_t max_pixels = kDefaultMaxPixels);
 
 }  // namespace ocrb::reader
 

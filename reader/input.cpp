@@ -1,5 +1,5 @@
 // The input side without the decoders: reading files within their limits, the 1-bit BMPs that
-// go to the engine as they are, and handing everything else to Decoder().
+// go to the engine as they are, and handing everything else to the decoder helper.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <new>
 #include <optional>
 
+#include "reader/bounded.h"
 #include "reader/decoder.h"
 #include "reader/image.h"
 
@@ -20,8 +21,8 @@ bool IsBmp(const uint8_t* data, size_t size) {
   return size >= 2 && data[0] == 'B' && data[1] == 'M';
 }
 
-// A 1-bit, uncompressed, bottom-up BMP goes to the engine without decoding. Anything else
-// (other depths, top-down rows, compression) returns nothing and is left to the decoders.
+}  // namespace
+
 std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOptions& options) {
   const size_t size = bytes.size();
   if (size < kFileHeaderBytes + kInfoHeaderBytes || !IsBmp(bytes.data(), size)) {
@@ -85,48 +86,6 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   return page;
 }
 
-}  // namespace
-
-void NotAnImage() {
-  throw InputError(kExitCorrupt, "not an image (unrecognised file format)");
-}
-
-Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
-                            const std::function<int()>& estimate) {
-  if (x_dpi <= 0) x_dpi = y_dpi;
-  if (y_dpi <= 0) y_dpi = x_dpi;
-  if (std::max(x_dpi, y_dpi) > kScreenDpi) return {x_dpi, y_dpi, stated};
-  if (options.Dpi > 0) return {options.Dpi, options.Dpi, DpiSource::kOption};
-  if (options.EstimateDpi) {
-    const int dpi = estimate();
-    if (dpi > 0) return {dpi, dpi, DpiSource::kEstimated};
-  }
-  return {std::max(x_dpi, 0), std::max(y_dpi, 0), DpiSource::kNone};
-}
-
-bool ParseBinarisation(const std::string& name, Binarisation* method) {
-  for (Binarisation m :
-       {Binarisation::kSauvola, Binarisation::kNormalisedOtsu, Binarisation::kOtsu}) {
-    if (name == BinarisationName(m)) {
-      *method = m;
-      return true;
-    }
-  }
-  return false;
-}
-
-const char* BinarisationName(Binarisation method) {
-  switch (method) {
-    case Binarisation::kSauvola:
-      return "sauvola";
-    case Binarisation::kOtsu:
-      return "otsu";
-    case Binarisation::kNormalisedOtsu:
-      return "normalised-otsu";
-  }
-  return "?";
-}
-
 GlobalBlock::GlobalBlock(const uint8_t* data, size_t size) {
   handle_ = OCRB_GlobalAlloc(OCRB_GMEM_MOVEABLE, size);
   void* bytes = handle_ != nullptr ? OCRB_GlobalLock(handle_) : nullptr;
@@ -171,39 +130,6 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-const char* DpiSourceName(DpiSource source) {
-  switch (source) {
-    case DpiSource::kNone:
-      return "none";
-    case DpiSource::kFile:
-      return "file";
-    case DpiSource::kOption:
-      return "option";
-    case DpiSource::kEstimated:
-      return "estimated";
-  }
-  return "none";
-}
-
-void CheckPixels(const std::string& what, double width, double height, const LoadOptions& options) {
-  if (!(width >= 1 && height >= 1 && std::isfinite(width) && std::isfinite(height))) {
-    throw InputError(kExitCorrupt, what + " has no size");
-  }
-  if (width * height > static_cast<double>(options.MaxPixels)) {
-    throw InputError(kExitCorrupt, what + " (" + Count(static_cast<uint64_t>(width)) + " x " +
-                                       Count(static_cast<uint64_t>(height)) +
-                                       " pixels) exceeds --max-pixels (" +
-                                       Count(static_cast<uint64_t>(options.MaxPixels)) + ")");
-  }
-}
-
-void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options) {
-  if (count <= options.MaxPages) return;
-  throw InputError(kExitCorrupt, "the page count (" +
-                                     (at_least ? "more than " + Count(count - 1) : Count(count)) +
-                                     ") exceeds --max-pages (" + Count(options.MaxPages) + ")");
-}
-
 std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options) {
   struct Closer {
     void operator()(FILE* file) const {
@@ -212,10 +138,15 @@ std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& o
   };
   std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
   if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
+  return ReadInputStream(file.get(), options);
+}
+
+std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options) {
   const std::string limit = "--max-file-size (" + Count(options.MaxFileSize) + " bytes)";
   struct stat info {};
   std::vector<uint8_t> bytes;
-  if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode)) {
+  const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+  if (regular) {
     const auto size = static_cast<uint64_t>(info.st_size);
     if (size > options.MaxFileSize) {
       throw InputError(kExitCorrupt, "the file (" + Count(size) + " bytes) exceeds " + limit);
@@ -224,11 +155,11 @@ std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& o
   }
   // Pipes and devices say nothing of their size: they are read until the limit is passed,
   // and given up at once when their first bytes are no image. BMP and PDF are told without
-  // the decoders.
+  // the decoders; a regular file is left to them.
   uint8_t buffer[1 << 16];
-  bool sniffed = false;
+  bool sniffed = regular;
   for (;;) {
-    const size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    const size_t got = std::fread(buffer, 1, sizeof buffer, file);
     if (got == 0) break;
     if (bytes.size() + got > options.MaxFileSize) {
       throw InputError(kExitCorrupt, "the input exceeds " + limit);
@@ -242,8 +173,8 @@ std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& o
       }
     }
   }
-  // Reading a directory fails here (EISDIR) rather than at fopen.
-  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
+  // Reading a directory fails here (EISDIR) rather than at opening.
+  if (std::ferror(file)) throw InputError(kExitEnvironment, std::strerror(errno));
   return bytes;
 }
 
@@ -261,7 +192,7 @@ void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,
       return;
     }
   }
-  Decoder().Decode(bytes, options, sink);
+  DecodeBounded(bytes, options, sink);
 }
 
 std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options) {

@@ -61,7 +61,8 @@ std::string JsonString(const std::string& text) {
 
 std::string Text(const FileResult& file, size_t index, size_t count, const TextOptions& options) {
   std::string out;
-  if (file.Status != kExitOk) return out;  // the reason goes to standard error
+  // The reason of a failure goes to standard error; the pages read before it stay.
+  if (file.Status != kExitOk && file.Pages.empty()) return out;
   if (count > 1) out += (index > 0 ? "\n==> " : "==> ") + file.Name + " <==\n";
   for (size_t p = 0; p < file.Pages.size(); ++p) {
     if (p > 0) out += "\f\n";
@@ -86,6 +87,14 @@ std::string Tsv(const FileResult& file) {
   std::string out;
   const std::string name = TsvField(file.Name);
   for (size_t p = 0; p < file.Pages.size(); ++p) {
+    if (file.Pages[p].Failed()) {
+      // One row for the page: line and index 0, the ten cells of a character empty, and the
+      // error where a line's check goes.
+      out += name;
+      AppendF(out, "\t%d\t0\t0", static_cast<int>(p + 1), 0, 0, 0);
+      out += std::string(11, '\t') + "error: " + TsvField(file.Pages[p].Error) + '\n';
+      continue;
+    }
     const std::vector<TextLine>& lines = file.Pages[p].Lines;
     for (size_t l = 0; l < lines.size(); ++l) {
       const TextLine& line = lines[l];
@@ -134,13 +143,23 @@ std::string Json(const FileResult& file, size_t index) {
   std::string out = index > 0 ? ",\n  {\"file\": " : "  {\"file\": ";
   out += JsonString(file.Name);
   if (file.Status != kExitOk) {
-    out += ", \"error\": " + JsonString(file.Error);
+    // The file's own failure, or else its first failed page's.
+    std::string error = file.Error;
+    for (const PageResult& page : file.Pages) {
+      if (error.empty() && page.Failed()) error = page.Error;
+    }
+    out += ", \"error\": " + JsonString(error);
     AppendF(out, ", \"status\": %d", file.Status, 0, 0, 0);
   }
   out += ", \"pages\": [";
   for (size_t p = 0; p < file.Pages.size(); ++p) {
     const PageResult& page = file.Pages[p];
     out += p > 0 ? ",\n    " : "\n    ";
+    if (page.Failed()) {
+      AppendF(out, "{\"page\": %d, \"status\": %d", static_cast<int>(p + 1), page.Status, 0, 0);
+      out += ", \"error\": " + JsonString(page.Error) + ", \"lines\": []}";
+      continue;
+    }
     AppendF(out, "{\"page\": %d, \"width\": %d, \"height\": %d, \"xdpi\": %d",
             static_cast<int>(p + 1), page.Width, page.Height, page.XDpi);
     AppendF(out, ", \"ydpi\": %d", page.YDpi, 0, 0, 0);

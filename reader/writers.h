@@ -14,7 +14,9 @@ namespace ocrb::reader {
 
 enum class Format { kText, kTsv, kJson };
 
-// Everything read from one input file, or why it could not be read.
+// Everything read from one input file, or why it could not be read. Pages holds every page
+// read and every page that failed on its own (with its error), also when the file failed
+// after them. Status is the highest of the file's and its pages'; Error is the file's own.
 struct FileResult {
   std::string Name;  // as given; "-" for standard input
   std::vector<PageResult> Pages;

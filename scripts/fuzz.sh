@@ -2,7 +2,7 @@
 # Runs the libFuzzer targets of fuzz/ (fuzz/README.md).
 #
 #   scripts/fuzz.sh [seconds] [target...]   each target for that long (default 60 s; targets
-#                                           default to all: read network model decode)
+#                                           default to all: read network model decode pdf)
 #   scripts/fuzz.sh --merge [target...]     minimises each corpus (keeping the seeds)
 #
 # New inputs that reach new code go to fuzz/corpus/<target>/, so the corpus grows; with
@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-all_targets=(read network model decode)
+all_targets=(read network model decode pdf)
 
 merge=0
 if [ "${1:-}" = "--merge" ]; then

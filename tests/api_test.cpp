@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/context.h"
+#include "engine/handles.h"
 #include "engine/lines.h"
 #include "ocrb.h"
 
@@ -22,7 +24,7 @@ class ApiTest : public ::testing::Test {
       EXPECT_EQ(OCRB_Done(handle_), OCRB_STATUS_OK);
     }
   }
-  TEngineContext& Context() { return *static_cast<TEngineContext*>(handle_); }
+  TEngineContext& Context() { return *ContextOf(handle_); }
 
   OCRB_HANDLE handle_ = nullptr;
 };
@@ -49,7 +51,8 @@ TEST(Api, ReservedStringsAreCutAt255AndNullCountsAsEmpty) {
   const std::string long_text(300, 'r');
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init(long_text.c_str(), nullptr, &handle), OCRB_STATUS_OK);
-  auto* context = static_cast<TEngineContext*>(handle);
+  TEngineContext* context = ContextOf(handle);
+  ASSERT_NE(context, nullptr);
   EXPECT_EQ(context->Reserved1.View(), long_text.substr(0, 255));
   EXPECT_EQ(context->Reserved2.Length, 0);
   EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
@@ -180,6 +183,31 @@ TEST(Api, ReleasedAndForeignHandlesAreRefused) {
   EXPECT_EQ(OCRB_Done(&local), OCRB_STATUS_FAILED);
 }
 
+// A released handle stays refused for the life of the process, also once a new engine's context
+// has taken the released one's memory: no handle value is handed out twice.
+TEST(Api, StaleHandlesStayRefusedWhenANewEngineTakesTheirPlace) {
+  std::set<OCRB_HANDLE> seen;
+  OCRB_HANDLE stale = nullptr;
+  for (int i = 0; i < 20; ++i) {
+    OCRB_HANDLE handle = nullptr;
+    ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
+    EXPECT_TRUE(seen.insert(handle).second) << "handle " << handle << " handed out twice";
+    if (stale != nullptr) {
+      int32_t count = 0;
+      EXPECT_EQ(OCRB_SetParameter(stale, OCRB_PARAM_SPACE_WIDTH, 99), OCRB_STATUS_FAILED);
+      EXPECT_EQ(OCRB_ResultLinesCount(stale, &count), OCRB_STATUS_FAILED);
+      EXPECT_EQ(OCRB_Read(stale, nullptr, 0), OCRB_STATUS_READ_FAILED);
+      EXPECT_EQ(OCRB_Done(stale), OCRB_STATUS_FAILED);
+      // The live engine kept its own default.
+      ASSERT_NE(ContextOf(handle), nullptr);
+      EXPECT_EQ(ContextOf(handle)->SpaceWidth, OCRB_DEFAULT_SPACE_WIDTH);
+    }
+    ASSERT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
+    EXPECT_EQ(ContextOf(handle), nullptr);
+    stale = handle;
+  }
+}
+
 TEST(Api, HandlesOnSeparateThreadsKeepTheirOwnParameters) {
   std::vector<std::thread> threads;
   std::vector<int> failures(4, 0);
@@ -192,7 +220,8 @@ TEST(Api, HandlesOnSeparateThreadsKeepTheirOwnParameters) {
           continue;
         }
         OCRB_SetParameter(handle, OCRB_PARAM_SPACE_WIDTH, t * 100 + i);
-        if (static_cast<TEngineContext*>(handle)->SpaceWidth != t * 100 + i) ++failures[t];
+        const TEngineContext* context = ContextOf(handle);
+        if (context == nullptr || context->SpaceWidth != t * 100 + i) ++failures[t];
         OCRB_Done(handle);
       }
     });

@@ -146,35 +146,52 @@ TEST(CliInput, ReadsEveryFormat) {
   }
 }
 
-// The objects the dynamic loader opened for one run of ocrb, as it logs them.
-std::string LoadedObjects(const std::vector<std::string>& args, Outcome* run) {
+// The objects the dynamic loader opened for one run of ocrb, as it logs them: ocrb's own and
+// each helper's, by program.
+std::map<std::string, std::string> LoadedObjects(const std::vector<std::string>& args,
+                                                 Outcome* run) {
   static int count = 0;
   const fs::path dir = Files().Path("loader" + std::to_string(++count));
   fs::create_directories(dir);
   *run = Ocrb(args, "/dev/null", "LD_DEBUG=files LD_DEBUG_OUTPUT=" + Quote((dir / "ld").string()));
-  std::string log;
-  for (const auto& entry : fs::directory_iterator(dir)) log += Slurp(entry.path());
-  return log;
+  std::map<std::string, std::string> logs;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string log = Slurp(entry.path());
+    const std::string marker = "initialize program: ";
+    const size_t at = log.find(marker);
+    const std::string program =
+        at == std::string::npos
+            ? "?"
+            : fs::path(log.substr(at + marker.size(), log.find('\n', at) - at - marker.size()))
+                  .filename()
+                  .string();
+    logs[program] += log;
+  }
+  return logs;
 }
 
-// A 1-bit BMP is read without loading the image decoders and the libraries behind them; the
-// first file that needs them loads them, in the same run.
+// A 1-bit BMP is read without loading the image decoders or starting the decoder helper; the
+// first file that needs them starts the helper, which loads them, and ocrb itself still
+// loads none of them for a file that states its resolution.
 TEST(CliInput, LoadsTheDecodersOnlyForFilesThatNeedThem) {
   Outcome run;
-  std::string log = LoadedObjects({kCoding}, &run);
+  std::map<std::string, std::string> logs = LoadedObjects({kCoding}, &run);
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, Truth(kCoding));
-  ASSERT_NE(log.find("libocrb.so"), std::string::npos) << "the loader logged nothing:\n" << log;
-  EXPECT_EQ(log.find("libocrb_decode"), std::string::npos) << log;
-  EXPECT_EQ(log.find("liblept"), std::string::npos) << log;
+  ASSERT_EQ(logs.size(), 1u) << "a helper was started for a BMP";
+  const std::string& own = logs["ocrb"];
+  ASSERT_NE(own.find("libocrb.so"), std::string::npos) << "the loader logged nothing:\n" << own;
+  EXPECT_EQ(own.find("libocrb_decode"), std::string::npos) << own;
+  EXPECT_EQ(own.find("liblept"), std::string::npos) << own;
 
   const std::string png = Files().Path("coding-1bit.png");
-  log = LoadedObjects({kCoding, png}, &run);
+  logs = LoadedObjects({kCoding, png}, &run);
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "==> " + kCoding + " <==\n" + Truth(kCoding) + "\n==> " + png + " <==\n" +
                          Truth(kCoding));
-  EXPECT_NE(log.find("libocrb_decode"), std::string::npos) << log;
-  EXPECT_NE(log.find("liblept"), std::string::npos) << log;
+  ASSERT_EQ(logs.count("ocrb-decode"), 1u) << "no helper decoded the PNG";
+  EXPECT_NE(logs["ocrb-decode"].find("liblept"), std::string::npos) << logs["ocrb-decode"];
+  EXPECT_EQ(logs["ocrb"].find("liblept"), std::string::npos) << logs["ocrb"];
 }
 
 TEST(CliInput, ReadsStandardInput) {
@@ -536,11 +553,28 @@ TEST(CliLimits, EachLimitExitsTwoAndNamesItsOption) {
   const Outcome in_units = Ocrb({"--max-file-size", "1M", "--max-pixels", "82170", kCoding});
   EXPECT_EQ(in_units.Status, 0) << in_units.Err;
   EXPECT_EQ(in_units.Out, Truth(kCoding));
+  // Tight bounds on the decoder: a PNG still decodes within half a second and in
+  // the smallest address space allowed.
+  const Outcome tight = Ocrb({"--timeout", "0.5", "--max-memory", "64M", kBlock});
+  EXPECT_EQ(tight.Status, 0) << tight.Err;
+  EXPECT_EQ(tight.Out, Truth(kBlock));
+  // --help documents every limit with its default.
+  const std::string help = Ocrb({"--help"}).Out;
+  for (const std::string option :
+       {"--max-file-size N", "--max-pixels N", "--max-pages N", "--timeout S", "--max-memory N"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+  EXPECT_NE(help.find("[512M]"), std::string::npos) << help;
+  EXPECT_NE(help.find("[10]"), std::string::npos) << help;
   // Values a limit cannot take are usage errors.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--max-pages", "0", kCoding},
         std::vector<std::string>{"--max-file-size", "12Q", kCoding},
-        std::vector<std::string>{"--max-pixels", "2G", kCoding}}) {
+        std::vector<std::string>{"--max-pixels", "2G", kCoding},
+        std::vector<std::string>{"--timeout", "0", kCoding},
+        std::vector<std::string>{"--timeout", "1e9", kCoding},
+        std::vector<std::string>{"--timeout", "soon", kCoding},
+        std::vector<std::string>{"--max-memory", "63M", kCoding}}) {
     SCOPED_TRACE(args[0] + " " + args[1]);
     const Outcome run = Ocrb(args);
     EXPECT_EQ(run.Status, 1);

@@ -1,6 +1,8 @@
 // The reader's input side: limits on file size, pixels and pages (each refused from the
 // headers, before any decoding, and each with its boundary), TIFF pages decoded by the one-pass
-// reader exactly as Leptonica decodes the same pixels from PNG, and PDF pages rendered and read.
+// reader exactly as Leptonica decodes the same pixels from PNG, PNG and JPEG pages decoded a
+// strip at a time exactly as Leptonica's whole-picture decoding gives them, and PDF pages
+// rendered and read.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,8 +15,9 @@
 #include <vector>
 
 #include "pdf_test_util.h"
-#include "reader_test_util.h"
 #include "reader/reader.h"
+#include "reader_test_util.h"
+#include "untrusted_files.h"
 
 namespace ocrb::reader {
 namespace {
@@ -172,10 +175,12 @@ TEST(InputLimits, HugeImagesAreRefusedFromTheirHeaders) {
   struct Case {
     const char* Name;
     std::vector<uint8_t> Bytes;
-    const char* Says;
+    std::string Says;
   };
   const Case cases[] = {
-      {"PNG", png, "the image (100000 x 100000 pixels) exceeds --max-pixels (268435456)"},
+      {"PNG", png,
+       "the image (100000 x 100000 pixels) exceeds --max-pixels (" +
+           std::to_string(kDefaultMaxPixels) + ")"},
       {"JPEG", jpeg, "the image (60000 x 60000 pixels)"},
       {"PNM", Bytes("P5\n70000 70000\n255\n\x01\x02"), "the image (70000 x 70000 pixels)"},
       {"1-bit BMP", plain_bmp, "the image (40000 x 40000 pixels)"},
@@ -325,11 +330,135 @@ TEST(TiffPages, ManyPagesInOrder) {
     ++seen;
   });
   EXPECT_EQ(seen, 300);
-  // A strip cut short is damage, named with its page.
+  // A strip cut short is damage, named with its page: the page fails on its own.
   std::vector<uint8_t> cut = MakeTiff({TiffPage{8, 8, 1, 0, 1, 0, std::vector<uint8_t>(8, 0xFF)}});
   cut.resize(cut.size() - 4);
-  EXPECT_NE(Refusal(cut, LoadOptions{}).find("corrupt or truncated TIFF data (page 1)"),
-            std::string::npos);
+  const std::vector<Page> damaged = DecodeImage(cut, LoadOptions{});
+  ASSERT_EQ(damaged.size(), 1u);
+  EXPECT_TRUE(damaged[0].Failed());
+  EXPECT_EQ(damaged[0].Status, kExitCorrupt);
+  EXPECT_EQ(damaged[0].Error.rfind("corrupt or truncated TIFF data (page 1", 0), 0u)
+      << damaged[0].Error;
+}
+
+// A PNG made chunk by chunk: Rows are the filtered rows (each with its filter byte).
+std::string MakePng(uint32_t width, uint32_t height, int depth, int colour, const std::string& rows,
+                    const std::string& palette = "", const std::string& transparency = "",
+                    uint32_t per_metre = 0) {
+  using testing_util::PngChunk;
+  using testing_util::PutBig32;
+  std::string header;
+  PutBig32(header, width);
+  PutBig32(header, height);
+  header += static_cast<char>(depth);
+  header += static_cast<char>(colour);
+  header += std::string(3, '\0');
+  std::string png = "\x89PNG\r\n\x1a\n" + PngChunk("IHDR", header);
+  if (per_metre > 0) {
+    std::string physical;
+    PutBig32(physical, per_metre);
+    PutBig32(physical, per_metre);
+    png += PngChunk("pHYs", physical + '\x01');
+  }
+  if (!palette.empty()) png += PngChunk("PLTE", palette);
+  if (!transparency.empty()) png += PngChunk("tRNS", transparency);
+  return png + PngChunk("IDAT", testing_util::Deflate(rows)) + PngChunk("IEND", "");
+}
+
+// Colour PNG and every JPEG are decoded a strip of rows at a time, to grey as they come; the
+// pages must be those Leptonica's decoding of the whole picture gives, resolution included,
+// for every layout that takes that way: RGB, RGBA, grey with alpha, 16 bits, a palette with
+// transparency, grey and colour and CMYK JPEG.
+TEST(RowDecoders, GiveThePagesOfWholePictureDecoding) {
+  setMsgSeverity(L_SEVERITY_NONE);
+  Pix block(pixRead((kExamples / "block-300dpi.png").c_str()));
+  Pix grey(pixConvertTo8(block.get(), 0));
+  const uint32_t w = static_cast<uint32_t>(pixGetWidth(grey.get()));
+  const uint32_t h = static_cast<uint32_t>(pixGetHeight(grey.get()));
+  auto at = [&grey](uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>(
+        GET_DATA_BYTE(pixGetData(grey.get()) + y * pixGetWpl(grey.get()), x));
+  };
+  // Three colours of the same print, alpha rising to the right, a low byte of noise.
+  std::string rgba, grey_alpha, rgb16, indexed;
+  for (uint32_t y = 0; y < h; ++y) {
+    for (std::string* rows : {&rgba, &grey_alpha, &rgb16, &indexed}) *rows += '\0';
+    for (uint32_t x = 0; x < w; ++x) {
+      const uint8_t v = at(x, y);
+      const uint8_t alpha = static_cast<uint8_t>(x * 255 / w);
+      rgba += {static_cast<char>(v), static_cast<char>(v / 2 + 60), static_cast<char>(255 - v / 3),
+               static_cast<char>(alpha)};
+      grey_alpha += {static_cast<char>(v), static_cast<char>(alpha)};
+      for (uint8_t c : {v, static_cast<uint8_t>(v / 2), static_cast<uint8_t>(v ^ 0x0F)}) {
+        rgb16 += {static_cast<char>(c), static_cast<char>((x * 7 + y) & 0xFF)};
+      }
+      indexed += static_cast<char>(v);
+    }
+  }
+  std::string rgb;
+  for (size_t i = 0; i < rgba.size();) {
+    if ((i % (1 + 4 * size_t{w})) == 0) {
+      rgb += rgba[i++];
+      continue;
+    }
+    rgb += rgba.substr(i, 3);
+    i += 4;
+  }
+  std::string palette, transparency;
+  for (int i = 0; i < 256; ++i) {
+    palette += {static_cast<char>(i), static_cast<char>(i), static_cast<char>(255 - i / 4)};
+    if (i < 128) transparency += static_cast<char>(255 - i);
+  }
+  const uint32_t ppm = 11811;  // 300 dpi
+  Pix colour(pixConvertTo32(grey.get()));
+  pixSetResolution(colour.get(), 300, 300);
+  // libjpeg writes CMYK with Adobe's marker, which Leptonica's reader honours.
+  const std::vector<uint8_t> cmyk = Bytes(testing_util::EncodeJpeg(
+      static_cast<int>(w), static_cast<int>(h), 4, [&at, w](int y, JSAMPLE* row) {
+        for (uint32_t x = 0; x < w; ++x) {
+          const uint8_t v = at(x, static_cast<uint32_t>(y));
+          row[4 * x] = static_cast<JSAMPLE>(v);
+          row[4 * x + 1] = static_cast<JSAMPLE>(v / 2);
+          row[4 * x + 2] = 200;
+          row[4 * x + 3] = static_cast<JSAMPLE>(255 - v / 5);
+        }
+      }));
+  struct Case {
+    const char* Name;
+    std::vector<uint8_t> File;
+  };
+  const Case cases[] = {
+      {"RGB PNG", Bytes(MakePng(w, h, 8, 2, rgb, "", "", ppm))},
+      {"RGBA PNG", Bytes(MakePng(w, h, 8, 6, rgba, "", "", ppm))},
+      {"grey and alpha PNG", Bytes(MakePng(w, h, 8, 4, grey_alpha))},
+      {"16-bit RGB PNG", Bytes(MakePng(w, h, 16, 2, rgb16, "", "", ppm))},
+      {"palette with transparency", Bytes(MakePng(w, h, 8, 3, indexed, palette, transparency))},
+      {"grey JPEG", Encode(grey.get(), IFF_JFIF_JPEG)},
+      {"colour JPEG", Encode(colour.get(), IFF_JFIF_JPEG)},
+      {"CMYK JPEG", cmyk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    for (bool keep : {false, true}) {
+      LoadOptions options;
+      options.KeepPicture = keep;
+      const std::vector<DecodedPage> rows = DecodeAllPages(c.File, options);
+      Pix whole(pixReadMem(c.File.data(), c.File.size()));
+      ASSERT_TRUE(whole);
+      ASSERT_TRUE(pixGetDepth(whole.get()) == 32 || pixGetDepth(whole.get()) == 8);
+      const DecodedPage expected = PackPage(std::move(whole), options, "image", DpiSource::kFile);
+      ASSERT_EQ(rows.size(), 1u);
+      EXPECT_EQ(rows[0].Dib, expected.Dib);
+      EXPECT_EQ(rows[0].XDpi, expected.XDpi);
+      EXPECT_EQ(rows[0].Source, expected.Source);
+      if (keep) {
+        ASSERT_TRUE(rows[0].Picture && expected.Picture);
+        l_int32 same = 0;
+        pixEqual(rows[0].Picture.get(), expected.Picture.get(), &same);
+        EXPECT_TRUE(same);
+      }
+    }
+  }
 }
 
 class PdfInput : public ::testing::Test {

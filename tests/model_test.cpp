@@ -10,14 +10,15 @@
 #include "classify/classifier.h"
 #include "dib_test_util.h"
 #include "engine/context.h"
+#include "engine/handles.h"
 #include "ocrb.h"
 #include "platform/resources.h"
 
 namespace ocrb {
 namespace {
 
-TEngineContext& ContextOf(OCRB_HANDLE handle) {
-  return *static_cast<TEngineContext*>(handle);
+TEngineContext& Context(OCRB_HANDLE handle) {
+  return *ocrb::ContextOf(handle);  // @@
 }
 
 std::vector<uint8_t> NetworkBytes(const TBackpropNetwork& network) {
@@ -29,7 +30,7 @@ std::vector<uint8_t> NetworkBytes(const TBackpropNetwork& network) {
 TEST(ModelStartUp, EmbeddedModelIsTheStoredShapeWithItsRatesInEveryUnit) {
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  const TBackpropNetwork& network = ContextOf(handle).Model.Network();
+  const TBackpropNetwork& network = Context(handle).Model.Network();
   EXPECT_EQ(network.NodeCount(), 399);
   EXPECT_EQ(network.LinkCount(), 34688);
   EXPECT_EQ(network.LayerCount(), 3);
@@ -50,9 +51,9 @@ TEST(ModelStartUp, TwoHandlesHoldEqualModelsAndClassifyAlike) {
   OCRB_HANDLE a = nullptr, b = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &a), OCRB_STATUS_OK);
   ASSERT_EQ(OCRB_Init("", "", &b), OCRB_STATUS_OK);
-  EXPECT_EQ(NetworkBytes(ContextOf(a).Model.Network()), NetworkBytes(ContextOf(b).Model.Network()));
-  const TModel& ma = ContextOf(a).Model;
-  const TModel& mb = ContextOf(b).Model;
+  EXPECT_EQ(NetworkBytes(Context(a).Model.Network()), NetworkBytes(Context(b).Model.Network()));
+  const TModel& ma = Context(a).Model;
+  const TModel& mb = Context(b).Model;
   EXPECT_EQ(std::memcmp(ma.TemplateCounts, mb.TemplateCounts, sizeof ma.TemplateCounts), 0);
   EXPECT_EQ(std::memcmp(ma.ClassProfiles, mb.ClassProfiles, sizeof ma.ClassProfiles), 0);
   // A rough "0": both handles must agree to the bit.
@@ -65,8 +66,8 @@ TEST(ModelStartUp, TwoHandlesHoldEqualModelsAndClassifyAlike) {
     char ca = 0, cb = 0;
     double fa = -1, fb = -2;
     const TClassifierSettings settings{templates, 8};
-    ClassifyGlyph(ContextOf(a).Model, settings, *glyph, TRect{0, 0, 11, 19}, ca, fa);
-    ClassifyGlyph(ContextOf(b).Model, settings, *glyph, TRect{0, 0, 11, 19}, cb, fb);
+    ClassifyGlyph(Context(a).Model, settings, *glyph, TRect{0, 0, 11, 19}, ca, fa);
+    ClassifyGlyph(Context(b).Model, settings, *glyph, TRect{0, 0, 11, 19}, cb, fb);
     EXPECT_EQ(ca, cb);
     EXPECT_EQ(fa, fb);
     EXPECT_EQ(ca, '0') << "templates " << templates;
@@ -127,7 +128,7 @@ TEST(ModelStartUp, ShortTablesLoadWithTheirMissingValuesZero) {
   platform::ScopedResourceProvider scope(staged);
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  EXPECT_EQ(ContextOf(handle).Model.TemplateCounts[1][14][255], 0);
+  EXPECT_EQ(Context(handle).Model.TemplateCounts[1][14][255], 0);
   EXPECT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
 }
 

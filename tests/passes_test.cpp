@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dib_test_util.h"
+#include "engine/handles.h"
 #include "engine/lines.h"
 #include "image/blobs.h"
 #include "image/dib.h"
@@ -29,7 +30,7 @@ TScaledSizes At200() {
   EXPECT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
   EXPECT_EQ(OCRB_SetParameter(handle, OCRB_PARAM_MIN_CHAR_WIDTH, 6), OCRB_STATUS_OK);
   EXPECT_EQ(OCRB_SetParameter(handle, OCRB_PARAM_MIN_CHAR_HEIGHT, 12), OCRB_STATUS_OK);
-  const TScaledSizes s = ScaleSizes(*static_cast<TEngineContext*>(handle), 200);
+  const TScaledSizes s = ScaleSizes(*ContextOf(handle), 200);
   OCRB_Done(handle);
   return s;
 }

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "classify/classifier.h"
+#include "engine/handles.h"
 #include "neural/backprop.h"
 #include "ocrb.h"
 #include "platform/stream.h"
@@ -176,7 +177,7 @@ TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
   // says.
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  TEngineContext& context = *static_cast<TEngineContext*>(handle);
+  TEngineContext& context = *ContextOf(handle);
   std::vector<Sample> samples;
   std::vector<GlyphView> plain;
   HarvestStats stats;
@@ -259,7 +260,7 @@ TEST(Pages, OrdinaryTextIsAskedAboutAsNotACharacterAndNeverInTheTruth) {
 
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  TEngineContext& context = *static_cast<TEngineContext*>(handle);
+  TEngineContext& context = *ContextOf(handle);
   std::vector<Sample> samples;
   std::vector<GlyphView> plain;
   HarvestStats stats;
@@ -286,7 +287,7 @@ TEST(Pages, OrdinaryTextIsAskedAboutAsNotACharacterAndNeverInTheTruth) {
 TEST(EmbeddedModel, NamesFreshGlyphs) {
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  TEngineContext& context = *static_cast<TEngineContext*>(handle);
+  TEngineContext& context = *ContextOf(handle);
   std::mt19937_64 random(424242);
   std::vector<RenderedGlyph> glyphs;
   for (int n = 0; n < 20; ++n)

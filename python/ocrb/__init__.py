@@ -125,7 +125,8 @@ class Line:
 @dataclass(frozen=True)
 class Page:
     """One page: its size in pixels, the resolution the engine read it at (0 when none was
-    stated or given; the engine then assumes 200 dpi) and its lines."""
+    stated or given; the engine then assumes 200 dpi) and its lines. A page of a TIFF or PDF
+    that could not be read has its reason in ``error``, and no size and no lines."""
 
     number: int
     width: int
@@ -135,6 +136,7 @@ class Page:
     lines: tuple[Line, ...]
     # Where xdpi and ydpi came from, as in ocrb -f json: "file", "option", "estimated", "none".
     dpi_source: str = field(default="none", compare=False)
+    error: Optional[str] = None
 
     @property
     def text(self) -> str:
@@ -148,6 +150,8 @@ class Page:
         return "\n".join(line._shown(check) for line in self.lines if all_lines or not line.junk)
 
     def to_dict(self) -> dict[str, Any]:
+        if self.error is not None:
+            return {"page": self.number, "error": self.error, "lines": []}
         return {"page": self.number, "width": self.width, "height": self.height,
                 "xdpi": self.xdpi, "ydpi": self.ydpi, "dpi_source": self.dpi_source,
                 "lines": [line.to_dict() for line in self.lines]}
@@ -165,6 +169,10 @@ class Result:
     pages: tuple[Page, ...]
     source: Optional[str] = None
     ok: bool = field(default=True, init=False)
+
+    def __post_init__(self) -> None:
+        # A result with a failed page comes only with the ImageError that reports it.
+        object.__setattr__(self, "ok", all(page.error is None for page in self.pages))
 
     @property
     def lines(self) -> list[Line]:
@@ -201,12 +209,23 @@ def check_line(text: str) -> Optional[Check]:
 
 def _pages(raw: list[Any], first: int = 1) -> list[Page]:
     pages = []
-    for number, (width, height, xdpi, ydpi, lines, dpi_source) in enumerate(raw, start=first):
-        pages.append(Page(number, width, height, xdpi, ydpi, tuple(
-            Line(text, tuple(Char(c, conf, box) for c, conf, box in chars), *figures, junk,
-                 _check(check))
-            for text, chars, figures, junk, check in lines), dpi_source))
+    for offset, (width, height, xdpi, ydpi, lines, dpi_source, number, error) in enumerate(raw):
+        pages.append(Page(first + offset if first > 1 else number, width, height, xdpi, ydpi,
+                          tuple(Line(text, tuple(Char(c, conf, box) for c, conf, box in chars),
+                                     *figures, junk, _check(check))
+                                for text, chars, figures, junk, check in lines),
+                          dpi_source, error))
     return pages
+
+
+def _result(pages: list[Page], source: Optional[str] = None) -> Result:
+    """The Result of Pages; raises ImageError, holding it, when a page failed."""
+    result = Result(tuple(pages), source)
+    failed = [page for page in pages if page.error is not None]
+    if failed:
+        reason = "; ".join(page.error for page in failed)  # type: ignore[misc]
+        raise ImageError(reason, 0, result)
+    return result
 
 
 def _parameter_name(name: str) -> str:
@@ -287,14 +306,20 @@ class Engine:
         single_line: bool = False,
         line: str = "all",
         binarise: str = "sauvola",
+        timeout: Optional[float] = None,
+        file_timeout: Optional[float] = None,
+        max_memory: Optional[int] = None,
+        max_file_size: Optional[int] = None,
+        max_pixels: Optional[int] = None,
+        max_pages: Optional[int] = None,
     ) -> Result:
         """Reads every page of ``image`` and returns a :class:`Result`.
 
         ``image`` is a path, the bytes of an image file (any format Leptonica reads: BMP,
-        PNG, TIFF with all its pages, JPEG, PNM, GIF, WebP), a PIL image (every frame), or a
-        numpy array: ``bool`` (True is ink), ``uint8`` grey (H, W) or colour (H, W, 3 or 4).
-        Grey and colour are made black and white with ``binarise`` ("sauvola",
-        "normalised-otsu" or "otsu"), as ``ocrb --binarise`` does. ``dpi`` is the
+        PNG, TIFF with all its pages, JPEG, PNM, GIF, WebP, and PDF), a PIL image (every
+        frame), or a numpy array: ``bool`` (True is ink), ``uint8`` grey (H, W) or colour
+        (H, W, 3 or 4). Grey and colour are made black and white with ``binarise``
+        ("sauvola", "normalised-otsu" or "otsu"), as ``ocrb --binarise`` does. ``dpi`` is the
         resolution of images that state none (arrays never do); arrays and PIL images may
         have ``(x, y)`` for pixels that are not square. ``single_line`` reduces each page
         to the line nearest its middle (the engine's single-line mode); ``line="best"``
@@ -303,9 +328,22 @@ class Engine:
         the summed confidence of their characters other than spaces and ``~``; ties go to
         the upper line.
 
-        Raises ``ocrb.ImageError`` when the input is not an image or is damaged, ``OSError``
-        when a path cannot be read, ``TypeError`` for inputs of another kind and
-        ``ValueError`` for bad arguments.
+        Files are decoded by a process of their own, bounded as ``ocrb`` bounds it:
+        ``timeout`` (seconds for each page of a PDF and for the whole of any other file),
+        ``max_memory`` (bytes of its address space), ``max_file_size``, ``max_pixels`` (of
+        an image or page, arrays and PIL images included) and ``max_pages``; ``None`` keeps
+        ``ocrb``'s default (``ocrb --help``). ``file_timeout`` bounds the whole file, its
+        pages' reading by the engine included (no bound by default). A path is read no
+        further than ``max_file_size``, and a device or pipe is given up at once when its
+        first bytes are no image.
+
+        Raises ``ocrb.ImageError`` when the input is not an image, is damaged or exceeds a
+        limit; when some pages of a TIFF or PDF failed, its ``result`` holds the pages read
+        and the failed ones with their ``error``. Raises ``OSError`` when a path cannot be
+        read, ``TypeError`` for inputs of another kind and ``ValueError`` for bad arguments.
+        16-bit and floating-point PIL images are read at 8 bits, as a decoder reads a 16-bit
+        file (integer images holding no value above 255 are taken as 8-bit; floating-point
+        images must hold 0..1 or 0..255); others are refused with ``ImageError``.
         """
         xy = (0, 0) if dpi is None else _check_dpi(dpi)
         dpi_value = xy[0]
@@ -317,32 +355,38 @@ class Engine:
         best = line == "best"
         if single and best:
             raise ValueError("single_line and line='best' exclude each other")
+        limits = _limits(timeout, file_timeout, max_memory, max_file_size, max_pixels, max_pages)
+        pixel_limit = limits.max_pixels or _ocrb.DEFAULT_MAX_PIXELS
 
         if isinstance(image, (str, os.PathLike, bytes, bytearray, memoryview)) and xy[0] != xy[1]:
             raise ValueError("image files take one dpi for both directions, as ocrb --dpi does")
         if isinstance(image, (str, os.PathLike)):
             with open(image, "rb") as file:
-                data = file.read()
-            raw = self._engine.read_bytes(data, dpi_value, single, best, binarise)
-            return Result(tuple(_pages(raw)), os.fspath(image))
+                raw = self._engine.read_file(file.fileno(), dpi_value, single, best, binarise,
+                                             limits)
+            return _result(_pages(raw), os.fspath(image))
         if isinstance(image, (bytes, bytearray, memoryview)):
-            raw = self._engine.read_bytes(bytes(image), dpi_value, single, best, binarise)
-            return Result(tuple(_pages(raw)))
+            raw = self._engine.read_bytes(bytes(image), dpi_value, single, best, binarise,
+                                          limits)
+            return _result(_pages(raw))
         if _is_pil_image(image):
-            return Result(tuple(self._read_pil(image, xy, single, best, binarise)))
+            return _result(self._read_pil(image, xy, single, best, binarise, pixel_limit))
         if hasattr(image, "__array_interface__") or hasattr(image, "__array__"):
-            raw = self._read_array(image, xy, single, best, binarise)
-            return Result(tuple(_pages(raw)))
+            raw = self._read_array(image, xy, single, best, binarise, pixel_limit)
+            return _result(_pages(raw))
         raise TypeError("read() takes a path, bytes, a PIL image or a numpy array, not "
                         + type(image).__name__)
 
     def _read_array(self, image: Any, dpi: tuple[int, int], single: bool, best: bool,
-                    binarise: str) -> list[Any]:
+                    binarise: str, max_pixels: int) -> list[Any]:
         import numpy as np
 
         array = np.asarray(image)
         if array.ndim == 3 and array.shape[2] == 1:
             array = array[:, :, 0]
+        # The size is checked before anything of it is converted or copied.
+        if array.ndim in (2, 3):
+            _check_pixels(array.shape[1], array.shape[0], max_pixels)
         if array.dtype == np.bool_:
             if array.ndim != 2:
                 raise ValueError(f"a bool image has shape (height, width), not {array.shape}")
@@ -361,14 +405,17 @@ class Engine:
         if width == 0 or height == 0:
             raise ValueError(f"the image is empty: shape {array.shape}")
         return self._engine.read_pixels(array, width, height, array.strides[0], channels,
-                                        bilevel, dpi[0], dpi[1], single, best, binarise)
+                                        bilevel, dpi[0], dpi[1], single, best, binarise,
+                                        max_pixels)
 
     def _read_pil(self, image: Any, dpi: tuple[int, int], single: bool, best: bool,
-                  binarise: str) -> list[Page]:
+                  binarise: str, max_pixels: int) -> list[Page]:
         from PIL import ImageSequence
 
         pages: list[Page] = []
         for frame in ImageSequence.Iterator(image):
+            width, height = frame.size
+            _check_pixels(width, height, max_pixels)
             # A resolution the image states wins over the one given, as for files.
             stated = tuple(min(_MAX_DPI, max(0, round(float(v))))
                            for v in (frame.info.get("dpi") or (0, 0))[:2])
@@ -381,15 +428,83 @@ class Engine:
             elif frame.mode in ("RGBA", "LA", "PA") or (
                     frame.mode == "P" and "transparency" in frame.info):
                 frame = frame.convert("RGBA")
+            elif frame.mode in _WIDE_MODES:
+                raw = self._engine.read_pixels(_wide_to_grey(frame), width, height, width, 1,
+                                               False, frame_dpi[0], frame_dpi[1], single, best,
+                                               binarise, max_pixels)
+                pages.extend(_pages(raw, first=len(pages) + 1))
+                continue
             elif frame.mode not in ("L", "RGB"):
-                frame = frame.convert("L" if frame.mode in ("I", "I;16", "F") else "RGB")
+                frame = frame.convert("RGB")
             channels = {"L": 1, "RGB": 3, "RGBA": 4}[frame.mode]
-            width, height = frame.size
             raw = self._engine.read_pixels(frame.tobytes(), width, height, width * channels,
                                            channels, bilevel, frame_dpi[0], frame_dpi[1],
-                                           single, best, binarise)
+                                           single, best, binarise, max_pixels)
             pages.extend(_pages(raw, first=len(pages) + 1))
         return pages
+
+
+# PIL's modes of more than 8 bits a sample: 16-bit, 32-bit integer and floating point.
+_WIDE_MODES = ("I;16", "I;16L", "I;16B", "I;16N", "I", "F")
+
+
+def _wide_to_grey(frame: Any) -> Any:
+    """The 8-bit grey of a 16-bit, 32-bit integer or floating-point PIL image: the high byte
+    of 16 bits, as decoders read 16-bit files. Raises ImageError for values that have no
+    faithful 8-bit reading."""
+    import numpy as np
+
+    values = np.asarray(frame)
+    if frame.mode == "F":
+        if not np.isfinite(values).all():
+            raise ImageError("a floating-point image holding values that are not finite")
+        low, high = float(values.min()), float(values.max())
+        if low < 0 or high > 255:
+            raise ImageError(f"a floating-point image of values {low:g}..{high:g}: only 0..1 "
+                             "and 0..255 have an 8-bit reading")
+        scale = 255.0 if high <= 1.0 else 1.0
+        return np.ascontiguousarray(np.rint(values * scale).astype(np.uint8))
+    values = values.astype(np.int64, copy=False)
+    low, high = int(values.min()), int(values.max())
+    if low < 0 or high > 65535:
+        raise ImageError(f"an integer image of values {low}..{high}: only 0..65535 has an "
+                         "8-bit reading")
+    if frame.mode == "I" and high <= 255:
+        return np.ascontiguousarray(values.astype(np.uint8))
+    return np.ascontiguousarray((values >> 8).astype(np.uint8))
+
+
+def _check_pixels(width: int, height: int, max_pixels: int) -> None:
+    if width * height > max_pixels:
+        raise ImageError(f"the image ({width} x {height} pixels) exceeds max_pixels "
+                         f"({max_pixels})")
+
+
+def _limits(timeout: Optional[float], file_timeout: Optional[float], max_memory: Optional[int],
+            max_file_size: Optional[int], max_pixels: Optional[int],
+            max_pages: Optional[int]) -> Any:
+    """The bounds of one read for the compiled module; 0 keeps ocrb's default."""
+    limits = _ocrb.Limits()
+    for name, value in (("timeout", timeout), ("file_timeout", file_timeout)):
+        if value is None:
+            continue
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise TypeError(f"{name} must be a number of seconds, not {type(value).__name__}")
+        if not 0 < value <= 86400:
+            raise ValueError(f"{name} must be above 0 and at most 86400 seconds, not {value!r}")
+        setattr(limits, name, float(value))
+    for name, value, low in (("max_memory", max_memory, 64 << 20),
+                             ("max_file_size", max_file_size, 1),
+                             ("max_pixels", max_pixels, 1), ("max_pages", max_pages, 1)):
+        if value is None:
+            continue
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise TypeError(f"{name} must be an int, not {type(value).__name__}")
+        high = 1000000 if name == "max_pages" else 1 << 40
+        if not low <= value <= high:
+            raise ValueError(f"{name} must be within {low}..{high}, not {value}")
+        setattr(limits, name, value)
+    return limits
 
 
 def _check_dpi(dpi: Any) -> tuple[int, int]:

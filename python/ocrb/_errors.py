@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+from typing import Any
+
 
 class Error(RuntimeError):
     """A failure of the engine itself (it did not start, or answered out of turn).
@@ -20,5 +22,16 @@ class Error(RuntimeError):
 
 
 class ImageError(Error):
-    """The input is not an image, its image data is damaged, or the engine refused it
-    (``status`` -4 when the engine did)."""
+    """The input is not an image, its image data is damaged, it exceeds a limit, or the engine
+    refused it (``status`` -4 when the engine did).
+
+    When some pages of a TIFF or PDF were read and others failed, ``result`` holds the
+    :class:`ocrb.Result` of them all: the pages read, and the failed ones with their ``error``.
+    It is ``None`` when nothing of the file could be read."""
+
+    def __init__(self, reason: str, status: int = 0, result: Any = None) -> None:
+        super().__init__(reason, status)
+        self.result = result
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (type(self), (self.reason, self.status, self.result))

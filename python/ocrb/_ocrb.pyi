@@ -2,19 +2,38 @@ from typing import Any
 
 PARAMETERS: list[tuple[str, bool, int, int, int, str]]
 VERSION: str
+DEFAULT_TIMEOUT: float
+DEFAULT_MAX_MEMORY: int
+DEFAULT_MAX_FILE_SIZE: int
+DEFAULT_MAX_PIXELS: int
+DEFAULT_MAX_PAGES: int
 
 _Box = tuple[int, int, int, int]
 _Check = tuple[str, tuple[str, ...]]
 _Figures = tuple[float, float, float, float, float]
 _Line = tuple[str, list[tuple[str, float, _Box | None]], _Figures, bool, _Check | None]
-_Page = tuple[int, int, int, int, list[_Line], str]
+_Page = tuple[int, int, int, int, list[_Line], str, int, str | None]
 
 def check_line(text: str) -> _Check | None: ...
+
+class Limits:
+    timeout: float
+    file_timeout: float
+    max_memory: int
+    max_file_size: int
+    max_pixels: int
+    max_pages: int
+    def __init__(self) -> None: ...
 
 class Engine:
     def __init__(self, values: list[int]) -> None: ...
     def read_bytes(
-        self, data: bytes, dpi: int, single_line: bool, best_line: bool, binarise: str
+        self, data: bytes, dpi: int, single_line: bool, best_line: bool, binarise: str,
+        limits: Limits
+    ) -> list[_Page]: ...
+    def read_file(
+        self, fd: int, dpi: int, single_line: bool, best_line: bool, binarise: str,
+        limits: Limits
     ) -> list[_Page]: ...
     def read_pixels(
         self,
@@ -29,4 +48,5 @@ class Engine:
         single_line: bool,
         best_line: bool,
         binarise: str,
+        max_pixels: int,
     ) -> list[_Page]: ...

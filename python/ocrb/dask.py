@@ -9,8 +9,9 @@
 
 Every worker process creates one :class:`ocrb.Engine` per set of parameters, once, when the
 batch is registered with it; each file is read by a task on some worker, and the results
-come back in the order of ``paths``. A file that cannot be read becomes a
-:class:`ReadFailure` in its place; the rest of the batch is still read. The files must be
+come back in the order of ``paths``. A file that cannot be read, or that takes longer than
+``timeout`` seconds, becomes a :class:`ReadFailure` in its place; the rest of the batch is
+still read. The files must be
 reachable under the same paths from every worker (a shared file system), and ``ocrb`` must
 be importable there.
 """
@@ -27,7 +28,8 @@ import ocrb
 
 __all__ = ["read_files", "ReadFailure"]
 
-_READ_OPTIONS = ("dpi", "single_line", "line", "binarise")
+_READ_OPTIONS = ("dpi", "single_line", "line", "binarise", "max_memory", "max_file_size",
+                 "max_pixels", "max_pages")
 
 # Engines made in this process, by plugin name; a lock per engine, since a worker may run
 # several tasks at once on its threads and an engine serves one thread at a time.
@@ -40,13 +42,15 @@ _engines_lock = threading.Lock()
 class ReadFailure:
     """A file of the batch that could not be read: ``error`` is the message, ``kind`` the
     exception's class name (``ImageError``, ``FileNotFoundError``, ...), ``status`` the
-    engine's status for ``ocrb`` errors (0 otherwise)."""
+    engine's status for ``ocrb`` errors (0 otherwise). When some pages of a TIFF or PDF were
+    read, ``result`` holds them, and the failed ones with their ``error``."""
 
     source: str
     error: str
     kind: str
     status: int = 0
     ok: bool = field(default=False, init=False)
+    result: Optional[ocrb.Result] = None
 
 
 def _engine(name: str, parameters: dict[str, Any]) -> tuple[ocrb.Engine, threading.Lock]:
@@ -80,6 +84,8 @@ def _read_one(path: str, plugin: str, parameters: dict[str, Any],
         engine, lock = _engine(plugin, parameters)  # made by the plugin; made here if it was not
         with lock:
             return engine.read(path, **options)
+    except ocrb.ImageError as e:
+        return ReadFailure(str(path), e.reason, type(e).__name__, e.status, e.result)
     except ocrb.Error as e:
         return ReadFailure(str(path), e.reason, type(e).__name__, e.status)
     except Exception as e:  # noqa: BLE001 - one file's failure must not end the batch
@@ -87,12 +93,16 @@ def _read_one(path: str, plugin: str, parameters: dict[str, Any],
 
 
 def read_files(paths: Iterable[Any], client: Optional[Any] = None,
+               timeout: Optional[float] = None,
                **params: Any) -> list[Union[ocrb.Result, ReadFailure]]:
     """Reads every file of ``paths`` on the cluster of ``client`` and returns one
     :class:`ocrb.Result` or :class:`ReadFailure` per path, in the order of ``paths``.
 
-    ``params`` are the parameters of :class:`ocrb.Engine` and the options ``dpi``,
-    ``single_line``, ``line`` and ``binarise`` of :meth:`ocrb.Engine.read`. Without ``client``, the
+    ``timeout`` is the seconds each file may take, decoding and reading all its pages
+    (``ocrb``'s --timeout by default); a file past it becomes a ``ReadFailure`` and the
+    batch goes on. ``params`` are the parameters of :class:`ocrb.Engine` and the options
+    ``dpi``, ``single_line``, ``line``, ``binarise``, ``max_memory``, ``max_file_size``,
+    ``max_pixels`` and ``max_pages`` of :meth:`ocrb.Engine.read`. Without ``client``, the
     current client is used (``dask.distributed.get_client``), or a temporary
     ``LocalCluster`` of one worker process per core when there is none.
     Bad parameters raise ``TypeError`` or ``ValueError`` here, before anything is sent.
@@ -101,7 +111,11 @@ def read_files(paths: Iterable[Any], client: Optional[Any] = None,
 
     paths = [str(p) for p in paths]
     options = {k: params.pop(k) for k in _READ_OPTIONS if k in params}
+    seconds = ocrb._ocrb.DEFAULT_TIMEOUT if timeout is None else timeout
+    # The file's time bounds its decoding too, so that a page cannot take it all.
+    options.update(timeout=seconds, file_timeout=seconds)
     ocrb.Engine(**params)  # refuses bad parameters in the caller, not on every worker
+    ocrb._limits(seconds, seconds, *(options.get(k) for k in _READ_OPTIONS[4:]))
     name = "ocrb-engine-" + "-".join(f"{k}={params[k]}" for k in sorted(params))
 
     own_cluster = None

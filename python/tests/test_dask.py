@@ -2,11 +2,13 @@
 
 from __future__ import annotations
 
+import time
 from pathlib import Path
 
 import pytest
 
 import ocrb
+from conftest import truth
 
 distributed = pytest.importorskip("distributed")
 import ocrb.dask  # noqa: E402
@@ -56,3 +58,22 @@ def test_read_options_reach_the_workers(client, mixed: Path) -> None:
     [best] = ocrb.dask.read_files([mixed], client=client, line="best")
     assert best == ocrb.Engine().read(mixed, line="best")
     assert len(best.lines) == 1 and best.lines[0].check == ocrb.Check("swiss-slip")
+
+
+def test_a_file_past_its_time_fails_alone(client, coding: Path, block: Path,
+                                          tmp_path: Path) -> None:
+    from test_untrusted import four_pages, nested_form_pdf
+
+    endless = tmp_path / "forms.pdf"
+    endless.write_bytes(nested_form_pdf())
+    damaged = four_pages(tmp_path / "four.tif", coding, bad=2)
+    start = time.monotonic()
+    results = ocrb.dask.read_files([endless, coding, damaged, block], client=client, timeout=1)
+    assert time.monotonic() - start < 30
+    assert [r.ok for r in results] == [False, True, False, True]
+    assert results[0].kind == "ImageError" and "timed out after 1 s" in results[0].error
+    assert results[1].text == truth("coding-200dpi") and results[3].text == truth("block-300dpi")
+    # The damaged file's sound pages come back with its failure.
+    assert [page.error is None for page in results[2].result.pages] == [True, False, True, True]
+    with pytest.raises(ValueError):
+        ocrb.dask.read_files([coding], client=client, timeout=0)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, moves the prefix elsewhere, and there builds and
 # runs two consumers (the C demo through pkg-config, a C++ program through find_package) and
-# the installed ocrb. Each must print the text of the bundled BMP example; ocrb reads the PNG
-# example as well, through its decoder module.
+# the installed ocrb. Each must print the text of the bundled BMP example; ocrb and the Python
+# package read the PNG example as well, through the decoder helper installed in libexec.
 #   install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -53,21 +53,38 @@ esac
 case "$runpath" in *"$build"*) fail "ocrb's run path names the build folder" ;; esac
 [ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$example")" = "$expected" ] ||
   fail "the installed ocrb read something else"
-# A PNG needs the decoder module, which ocrb finds beside libocrb.
-[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$source/examples/block-300dpi.png")" = \
-  "$(cat "$source/examples/block-300dpi.gt.txt")" ] || fail "the installed ocrb cannot read a PNG"
-# Without the module a BMP is still read, and a PNG fails as an environment error (exit 1)
+# A PNG is decoded by the helper, which ocrb finds in the prefix's libexec folder.
+helper=$prefix/libexec/ocrb/ocrb-decode
+[ -x "$helper" ] || fail "the decoder helper is not installed at $helper"
+png=$source/examples/block-300dpi.png
+png_text=$(cat "$source/examples/block-300dpi.gt.txt")
+[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$png")" = "$png_text" ] ||
+  fail "the installed ocrb cannot read a PNG"
+# Without the helper a BMP is still read, and a PNG fails as an environment error (exit 1)
 # that names what is missing.
-mv "$(find "$prefix" -name libocrb_decode.so)" "$work/"
+mv "$helper" "$work/"
 [ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$example")" = "$expected" ] ||
-  fail "ocrb without its decoders cannot read a BMP"
+  fail "ocrb without its helper cannot read a BMP"
 status=0
-message=$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$source/examples/block-300dpi.png" 2>&1) ||
+message=$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$png" 2>&1) || status=$?
+[ "$status" = 1 ] || fail "ocrb without its helper exits $status on a PNG"
+case "$message" in
+  *"cannot find the image decoder ocrb-decode"*) ;;
+  *) fail "ocrb without its helper says '$message'" ;;
+esac
+mv "$work/ocrb-decode" "$helper"
+# The overlay needs the module of in-process services, which ocrb finds beside libocrb;
+# without it the rest still works and the overlay fails as an environment error.
+mv "$(find "$prefix" -name libocrb_decode.so)" "$work/"
+[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" "$png")" = "$png_text" ] ||
+  fail "ocrb without its module cannot read a PNG"
+status=0
+message=$(env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" --overlay "$work/seen.png" "$png" 2>&1) ||
   status=$?
-[ "$status" = 1 ] || fail "ocrb without its decoders exits $status on a PNG"
+[ "$status" = 1 ] || fail "ocrb without its module exits $status on an overlay"
 case "$message" in
   *"cannot load the image decoders"*libocrb_decode.so*) ;;
-  *) fail "ocrb without its decoders says '$message'" ;;
+  *) fail "ocrb without its module says '$message'" ;;
 esac
 mv "$work/libocrb_decode.so" "$(dirname "$lib")/"
 # The Python package, when it was built, imports from the moved prefix and reads.
@@ -76,5 +93,9 @@ if [ -n "$package" ]; then
   text=$(PYTHONPATH=$(dirname "$(dirname "$package")") PYTHONDONTWRITEBYTECODE=1 \
     ${OCRB_PYTHON:-python3} -c 'import ocrb, sys; print(ocrb.Engine().read(sys.argv[1]).text)' "$example")
   [ "$text" = "$expected" ] || fail "the installed Python package read '$text'"
+  # A PNG goes through the helper in the prefix's libexec folder.
+  text=$(PYTHONPATH=$(dirname "$(dirname "$package")") PYTHONDONTWRITEBYTECODE=1 \
+    ${OCRB_PYTHON:-python3} -c 'import ocrb, sys; print(ocrb.Engine().read(sys.argv[1]).text)' "$png")
+  [ "$text" = "$png_text" ] || fail "the installed Python package read '$text' from the PNG"
 fi
 echo "install test passed"

@@ -2,6 +2,7 @@
 //
 // Files are read by a small team of threads, each with its own engine handle; the main
 // thread writes the results, and every failure message, in the order of the inputs.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -23,9 +25,12 @@
 namespace ocrb::cli {
 namespace {
 
-// Messages and the progress bar go here: a duplicate of standard error taken at start-up,
-// which stays put while decoding threads mute descriptor 2.
-FILE* messages = stderr;
+// Messages and the progress bar go to standard error.
+FILE* const messages = stderr;
+
+// The permissions a new file gets, taken once at start-up: asking the process means changing
+// its mask for a moment, which no other thread may see.
+mode_t new_file_mode = 0644;
 
 // A one-line bar on standard error, redrawn at most ten times a second.
 class ProgressBar {
@@ -73,13 +78,85 @@ std::string OutputDirPath(const std::string& dir, const std::string& name, Forma
   return (std::filesystem::path(dir) / (stem + "." + FormatExtension(format))).string();
 }
 
-void WriteWhole(const std::string& path, const std::string& text) {
-  File file(std::fopen(path.c_str(), "wb"));
-  if (!file || std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() ||
-      std::fflush(file.get()) != 0) {
-    throw InputError(kExitEnvironment, "cannot write " + path + ": " + std::strerror(errno));
+// A file written whole or not at all: the text goes to a temporary file beside Path, which
+// replaces Path only once every byte is written. A path that is no regular file (a device, a
+// pipe) is written directly, as there is nothing to put beside it.
+class AtomicFile {
+ public:
+  // Throws InputError(kExitEnvironment) when the file cannot be made.
+  explicit AtomicFile(const std::string& path) : path_(path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      file_.reset(std::fopen(path.c_str(), "wb"));
+    } else {
+      temporary_ = path + ".partial-XXXXXX";
+      const int fd = mkstemp(temporary_.data());
+      if (fd >= 0) file_.reset(fdopen(fd, "wb"));
+      if (fd >= 0 && !file_) close(fd);
+      if (!file_ && fd >= 0) std::remove(temporary_.c_str());
+      if (!file_) temporary_.clear();
+    }
+    if (!file_) Fail();
   }
+  ~AtomicFile() {
+    file_.reset();
+    if (!temporary_.empty()) std::remove(temporary_.c_str());
+  }
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  FILE* Stream() const { return file_.get(); }
+
+  // Flushes, closes and puts the file in place; throws InputError(kExitEnvironment) when any
+  // of it failed, leaving nothing behind.
+  void Commit() {
+    const bool flushed = std::fflush(file_.get()) == 0 && std::ferror(file_.get()) == 0;
+    const int error = errno;
+    const bool closed = std::fclose(file_.release()) == 0;
+    if (!flushed || !closed) Fail(flushed ? errno : error);
+    if (!temporary_.empty()) {
+      // A fresh temporary file is readable by its owner only; the result is as any new file.
+      chmod(temporary_.c_str(), new_file_mode);
+      if (std::rename(temporary_.c_str(), path_.c_str()) != 0) Fail();
+      temporary_.clear();
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail(int error = errno) {
+    throw InputError(kExitEnvironment, "cannot write " + path_ + ": " + std::strerror(error));
+  }
+
+  std::string path_;
+  std::string temporary_;
+  File file_;
+};
+
+void WriteWhole(const std::string& path, const std::string& text) {
+  AtomicFile file(path);
+  std::fwrite(text.data(), 1, text.size(), file.Stream());
+  file.Commit();
 }
+
+// Two inputs whose files in the output folder would be one: refused before anything is read,
+// so that no result replaces another. Returns the message, or "" when every name is its own.
+std::string OutputDirClash(const Options& options) {
+  std::map<std::string, std::string> taken;
+  for (const std::string& name : options.Files) {
+    const std::string path = OutputDirPath(options.OutputDir, name, options.OutputFormat);
+    const auto [at, fresh] = taken.emplace(path, name);
+    if (!fresh) {
+      return "--output-dir: " + at->second + " and " + name + " would both be written to " + path;
+    }
+  }
+  return "";
+}
+
+// A file's result, and why its file in the output folder could not be written.
+struct Outcome {
+  FileResult Result;
+  std::string WriteError;
+};
 
 class Reader {
  public:
@@ -90,28 +167,28 @@ class Reader {
     load_.MaxPixels = options.MaxPixels;
     load_.MaxFileSize = options.MaxFileSize;
     load_.MaxPages = options.MaxPages;
+    load_.Timeout = options.Timeout;
+    load_.MaxMemory = options.MaxMemory;
   }
 
-  // Reads one file completely: its pages, its overlay, and (with --output-dir) its file.
-  FileResult Read(Engine& engine, const std::string& name) const {
-    FileResult result;
+  // Reads one file completely: its pages, its overlay, and (with --output-dir) its file. The
+  // pages read around a failed page, and before a failure of the file, stay in the result.
+  Outcome Read(Engine& engine, const std::string& name) const {
+    Outcome outcome;
+    FileResult& result = outcome.Result;
     result.Name = name;
     try {
       // Pages are read as they are decoded: one is held at a time.
       DecodeImage(ReadInputFile(name, load_), load_, [&](Page&& page) {
         result.Pages.push_back(engine.Read(page, options_.SingleLine));
-        if (options_.BestLine) KeepBestLine(result.Pages.back());
+        PageResult& read = result.Pages.back();
+        if (read.Failed()) return;
+        if (options_.BestLine) KeepBestLine(read);
         if (!options_.Overlay.empty()) {
-          Decoder().WriteOverlay(page.Picture.get(), result.Pages.back(),
+          Decoder().WriteOverlay(page.Picture.get(), read,
                                  OverlayPath(options_.Overlay, result.Pages.size() - 1));
         }
       });
-      if (!options_.OutputDir.empty()) {
-        WriteWhole(OutputDirPath(options_.OutputDir, name, options_.OutputFormat),
-                   FormatPrologue(options_.OutputFormat) +
-                       FormatFile(options_.OutputFormat, result, 0, 1, options_.Text) +
-                       FormatEpilogue(options_.OutputFormat));
-      }
     } catch (const InputError& e) {
       result.Status = e.Status();
       result.Error = e.what();
@@ -122,8 +199,19 @@ class Reader {
       result.Status = kExitInternal;
       result.Error = std::string("internal error: ") + e.what();
     }
-    if (result.Status != kExitOk) result.Pages.clear();
-    return result;
+    for (const PageResult& page : result.Pages)
+      result.Status = std::max(result.Status, page.Status);
+    if (!options_.OutputDir.empty() && !(result.Pages.empty() && result.Status != kExitOk)) {
+      try {
+        WriteWhole(OutputDirPath(options_.OutputDir, name, options_.OutputFormat),
+                   FormatPrologue(options_.OutputFormat) +
+                       FormatFile(options_.OutputFormat, result, 0, 1, options_.Text) +
+                       FormatEpilogue(options_.OutputFormat));
+      } catch (const InputError& e) {
+        outcome.WriteError = e.what();
+      }
+    }
+    return outcome;
   }
 
  private:
@@ -131,10 +219,24 @@ class Reader {
   LoadOptions load_;
 };
 
+// The lines of standard error for one file: each failed page, then the file's own failure.
+void ReportFailures(const FileResult& result) {
+  const std::string shown = result.Name == "-" ? "standard input" : result.Name;
+  for (const PageResult& page : result.Pages) {
+    if (page.Failed()) std::fprintf(messages, "ocrb: %s: %s\n", shown.c_str(), page.Error.c_str());
+  }
+  if (!result.Error.empty()) {
+    std::fprintf(messages, "ocrb: %s: %s\n", shown.c_str(), result.Error.c_str());
+  }
+}
+
+// Reads every file, Jobs at a time, and writes the results in the order of the inputs to Out
+// (or, with --output-dir, each to its file). Returns the exit status: the highest of the
+// files', except that an output that could not be written always gives 1.
 int ReadAll(const Options& options, FILE* out) {
   const std::vector<std::string>& files = options.Files;
   const Reader reader(options);
-  std::vector<FileResult> results(files.size());
+  std::vector<Outcome> outcomes(files.size());
   std::vector<char> ready(files.size(), 0);
   std::mutex mutex;
   std::condition_variable finished;
@@ -149,16 +251,16 @@ int ReadAll(const Options& options, FILE* out) {
       startup_error = e.what();
     }
     for (size_t i; (i = next.fetch_add(1)) < files.size();) {
-      FileResult result;
+      Outcome outcome;
       if (engine) {
-        result = reader.Read(*engine, files[i]);
+        outcome = reader.Read(*engine, files[i]);
       } else {
-        result.Name = files[i];
-        result.Status = kExitInternal;
-        result.Error = startup_error;
+        outcome.Result.Name = files[i];
+        outcome.Result.Status = kExitInternal;
+        outcome.Result.Error = startup_error;
       }
       std::lock_guard<std::mutex> lock(mutex);
-      results[i] = std::move(result);
+      outcomes[i] = std::move(outcome);
       ready[i] = 1;
       finished.notify_all();
     }
@@ -174,17 +276,22 @@ int ReadAll(const Options& options, FILE* out) {
   const bool to_stream = options.OutputDir.empty();
   if (to_stream) output_failed |= std::fputs(FormatPrologue(options.OutputFormat).c_str(), out) < 0;
   for (size_t i = 0; i < files.size(); ++i) {
-    FileResult result;
+    Outcome outcome;
     {
+      // Each file ends within its time bound, so waiting here in input order is bounded too.
       std::unique_lock<std::mutex> lock(mutex);
       finished.wait(lock, [&] { return ready[i] != 0; });
-      result = std::move(results[i]);
+      outcome = std::move(outcomes[i]);
     }
+    const FileResult& result = outcome.Result;
+    if (result.Status != kExitOk || !outcome.WriteError.empty()) progress.Clear();
     if (result.Status != kExitOk) {
-      progress.Clear();
-      const std::string shown = result.Name == "-" ? "standard input" : result.Name;
-      std::fprintf(messages, "ocrb: %s: %s\n", shown.c_str(), result.Error.c_str());
+      ReportFailures(result);
       status = std::max(status, result.Status);
+    }
+    if (!outcome.WriteError.empty()) {
+      std::fprintf(messages, "ocrb: %s\n", outcome.WriteError.c_str());
+      output_failed = true;
     }
     if (to_stream) {
       const std::string text =
@@ -193,14 +300,18 @@ int ReadAll(const Options& options, FILE* out) {
     }
     progress.Update(i + 1);
   }
-  if (to_stream) output_failed |= std::fputs(FormatEpilogue(options.OutputFormat).c_str(), out) < 0;
-  output_failed |= std::fflush(out) != 0;
-  progress.Clear();
-  if (output_failed) {
-    std::fprintf(messages, "ocrb: cannot write the output: %s\n", std::strerror(errno));
-    status = std::max<int>(status, kExitEnvironment);
+  if (to_stream) {
+    output_failed |= std::fputs(FormatEpilogue(options.OutputFormat).c_str(), out) < 0;
+    const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0;
+    if (!flushed || output_failed) {
+      progress.Clear();
+      std::fprintf(messages, "ocrb: cannot write the output: %s\n", std::strerror(errno));
+      output_failed = true;
+    }
   }
-  return status;
+  progress.Clear();
+  // Results that never reached their file are lost: that outweighs a damaged input.
+  return output_failed ? kExitEnvironment : status;
 }
 
 int Run(int argc, char** argv) {
@@ -243,6 +354,11 @@ int Run(int argc, char** argv) {
   }
 
   if (!options.OutputDir.empty()) {
+    const std::string clash = OutputDirClash(options);
+    if (!clash.empty()) {
+      std::fprintf(messages, "ocrb: %s\n", clash.c_str());
+      return kExitEnvironment;
+    }
     std::error_code error;
     std::filesystem::create_directories(options.OutputDir, error);
     if (error) {
@@ -251,31 +367,27 @@ int Run(int argc, char** argv) {
       return kExitEnvironment;
     }
   }
-  File file;
-  if (!options.OutputFile.empty() && options.OutputFile != "-") {
-    file.reset(std::fopen(options.OutputFile.c_str(), "wb"));
-    if (!file) {
-      std::fprintf(messages, "ocrb: cannot write %s: %s\n", options.OutputFile.c_str(),
-                   std::strerror(errno));
-      return kExitEnvironment;
-    }
+  if (options.OutputFile.empty() || options.OutputFile == "-") return ReadAll(options, stdout);
+  // The output file appears whole once everything is written, or not at all.
+  try {
+    AtomicFile file(options.OutputFile);
+    const int status = ReadAll(options, file.Stream());
+    if (status == kExitEnvironment && std::ferror(file.Stream()) != 0) return status;
+    file.Commit();
+    return status;
+  } catch (const InputError& e) {
+    std::fprintf(messages, "ocrb: %s\n", e.what());
+    return kExitEnvironment;
   }
-  return ReadAll(options, file ? file.get() : stdout);
 }
 
 }  // namespace
 }  // namespace ocrb::cli
 
 int main(int argc, char** argv) {
-  // Leptonica's own diagnostics are replaced by one message per file (the decoder module
-  // silences them as it loads).
-  const int duplicate = dup(2);
-  if (duplicate >= 0) {
-    if (FILE* stream = fdopen(duplicate, "w")) {
-      std::setvbuf(stream, nullptr, _IOLBF, 0);
-      ocrb::cli::messages = stream;
-    }
-  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  ocrb::cli::new_file_mode = 0666 & ~mask;
   try {
     return ocrb::cli::Run(argc, argv);
   } catch (const std::exception& e) {

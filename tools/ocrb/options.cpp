@@ -15,6 +15,10 @@ namespace {
 constexpr uint64_t kMaxMaxPixels = uint64_t{1} << 30;
 constexpr uint64_t kMaxMaxFileSize = uint64_t{16} << 30;
 constexpr int kMaxMaxPages = 1000000;
+// The decoder needs some room for its libraries; a day is no bound on one file.
+constexpr uint64_t kMinMaxMemory = uint64_t{64} << 20;
+constexpr uint64_t kMaxMaxMemory = uint64_t{1} << 40;
+constexpr double kMaxTimeout = 86400;
 
 int ParseNumber(const std::string& option, const std::string& text, int min, int max) {
   int value = 0;
@@ -26,6 +30,18 @@ int ParseNumber(const std::string& option, const std::string& text, int min, int
   if (error == std::errc::result_out_of_range || value < min || value > max) {
     throw UsageError(option + ": " + text + " is outside " + std::to_string(min) + ".." +
                      std::to_string(max));
+  }
+  return value;
+}
+
+// Seconds, a decimal number above 0 and at most Max.
+double ParseSeconds(const std::string& option, const std::string& text, double max) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || ptr != end || !(value > 0) || value > max) {
+    throw UsageError(option + ": '" + text + "' is not a number of seconds above 0 and at most " +
+                     std::to_string(static_cast<int>(max)));
   }
   return value;
 }
@@ -179,6 +195,10 @@ Options ParseCommandLine(int argc, char** argv) {
       o.MaxFileSize = ParseAmount(option, args.Value(option), 1, kMaxMaxFileSize);
     } else if (option == "--max-pages") {
       o.MaxPages = ParseNumber(option, args.Value(option), 1, kMaxMaxPages);
+    } else if (option == "--max-memory") {
+      o.MaxMemory = ParseAmount(option, args.Value(option), kMinMaxMemory, kMaxMaxMemory);
+    } else if (option == "--timeout") {
+      o.Timeout = ParseSeconds(option, args.Value(option), kMaxTimeout);
     } else if (option == "-j" || option == "--jobs") {
       o.Jobs = ParseNumber(option, args.Value(option), 1, 256);
     } else if (option == "--binarise" || option == "--binarize") {
@@ -254,9 +274,12 @@ void PrintHelp(FILE* out) {
       "                          image's pixels; empty for spaces), then its line's\n"
       "                          line_mean, line_min, line_unnamed, line_junk (1 or\n"
       "                          0) and line_check (see --check; empty when the line\n"
-      "                          has no known layout)\n"
+      "                          has no known layout); a page that could not be\n"
+      "                          read is one row with line 0 and 'error: REASON'\n"
+      "                          as its line_check\n"
       "                        json: files, pages, lines with their figures, junk\n"
-      "                          flag and check, characters with confidence and box\n"
+      "                          flag and check, characters with confidence and box;\n"
+      "                          a page that could not be read has its error\n"
       "      --all-lines       text keeps junk lines too (tsv and json always do)\n"
       "      --check           text: a coding line of a known layout (the Swiss\n"
       "                          payment slip's, with or without amount) ends in a\n"
@@ -296,9 +319,16 @@ void PrintHelp(FILE* out) {
                "      --max-pixels N    width times height of an image or page, read from its\n"
                "                          header before decoding [%lluM]\n"
                "      --max-pages N     pages of a TIFF or PDF, frames of a GIF [%d]\n"
+               "      --timeout S       seconds the decoder may take for each page of a PDF,\n"
+               "                          and for the whole of any other file [%g]\n"
+               "      --max-memory N    address space of the decoder, a process of its own\n"
+               "                          that reads every file but 1-bit BMPs [%lluM]\n"
+               "  A page beyond --timeout or --max-memory, or damaged, fails alone: the other\n"
+               "  pages of its TIFF or PDF are still read.\n"
                "\n",
                static_cast<unsigned long long>(kDefaultMaxFileSize >> 20),
-               static_cast<unsigned long long>(kDefaultMaxPixels >> 20), kDefaultMaxPages);
+               static_cast<unsigned long long>(kDefaultMaxPixels >> 20), kDefaultMaxPages,
+               kDefaultTimeout, static_cast<unsigned long long>(kDefaultMaxMemory >> 20));
   std::fputs(
       "Engine parameters [default] (sizes are pixels at 200 dpi, scaled to the\n"
       "image's resolution):\n",
@@ -328,9 +358,11 @@ void PrintHelp(FILE* out) {
       "\n"
       "Exit status: 0 all files read (an image without text is not an error),\n"
       "1 usage or environment error (bad option or value, missing file, unwritable\n"
-      "output), 2 some input was not an image, was damaged or exceeded a limit,\n"
-      "3 internal error. With several failures the highest status wins; the other\n"
-      "files are still read.\n",
+      "output), 2 some input or page was not an image, was damaged or exceeded a\n"
+      "limit, 3 internal error. With several failures the highest status wins, but\n"
+      "an output that could not be written always gives 1; the other files are still\n"
+      "read. Output files appear whole or not at all; --output-dir refuses, before\n"
+      "reading, inputs that would write the same file.\n",
       out);
 }
 

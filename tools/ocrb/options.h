@@ -28,6 +28,8 @@ struct Options {
   int64_t MaxPixels = kDefaultMaxPixels;
   uint64_t MaxFileSize = kDefaultMaxFileSize;
   int MaxPages = kDefaultMaxPages;
+  double Timeout = kDefaultTimeout;
+  uint64_t MaxMemory = kDefaultMaxMemory;
   int Jobs = 1;
   bool SingleLine = false;
   bool BestLine = false;  // --line best
