@@ -263,7 +263,9 @@ TEST_F(LinesTest, TurnedRowsStayTwoLines) {
         AddCharToLines(level, '0', TRect{20 * i, top, 20 * i + 13, top + 19}, 0.95f);
       }
     }
-    if (degrees < 0) EXPECT_NE(level.Lines[0].Length(), 60) << degrees;
+    if (degrees < 0) {
+      EXPECT_NE(level.Lines[0].Length(), 60) << degrees;
+    }
   }
 }
 
