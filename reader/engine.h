@@ -57,6 +57,11 @@ struct PageResult {
   int XDpi = 0;
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;  // where XDpi and YDpi came from
+  // How the page was turned before it was read: by SkewDegrees to level it (positive: the
+  // page as scanned falls to the right), after a quarter turn of Orientation degrees
+  // clockwise (0, 90, 180 or 270). Boxes are in the pixels of the page as it was decoded.
+  double SkewDegrees = 0;
+  int Orientation = 0;
   std::vector<TextLine> Lines;
   int Number = 1;  // 1 first
   int Status = kExitOk;

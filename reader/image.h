@@ -121,6 +121,9 @@ constexpr double kDefaultTimeout = 10;
 // PDF pages are rendered at this resolution unless the caller names one.
 constexpr int kDefaultPdfDpi = 300;
 
+// LoadOptions::Orientation when every quarter turn may be tried.
+constexpr int kOrientationAuto = -1;
+
 struct LoadOptions {
   // Resolution for files that state none (or 96 dpi or less); for a PDF, the resolution its
   // pages are rendered at. 0: estimate it from the digits (PDF: kDefaultPdfDpi).
@@ -139,6 +142,12 @@ struct LoadOptions {
   // Checked while decoding and between pages (the engine's read of one page is bounded by its
   // own budget).
   double FileTimeout = 0;
+  // Whether a page turned a little is turned level before the engine reads it (--deskew).
+  bool Deskew = true;
+  // Which way up pages are read: kOrientationAuto tries the other quarter turns when a page
+  // reads poorly; 0, 90, 180 or 270 turns every page clockwise by that much first
+  // (--orientation).
+  int Orientation = kOrientationAuto;
 };
 
 // The whole content of a file, or of standard input for "-". Throws InputError with
