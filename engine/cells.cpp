@@ -244,14 +244,23 @@ class TLineCellReader {
   }
 
  private:
-  // The cell of every character but spaces, sorted, and the trusted characters' rectangles.
+  // The cell of every character but spaces, sorted, whether each fits the grid, and the
+  // trusted characters' rectangles: a character read with confidence whose box stands where
+  // its class stands on the grid (or any, on a line whose grid too few of them fit).
   void Index() {
     cells_.clear();
     trusted_.clear();
+    const auto length = static_cast<size_t>(line_.Length());
+    cell_of_.assign(length, 0);
+    fits_.assign(length, false);
     for (int k = 0; k < line_.Length(); ++k) {
       if (line_[k].Ch == ' ') continue;
-      cells_.push_back(grid_.CellOf(CenterX(line_[k].Rect)));
-      if (Trusted(k)) trusted_.push_back({cells_.back(), line_[k].Rect});
+      const auto i = static_cast<size_t>(k);
+      cell_of_[i] = grid_.CellOf(CenterX(line_[k].Rect));
+      fits_[i] = !check_extents_ || FitsGrid(line_[k].Ch, line_[k].Rect, grid_);
+      cells_.push_back(cell_of_[i]);
+      if (line_[k].Conf >= kCellAnchorConfidence && fits_[i])
+        trusted_.push_back({cell_of_[i], line_[k].Rect});
     }
     std::sort(cells_.begin(), cells_.end());
   }
@@ -265,23 +274,15 @@ class TLineCellReader {
     return *next - *(next - 1) - 1 <= kMaxCellGap;
   }
 
-  // A character read with confidence whose box stands where its class stands on the grid
-  // (or any, on a line whose grid too few of them fit).
-  bool Trusted(int k) const {
-    if (line_[k].Conf < kCellAnchorConfidence) return false;
-    return !check_extents_ || FitsGrid(line_[k].Ch, line_[k].Rect, grid_);
-  }
-
   // What the cell holds. A character that does not fit the grid counts for nothing: any
   // reading of the cell above the threshold beats it.
   TCellContents ContentsOf(int64_t cell) const {
     TCellContents contents;
     for (int k = 0; k < line_.Length(); ++k) {
-      if (line_[k].Ch == ' ') continue;
-      if (grid_.CellOf(CenterX(line_[k].Rect)) != cell) continue;
+      const auto i = static_cast<size_t>(k);
+      if (line_[k].Ch == ' ' || cell_of_[i] != cell) continue;
       contents.Chars.push_back(k);
-      const bool fits = !check_extents_ || FitsGrid(line_[k].Ch, line_[k].Rect, grid_);
-      if (fits) contents.Best = std::max(contents.Best, static_cast<double>(line_[k].Conf));
+      if (fits_[i]) contents.Best = std::max(contents.Best, static_cast<double>(line_[k].Conf));
     }
     return contents;
   }
@@ -369,6 +370,8 @@ class TLineCellReader {
   const int32_t ink_;
   bool check_extents_ = true;
   std::vector<int64_t> cells_;
+  std::vector<int64_t> cell_of_;  // by index into the line (spaces: unused)
+  std::vector<bool> fits_;
   std::vector<std::pair<int64_t, TRect>> trusted_;  // trusted characters with their cells
 };
 
