@@ -206,6 +206,7 @@ class Helper {
     add("--first", std::to_string(first));
     add("--parent", std::to_string(getpid()));
     if (options.KeepPicture) args.push_back("--keep-picture");
+    if (!options.Deskew) args.push_back("--no-deskew");
     if (!options.EstimateDpi) args.push_back("--no-estimate");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -473,6 +474,14 @@ Page ReceivePage(Helper& helper, const wire::Header& header, int current,
   page.XDpi = info.XDpi;
   page.YDpi = info.YDpi;
   page.Source = static_cast<DpiSource>(info.Source);
+  // A skew is believed only as a finite angle inside the sweep and a finite confidence.
+  if (info.SkewMeasured == 1 && std::isfinite(info.SkewDegrees) &&
+      std::fabs(info.SkewDegrees) <= 90 && std::isfinite(info.SkewConfidence) &&
+      info.SkewConfidence >= 0) {
+    page.SkewMeasured = true;
+    page.SkewDegrees = info.SkewDegrees;
+    page.SkewConfidence = info.SkewConfidence;
+  }
   if (info.PictureBytes > 0) {
     std::vector<uint8_t> rows(info.PictureBytes);
     if (!helper.Read(rows.data(), rows.size(), budget)) Broken("a page without its picture");

@@ -68,6 +68,10 @@ bool Parse(int argc, char** argv, Arguments& a) {
       a.Options.EstimateDpi = false;
       continue;
     }
+    if (name == "--no-deskew") {
+      a.Options.Deskew = false;
+      continue;
+    }
     if (name == "--paced") {
       a.Paced = true;
       continue;
@@ -171,6 +175,9 @@ void SendPage(const DecodedPage& page) {
   info.YDpi = page.YDpi;
   info.Source = static_cast<int32_t>(page.Source);
   info.DibBytes = page.Dib.size();
+  info.SkewMeasured = page.SkewMeasured ? 1 : 0;
+  info.SkewDegrees = page.SkewDegrees;
+  info.SkewConfidence = page.SkewConfidence;
   if (picture != nullptr && (depth == 1 || depth == 8) && pixGetWidth(picture) == page.Width &&
       pixGetHeight(picture) == page.Height) {
     info.PictureDepth = depth;

@@ -37,6 +37,11 @@ struct DecoderApi {
   // neither or memory runs out.
   PictureRef (*PictureFromRows)(const uint8_t* rows, int width, int height, int depth, int x_dpi,
                                 int y_dpi);
+  // The skew of a packed 1-bit DIB (skew.h): false when it cannot be measured (too small, no
+  // ink, no best angle); else Degrees (positive when the page falls to the right) and the
+  // finder's Confidence.
+  bool (*MeasureDibSkew)(const uint8_t* dib, int width, int height, double* degrees,
+                         double* confidence);
   // Draws what was read on a page's picture and writes it as a PNG (overlay.h).
   void (*WriteOverlay)(::Pix* picture, const PageResult& result, const std::string& path);
   // The decoding libraries and their versions, for --version.
@@ -57,6 +62,10 @@ constexpr size_t kInfoHeaderBytes = 40;
 // kAssumedDpi.
 constexpr int kScreenDpi = 96;
 constexpr int kAssumedDpi = 200;
+// A page's skew is acted on from this many degrees, and only when the finder's best shear
+// scores this many times its worst (the finder's own rule for levelling a page).
+constexpr double kMinSkewDegrees = 0.1;
+constexpr double kMinSkewConfidence = 3;
 // Enough of a file's first bytes to tell its format.
 constexpr size_t kHeadBytes = 64;
 constexpr char kPdfMagic[] = "%PDF-";
@@ -97,7 +106,10 @@ struct DecodedPage {
   int XDpi = 0;
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;
-  PictureRef Picture;  // 1 bit (1 = ink) or 8-bit grey, when the caller keeps pictures
+  PictureRef Picture;         // 1 bit (1 = ink) or 8-bit grey, when the caller keeps pictures
+  bool SkewMeasured = false;  // as Page's
+  double SkewDegrees = 0;
+  double SkewConfidence = 0;
   int Status = kExitOk;
   std::string Error;
 };

@@ -7,6 +7,7 @@
 #include "reader/decoders.h"
 #include "reader/overlay.h"
 #include "reader/resolution.h"
+#include "reader/skew.h"
 
 namespace ocrb::reader {
 namespace {
@@ -43,6 +44,14 @@ int EstimateDibDpi(const uint8_t* dib, int width, int height) {
   return EstimateResolution(InkOfDib(dib, width, height).get()).Dpi;
 }
 
+bool MeasureDibSkew(const uint8_t* dib, int width, int height, double* degrees,
+                    double* confidence) {
+  const SkewMeasure measure = MeasureSkew(InkOfDib(dib, width, height).get());
+  *degrees = measure.Degrees;
+  *confidence = measure.Confidence;
+  return measure.Valid;
+}
+
 PictureRef ReadPicture(const std::vector<uint8_t>& bytes) {
   return PictureRef(pixReadMem(bytes.data(), bytes.size()), PixDeleter());
 }
@@ -75,8 +84,8 @@ std::string Versions() {
 }  // namespace
 
 const DecoderApi& LinkedDecoders() {
-  static const DecoderApi api{KnownFormat,     EstimateDibDpi, ReadPicture,
-                              PictureFromRows, WriteOverlay,   Versions};
+  static const DecoderApi api{KnownFormat,    EstimateDibDpi, ReadPicture, PictureFromRows,
+                              MeasureDibSkew, WriteOverlay,   Versions};
   return api;
 }
 

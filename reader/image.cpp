@@ -10,6 +10,7 @@
 
 #include "reader/decoders.h"
 #include "reader/resolution.h"
+#include "reader/skew.h"
 
 namespace ocrb::reader {
 namespace {
@@ -285,6 +286,12 @@ DecodedPage PackPage(Pix picture, const LoadOptions& options, const std::string&
     page.Picture = PictureRef(kept.release(), PixDeleter());
   }
   picture.reset();
+  if (options.Deskew) {
+    const SkewMeasure skew = MeasureSkew(ink.get());
+    page.SkewMeasured = skew.Valid;
+    page.SkewDegrees = skew.Degrees;
+    page.SkewConfidence = skew.Confidence;
+  }
   page.Dib = PackDib(ink.get(), chosen.X, chosen.Y);
   page.Width = pixGetWidth(ink.get());
   page.Height = pixGetHeight(ink.get());

@@ -104,6 +104,14 @@ struct Page {
   int Number = 1;      // 1 first
   int Status = kExitOk;
   std::string Error;  // why it failed, naming the page
+  // The skew of the page as decoded, when it was measured (SkewMeasure: degrees, positive when
+  // the page falls to the right, and the finder's confidence).
+  bool SkewMeasured = false;
+  double SkewDegrees = 0;
+  double SkewConfidence = 0;
+  // A 1-bit page handed over as it is, in this process (a 1-bit BMP, or a caller's bilevel
+  // pixels): its skew is measured only when the engine's lines show it is turned.
+  bool Plain = false;
   bool Failed() const { return Status != kExitOk; }
 };
 

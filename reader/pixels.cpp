@@ -27,6 +27,9 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
   options.EstimateDpi = estimate_dpi;
   options.MaxPixels = max_pixels;
   CheckPixels("the image", pixels.Width, pixels.Height, options);
+  // Bilevel pixels are a 1-bit page as it is, like a 1-bit BMP: measured for skew only when
+  // their reading asks for it.
+  options.Deskew = !pixels.Bilevel;
   if (pixels.Channels != 1 && pixels.Channels != 3 && pixels.Channels != 4) {
     throw InputError(kExitCorrupt, "pixels need 1, 3 or 4 channels");
   }
@@ -76,6 +79,10 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
   page.XDpi = packed.XDpi;
   page.YDpi = packed.YDpi;
   page.Source = packed.Source;
+  page.SkewMeasured = packed.SkewMeasured;
+  page.SkewDegrees = packed.SkewDegrees;
+  page.SkewConfidence = packed.SkewConfidence;
+  page.Plain = pixels.Bilevel;
   return page;
 }
 

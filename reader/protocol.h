@@ -50,6 +50,11 @@ struct PageInfo {
   int32_t PictureYDpi;
   uint64_t DibBytes;
   uint64_t PictureBytes;
+  // The page's skew, when SkewMeasured is 1 (decoder.h).
+  int32_t SkewMeasured;
+  int32_t Reserved;
+  double SkewDegrees;
+  double SkewConfidence;
 };
 
 // Followed by the reason, in UTF-8, without a terminating NUL.

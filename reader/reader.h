@@ -27,8 +27,21 @@
 
 namespace ocrb::reader {
 
+// Reads one decoded page with Engine as Options ask, and gives its boxes in the page's pixels:
+//   - levelled: a page whose skew is 0.1 degree or more (and measured with confidence) is
+//     turned level first. A 1-bit BMP handed over as it is is read first as it is, and its
+//     skew measured only when the engine's lines show it turned, so that a level one costs
+//     nothing more;
+//   - stood up: with Options.Orientation fixed, the page is turned that far clockwise first;
+//     with kOrientationAuto, a page that reads poorly (no line checks out, no line of sure
+//     characters) is also read turned by each other quarter, and the turn that reads best
+//     kept. A page that reads poorly every way round keeps its own, with every line junk.
+// The page's figures tell the turn: SkewDegrees and Orientation. A failed page gives its
+// FailedPage. Throws as Engine::Read does.
+PageResult ReadPage(Engine& engine, const Page& page, const LoadOptions& options, bool single_line);
+
 // Decodes Bytes (any image file Leptonica reads; every page of a TIFF or PDF) and reads each
-// page with Engine as soon as it is decoded. Throws InputError as DecodeImage and
+// page with ReadPage as soon as it is decoded. Throws InputError as DecodeImage and
 // Engine::Read do.
 std::vector<PageResult> ReadImage(Engine& engine, const std::vector<uint8_t>& bytes,
                                   const LoadOptions& options, bool single_line);
