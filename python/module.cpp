@@ -62,7 +62,8 @@ py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
     out.append(
         py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines,
                        ocrb::reader::DpiSourceName(page.Source), page.Number,
-                       page.Failed() ? py::object(py::str(page.Error)) : py::object(py::none())));
+                       page.Failed() ? py::object(py::str(page.Error)) : py::object(py::none()),
+                       page.SkewDegrees, page.Orientation));
   }
   return out;
 }
@@ -84,6 +85,9 @@ struct Limits {
   uint64_t MaxFileSize = 0;
   int64_t MaxPixels = 0;
   int MaxPages = 0;
+  // How pages are stood up and levelled (LoadOptions).
+  bool Deskew = true;
+  int Orientation = ocrb::reader::kOrientationAuto;
 };
 
 ocrb::reader::LoadOptions Options(int dpi, const std::string& binarise, const Limits& limits) {
@@ -96,6 +100,8 @@ ocrb::reader::LoadOptions Options(int dpi, const std::string& binarise, const Li
   if (limits.MaxFileSize > 0) options.MaxFileSize = limits.MaxFileSize;
   if (limits.MaxPixels > 0) options.MaxPixels = limits.MaxPixels;
   if (limits.MaxPages > 0) options.MaxPages = limits.MaxPages;
+  options.Deskew = limits.Deskew;
+  options.Orientation = limits.Orientation;
   return options;
 }
 
@@ -159,7 +165,7 @@ class PyEngine {
 
   py::list ReadPixels(const py::buffer& data, int width, int height, size_t stride, int channels,
                       bool bilevel, int x_dpi, int y_dpi, bool single_line, bool best_line,
-                      const std::string& binarise, int64_t max_pixels) {
+                      const std::string& binarise, int64_t max_pixels, const Limits& limits) {
     const Binarisation method = MethodFromName(binarise);
     const py::buffer_info info = data.request();
     const size_t needed = height > 0 ? stride * static_cast<size_t>(height - 1) +
@@ -178,9 +184,12 @@ class PyEngine {
     return Run(
         [&] {
           std::vector<ocrb::reader::PageResult> results;
-          results.push_back(engine_->Read(
-              ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method, false, max_pixels),
-              single_line));
+          ocrb::reader::LoadOptions options;
+          options.Deskew = limits.Deskew;
+          options.Orientation = limits.Orientation;
+          results.push_back(ocrb::reader::ReadPage(
+              *engine_, ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method, false, max_pixels),
+              options, single_line));
           return results;
         },
         best_line);
@@ -254,7 +263,9 @@ PYBIND11_MODULE(_ocrb, m) {
       .def_readwrite("max_memory", &Limits::MaxMemory)
       .def_readwrite("max_file_size", &Limits::MaxFileSize)
       .def_readwrite("max_pixels", &Limits::MaxPixels)
-      .def_readwrite("max_pages", &Limits::MaxPages);
+      .def_readwrite("max_pages", &Limits::MaxPages)
+      .def_readwrite("deskew", &Limits::Deskew)
+      .def_readwrite("orientation", &Limits::Orientation);
   m.attr("DEFAULT_TIMEOUT") = ocrb::reader::kDefaultTimeout;
   m.attr("DEFAULT_MAX_MEMORY") = ocrb::reader::kDefaultMaxMemory;
   m.attr("DEFAULT_MAX_FILE_SIZE") = ocrb::reader::kDefaultMaxFileSize;
@@ -270,5 +281,5 @@ PYBIND11_MODULE(_ocrb, m) {
       .def("read_pixels", &PyEngine::ReadPixels, py::arg("data"), py::arg("width"),
            py::arg("height"), py::arg("stride"), py::arg("channels"), py::arg("bilevel"),
            py::arg("x_dpi"), py::arg("y_dpi"), py::arg("single_line"), py::arg("best_line"),
-           py::arg("binarise"), py::arg("max_pixels"));
+           py::arg("binarise"), py::arg("max_pixels"), py::arg("limits"));
 }

@@ -1,5 +1,6 @@
 #include "writers.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace ocrb::reader {
@@ -76,6 +77,13 @@ std::string Text(const FileResult& file, size_t index, size_t count, const TextO
   return out;
 }
 
+// A page's skew in degrees, to a hundredth.
+std::string SkewFigure(double degrees) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", std::fabs(degrees) < 0.005 ? 0.0 : degrees);
+  return text;
+}
+
 // The line's own cells, repeated on each of its character rows.
 std::string TsvLineCells(const TextLine& line) {
   const LineFigures& f = line.Figures;
@@ -92,13 +100,15 @@ std::string Tsv(const FileResult& file) {
       // error where a line's check goes.
       out += name;
       AppendF(out, "\t%d\t0\t0", static_cast<int>(p + 1), 0, 0, 0);
-      out += std::string(11, '\t') + "error: " + TsvField(file.Pages[p].Error) + '\n';
+      out += std::string(11, '\t') + "error: " + TsvField(file.Pages[p].Error) + "\t\t\n";
       continue;
     }
     const std::vector<TextLine>& lines = file.Pages[p].Lines;
+    std::string page_cells = '\t' + SkewFigure(file.Pages[p].SkewDegrees);
+    AppendF(page_cells, "\t%d", file.Pages[p].Orientation, 0, 0, 0);
     for (size_t l = 0; l < lines.size(); ++l) {
       const TextLine& line = lines[l];
-      const std::string line_cells = TsvLineCells(line);
+      const std::string line_cells = TsvLineCells(line) + page_cells;
       for (size_t k = 0; k < line.Text.size(); ++k) {
         out += name;
         AppendF(out, "\t%d\t%d\t%d\t", static_cast<int>(p + 1), static_cast<int>(l + 1),
@@ -163,7 +173,9 @@ std::string Json(const FileResult& file, size_t index) {
     AppendF(out, "{\"page\": %d, \"width\": %d, \"height\": %d, \"xdpi\": %d",
             static_cast<int>(p + 1), page.Width, page.Height, page.XDpi);
     AppendF(out, ", \"ydpi\": %d", page.YDpi, 0, 0, 0);
-    out += std::string(", \"dpi_source\": \"") + DpiSourceName(page.Source) + "\", \"lines\": [";
+    out += std::string(", \"dpi_source\": \"") + DpiSourceName(page.Source) + "\"";
+    out += ", \"skew_degrees\": " + SkewFigure(page.SkewDegrees);
+    AppendF(out, ", \"orientation\": %d, \"lines\": [", page.Orientation, 0, 0, 0);
     for (size_t l = 0; l < page.Lines.size(); ++l) {
       const TextLine& line = page.Lines[l];
       out += l > 0 ? ",\n      {\"text\": " : "\n      {\"text\": ";
@@ -195,7 +207,7 @@ std::string FormatPrologue(Format format) {
       return "";
     case Format::kTsv:
       return "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom\tline_mean\t"
-             "line_min\tline_unnamed\tline_junk\tline_check\n";
+             "line_min\tline_unnamed\tline_junk\tline_check\tskew_degrees\torientation\n";
     case Format::kJson:
       return "{\"files\": [\n";
   }

@@ -87,12 +87,12 @@ TEST(CliLines, TsvAndJsonKeepEveryLineWithItsFigures) {
   const std::vector<std::string> rows = Split(tsv.Out, '\n');
   ASSERT_GT(rows.size(), 1u);
   const std::vector<std::string> header = Split(rows[0], '\t');
-  ASSERT_EQ(header.size(), 15u);
+  ASSERT_EQ(header.size(), 17u);
   EXPECT_EQ(header[13], "line_junk");
   std::vector<std::string> junk, check;  // per line, from its rows
   for (size_t r = 1; r < rows.size(); ++r) {
     const std::vector<std::string> cells = Split(rows[r], '\t');
-    ASSERT_EQ(cells.size(), 15u) << rows[r];
+    ASSERT_EQ(cells.size(), 17u) << rows[r];
     const size_t line = std::stoul(cells[2]);
     if (junk.size() < line) {
       junk.push_back(cells[13]);

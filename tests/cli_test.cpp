@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli_test_util.h"
@@ -216,12 +218,12 @@ TEST(CliOutput, TsvRowsSpellTheTextInsideTheImage) {
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0],
               "file\tpage\tline\tindex\tchar\tconfidence\tleft\ttop\tright\tbottom\tline_mean\t"
-              "line_min\tline_unnamed\tline_junk\tline_check");
+              "line_min\tline_unnamed\tline_junk\tline_check\tskew_degrees\torientation");
     PixOwner pix(pixRead(image.c_str()));
     std::vector<std::string> text;
     for (size_t r = 1; r < rows.size(); ++r) {
       const std::vector<std::string> cells = Split(rows[r]);
-      ASSERT_EQ(cells.size(), 15u) << rows[r];
+      ASSERT_EQ(cells.size(), 17u) << rows[r];
       EXPECT_EQ(cells[0], image);
       EXPECT_EQ(cells[1], "1");
       const size_t line = std::stoul(cells[2]), index = std::stoul(cells[3]);
@@ -258,15 +260,17 @@ TEST(CliOutput, JsonHoldsWhatTsvHolds) {
         "import json, sys\n"
         "d = json.load(open(sys.argv[1]))\n"
         "print('file\\tpage\\tline\\tindex\\tchar\\tconfidence\\tleft\\ttop\\tright\\tbottom'\n"
-        "      '\\tline_mean\\tline_min\\tline_unnamed\\tline_junk\\tline_check')\n"
+        "      '\\tline_mean\\tline_min\\tline_unnamed\\tline_junk\\tline_check'\n"
+        "      '\\tskew_degrees\\torientation')\n"
         "for f in d['files']:\n"
         "  for p in f['pages']:\n"
         "    for l, line in enumerate(p['lines'], 1):\n"
         "      assert ''.join(c['char'] for c in line['chars']) == line['text']\n"
         "      k = line['check']\n"
         "      check = '' if k is None else 'ok' if k['ok'] else 'bad ' + ','.join(k['bad'])\n"
-        "      figures = '%.3f\\t%.3f\\t%.3f\\t%d\\t%s' % (line['mean_confidence'],\n"
-        "                line['min_confidence'], line['unnamed_share'], line['junk'], check)\n"
+        "      figures = '%.3f\\t%.3f\\t%.3f\\t%d\\t%s\\t%.2f\\t%d' % (line['mean_confidence'],\n"
+        "                line['min_confidence'], line['unnamed_share'], line['junk'], check,\n"
+        "                p['skew_degrees'], p['orientation'])\n"
         "      for i, c in enumerate(line['chars'], 1):\n"
         "        box = '\\t'.join(map(str, c['box'])) if c['box'] else '\\t\\t\\t'\n"
         "        print('%s\\t%d\\t%d\\t%d\\t%s\\t%.3f\\t%s\\t%s' % (f['file'], p['page'], l, i,\n"
@@ -636,6 +640,65 @@ TEST(CliOutput, JsonNamesTheSourceOfEachResolution) {
   }
   // The estimate reads the coding line as its stated resolution does.
   EXPECT_EQ(Ocrb({f.Path("coding.pbm")}).Out, Truth(kCoding));
+}
+
+// The figure after Key in JSON output (its first occurrence), or NaN.
+double JsonFigure(const std::string& json, const std::string& key) {
+  const size_t at = json.find("\"" + key + "\": ");
+  if (at == std::string::npos) return std::nan("");
+  return std::strtod(json.c_str() + at + key.size() + 4, nullptr);
+}
+
+// An upside-down coding line and slips turned by quarters are stood up, and turned slips
+// levelled, by default; each can be left as it lies, and the choices are checked.
+TEST(CliTurned, PagesAreStoodUpAndLevelledUnlessAskedNotTo) {
+  const auto& f = Files();
+  PixOwner coding(pixRead(kCoding.c_str()));
+  PixOwner upside_down(pixRotate180(nullptr, coding.pix));
+  ASSERT_EQ(pixWrite(f.Path("upside-down.bmp").c_str(), upside_down.pix, IFF_BMP), 0);
+  const std::string slips = std::string(OCRB_TEST_DATA_DIR) + "/slips.png";
+  PixOwner level(pixRead(slips.c_str()));
+  const float radians = 3.0f * 3.14159265f / 180;
+  PixOwner turned(pixRotate(level.pix, radians, L_ROTATE_SHEAR, L_BRING_IN_WHITE, 0, 0));
+  ASSERT_EQ(pixWrite(f.Path("turned.png").c_str(), turned.pix, IFF_PNG), 0);
+
+  const Outcome stood = Ocrb({"-f", "json", f.Path("upside-down.bmp")});
+  ASSERT_EQ(stood.Status, 0) << stood.Err;
+  EXPECT_EQ(JsonFigure(stood.Out, "orientation"), 180);
+  EXPECT_EQ(Ocrb({f.Path("upside-down.bmp")}).Out, Truth(kCoding));
+  EXPECT_EQ(Ocrb({"--orientation", "180", f.Path("upside-down.bmp")}).Out, Truth(kCoding));
+  const Outcome lying = Ocrb({"--orientation", "0", "-f", "json", f.Path("upside-down.bmp")});
+  EXPECT_EQ(JsonFigure(lying.Out, "orientation"), 0);
+  EXPECT_NE(Ocrb({"--orientation", "0", f.Path("upside-down.bmp")}).Out, Truth(kCoding));
+
+  // Turned a quarter either way, a slip's lines read as columns of lone characters; upside
+  // down, its symmetric glyphs read surely. Each is stood up.
+  for (int quarters = 1; quarters < 4; ++quarters) {
+    SCOPED_TRACE(quarters);
+    PixOwner quarter(pixRotateOrth(level.pix, quarters));
+    const std::string path = f.Path("quarter" + std::to_string(quarters) + ".png");
+    ASSERT_EQ(pixWrite(path.c_str(), quarter.pix, IFF_PNG), 0);
+    const Outcome run = Ocrb({"-f", "json", path});
+    EXPECT_EQ(JsonFigure(run.Out, "orientation"), 360 - 90 * quarters);
+    EXPECT_EQ(Ocrb({path}).Out, Ocrb({slips}).Out);
+  }
+
+  const Outcome levelled = Ocrb({"-f", "json", f.Path("turned.png")});
+  ASSERT_EQ(levelled.Status, 0) << levelled.Err;
+  EXPECT_NEAR(JsonFigure(levelled.Out, "skew_degrees"), 3, 0.1) << levelled.Out;
+  EXPECT_EQ(Ocrb({f.Path("turned.png")}).Out, Ocrb({slips}).Out);
+  const Outcome as_is = Ocrb({"--deskew", "off", "-f", "json", f.Path("turned.png")});
+  EXPECT_EQ(JsonFigure(as_is.Out, "skew_degrees"), 0);
+
+  for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
+           {"--deskew", "maybe"}, {"--orientation", "45"}}) {
+    const Outcome run = Ocrb({bad.first, bad.second, kCoding});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(Lines(run.Err).at(0),
+              "ocrb: " + bad.first + ": unknown choice '" + bad.second + "' (" +
+                  (bad.first == "--deskew" ? "auto or off" : "auto, 0, 90, 180 or 270") + ")");
+  }
 }
 
 }  // namespace

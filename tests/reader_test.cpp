@@ -2,7 +2,6 @@
 // equals the image it was packed from, caller pixels give the very DIB a decoded file of the
 // same pixels gives, every TIFF page is read, and refusals carry their statuses.
 #include "reader/reader.h"
-#include "reader_test_util.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,6 +13,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "reader_test_util.h"
 
 namespace ocrb::reader {
 namespace {
@@ -232,11 +233,15 @@ TEST(Writers, EscapeNamesAndLeaveSpacesWithoutBoxes) {
   AssessLine(line);
   page.Lines.push_back(line);
   file.Pages.push_back(page);
-  // Each row ends in its line's mean, least, unnamed share, junk flag and (empty) check.
+  page.SkewDegrees = -1.234;
+  page.Orientation = 180;
+  file.Pages.back() = page;
+  // Each row ends in its line's mean, least, unnamed share, junk flag and (empty) check, then
+  // its page's skew and orientation.
   EXPECT_EQ(FormatFile(Format::kTsv, file, 0, 1),
-            "a\\tb\"c\t1\t1\t1\t1\t0.500\t1\t2\t3\t4\t0.375\t0.250\t0.000\t1\t\n"
-            "a\\tb\"c\t1\t1\t2\t \t1.000\t\t\t\t\t0.375\t0.250\t0.000\t1\t\n"
-            "a\\tb\"c\t1\t1\t3\t2\t0.250\t5\t6\t7\t8\t0.375\t0.250\t0.000\t1\t\n");
+            "a\\tb\"c\t1\t1\t1\t1\t0.500\t1\t2\t3\t4\t0.375\t0.250\t0.000\t1\t\t-1.23\t180\n"
+            "a\\tb\"c\t1\t1\t2\t \t1.000\t\t\t\t\t0.375\t0.250\t0.000\t1\t\t-1.23\t180\n"
+            "a\\tb\"c\t1\t1\t3\t2\t0.250\t5\t6\t7\t8\t0.375\t0.250\t0.000\t1\t\t-1.23\t180\n");
   const std::string json = FormatFile(Format::kJson, file, 0, 1);
   EXPECT_NE(json.find("\"file\": \"a\\u0009b\\\"c\""), std::string::npos) << json;
   EXPECT_NE(json.find("{\"char\": \" \", \"confidence\": 1.000, \"box\": null}"), std::string::npos)

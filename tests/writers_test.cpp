@@ -94,9 +94,11 @@ TEST(TsvOutput, LineCellsAgreeWithTheCharacterRows) {
   std::string row;
   std::getline(in, row);
   const std::vector<std::string> header = Cells(row);
-  ASSERT_EQ(header.size(), 15u);
+  ASSERT_EQ(header.size(), 17u);
   EXPECT_EQ(header[10], "line_mean");
   EXPECT_EQ(header[14], "line_check");
+  EXPECT_EQ(header[15], "skew_degrees");
+  EXPECT_EQ(header[16], "orientation");
   struct Seen {
     std::string Text, Mean, Min, Unnamed, Junk, Check;
     double Sum = 0, Least = 1;
@@ -105,7 +107,7 @@ TEST(TsvOutput, LineCellsAgreeWithTheCharacterRows) {
   std::vector<Seen> lines;
   while (std::getline(in, row)) {
     const std::vector<std::string> cells = Cells(row);
-    ASSERT_EQ(cells.size(), 15u) << row;
+    ASSERT_EQ(cells.size(), 17u) << row;
     const size_t index = static_cast<size_t>(std::stoi(cells[1]) - 1) * 2 +
                          static_cast<size_t>(std::stoi(cells[2]) - 1);
     if (lines.size() <= index) lines.resize(index + 1);

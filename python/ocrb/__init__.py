@@ -137,6 +137,11 @@ class Page:
     # Where xdpi and ydpi came from, as in ocrb -f json: "file", "option", "estimated", "none".
     dpi_source: str = field(default="none", compare=False)
     error: Optional[str] = None
+    # How the page was turned before it was read, as in ocrb -f json: by skew_degrees to level
+    # it (positive: it fell to the right as scanned), after a quarter turn of orientation
+    # degrees clockwise. Boxes are in the pixels of the page as given.
+    skew_degrees: float = field(default=0.0, compare=False)
+    orientation: int = field(default=0, compare=False)
 
     @property
     def text(self) -> str:
@@ -154,6 +159,7 @@ class Page:
             return {"page": self.number, "error": self.error, "lines": []}
         return {"page": self.number, "width": self.width, "height": self.height,
                 "xdpi": self.xdpi, "ydpi": self.ydpi, "dpi_source": self.dpi_source,
+                "skew_degrees": self.skew_degrees, "orientation": self.orientation,
                 "lines": [line.to_dict() for line in self.lines]}
 
 
@@ -209,12 +215,13 @@ def check_line(text: str) -> Optional[Check]:
 
 def _pages(raw: list[Any], first: int = 1) -> list[Page]:
     pages = []
-    for offset, (width, height, xdpi, ydpi, lines, dpi_source, number, error) in enumerate(raw):
+    for offset, (width, height, xdpi, ydpi, lines, dpi_source, number, error, skew,
+                 orientation) in enumerate(raw):
         pages.append(Page(first + offset if first > 1 else number, width, height, xdpi, ydpi,
                           tuple(Line(text, tuple(Char(c, conf, box) for c, conf, box in chars),
                                      *figures, junk, _check(check))
                                 for text, chars, figures, junk, check in lines),
-                          dpi_source, error))
+                          dpi_source, error, round(skew, 2), orientation))
     return pages
 
 
@@ -312,6 +319,8 @@ class Engine:
         max_file_size: Optional[int] = None,
         max_pixels: Optional[int] = None,
         max_pages: Optional[int] = None,
+        deskew: bool = True,
+        orientation: Union[str, int] = "auto",
     ) -> Result:
         """Reads every page of ``image`` and returns a :class:`Result`.
 
@@ -327,6 +336,14 @@ class Engine:
         check digits that hold, then a known coding-line layout, then not being junk, then
         the summed confidence of their characters other than spaces and ``~``; ties go to
         the upper line.
+
+        ``deskew`` levels a page turned by a tenth of a degree or more before it is read,
+        as ``ocrb --deskew auto`` does (``False``: ``--deskew off``); a level 1-bit page,
+        a ``bool`` array or a PIL image of mode "1" included, is measured only when its
+        lines read poorly or show a turn. ``orientation`` "auto" also reads a page that
+        reads poorly turned by 90, 180 and 270 degrees and keeps the turn that reads best;
+        0, 90, 180 or 270 turns every page clockwise by that much. Each page tells both in
+        ``skew_degrees`` and ``orientation``; boxes stay in the pixels of the image given.
 
         Files are decoded by a process of their own, bounded as ``ocrb`` bounds it:
         ``timeout`` (seconds for each page of a PDF and for the whole of any other file),
@@ -356,6 +373,13 @@ class Engine:
         if single and best:
             raise ValueError("single_line and line='best' exclude each other")
         limits = _limits(timeout, file_timeout, max_memory, max_file_size, max_pixels, max_pages)
+        limits.deskew = bool(deskew)
+        if orientation == "auto":
+            limits.orientation = -1
+        elif orientation in (0, 90, 180, 270) and not isinstance(orientation, bool):
+            limits.orientation = int(orientation)
+        else:
+            raise ValueError(f"orientation must be 'auto', 0, 90, 180 or 270, not {orientation!r}")
         pixel_limit = limits.max_pixels or _ocrb.DEFAULT_MAX_PIXELS
 
         if isinstance(image, (str, os.PathLike, bytes, bytearray, memoryview)) and xy[0] != xy[1]:
@@ -370,15 +394,15 @@ class Engine:
                                           limits)
             return _result(_pages(raw))
         if _is_pil_image(image):
-            return _result(self._read_pil(image, xy, single, best, binarise, pixel_limit))
+            return _result(self._read_pil(image, xy, single, best, binarise, pixel_limit, limits))
         if hasattr(image, "__array_interface__") or hasattr(image, "__array__"):
-            raw = self._read_array(image, xy, single, best, binarise, pixel_limit)
+            raw = self._read_array(image, xy, single, best, binarise, pixel_limit, limits)
             return _result(_pages(raw))
         raise TypeError("read() takes a path, bytes, a PIL image or a numpy array, not "
                         + type(image).__name__)
 
     def _read_array(self, image: Any, dpi: tuple[int, int], single: bool, best: bool,
-                    binarise: str, max_pixels: int) -> list[Any]:
+                    binarise: str, max_pixels: int, limits: Any) -> list[Any]:
         import numpy as np
 
         array = np.asarray(image)
@@ -406,10 +430,10 @@ class Engine:
             raise ValueError(f"the image is empty: shape {array.shape}")
         return self._engine.read_pixels(array, width, height, array.strides[0], channels,
                                         bilevel, dpi[0], dpi[1], single, best, binarise,
-                                        max_pixels)
+                                        max_pixels, limits)
 
     def _read_pil(self, image: Any, dpi: tuple[int, int], single: bool, best: bool,
-                  binarise: str, max_pixels: int) -> list[Page]:
+                  binarise: str, max_pixels: int, limits: Any) -> list[Page]:
         from PIL import ImageSequence
 
         pages: list[Page] = []
@@ -431,7 +455,7 @@ class Engine:
             elif frame.mode in _WIDE_MODES:
                 raw = self._engine.read_pixels(_wide_to_grey(frame), width, height, width, 1,
                                                False, frame_dpi[0], frame_dpi[1], single, best,
-                                               binarise, max_pixels)
+                                               binarise, max_pixels, limits)
                 pages.extend(_pages(raw, first=len(pages) + 1))
                 continue
             elif frame.mode not in ("L", "RGB"):
@@ -439,7 +463,7 @@ class Engine:
             channels = {"L": 1, "RGB": 3, "RGBA": 4}[frame.mode]
             raw = self._engine.read_pixels(frame.tobytes(), width, height, width * channels,
                                            channels, bilevel, frame_dpi[0], frame_dpi[1],
-                                           single, best, binarise, max_pixels)
+                                           single, best, binarise, max_pixels, limits)
             pages.extend(_pages(raw, first=len(pages) + 1))
         return pages
 

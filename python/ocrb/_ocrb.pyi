@@ -12,7 +12,7 @@ _Box = tuple[int, int, int, int]
 _Check = tuple[str, tuple[str, ...]]
 _Figures = tuple[float, float, float, float, float]
 _Line = tuple[str, list[tuple[str, float, _Box | None]], _Figures, bool, _Check | None]
-_Page = tuple[int, int, int, int, list[_Line], str, int, str | None]
+_Page = tuple[int, int, int, int, list[_Line], str, int, str | None, float, int]
 
 def check_line(text: str) -> _Check | None: ...
 
@@ -23,6 +23,8 @@ class Limits:
     max_file_size: int
     max_pixels: int
     max_pages: int
+    deskew: bool
+    orientation: int
     def __init__(self) -> None: ...
 
 class Engine:
@@ -49,4 +51,5 @@ class Engine:
         best_line: bool,
         binarise: str,
         max_pixels: int,
+        limits: Limits,
     ) -> list[_Page]: ...

@@ -28,8 +28,8 @@ import ocrb
 
 __all__ = ["read_files", "ReadFailure"]
 
-_READ_OPTIONS = ("dpi", "single_line", "line", "binarise", "max_memory", "max_file_size",
-                 "max_pixels", "max_pages")
+_LIMITS = ("max_memory", "max_file_size", "max_pixels", "max_pages")
+_READ_OPTIONS = ("dpi", "single_line", "line", "binarise", "deskew", "orientation") + _LIMITS
 
 # Engines made in this process, by plugin name; a lock per engine, since a worker may run
 # several tasks at once on its threads and an engine serves one thread at a time.
@@ -101,8 +101,9 @@ def read_files(paths: Iterable[Any], client: Optional[Any] = None,
     ``timeout`` is the seconds each file may take, decoding and reading all its pages
     (``ocrb``'s --timeout by default); a file past it becomes a ``ReadFailure`` and the
     batch goes on. ``params`` are the parameters of :class:`ocrb.Engine` and the options
-    ``dpi``, ``single_line``, ``line``, ``binarise``, ``max_memory``, ``max_file_size``,
-    ``max_pixels`` and ``max_pages`` of :meth:`ocrb.Engine.read`. Without ``client``, the
+    ``dpi``, ``single_line``, ``line``, ``binarise``, ``deskew``, ``orientation``,
+    ``max_memory``, ``max_file_size``, ``max_pixels`` and ``max_pages`` of
+    :meth:`ocrb.Engine.read`. Without ``client``, the
     current client is used (``dask.distributed.get_client``), or a temporary
     ``LocalCluster`` of one worker process per core when there is none.
     Bad parameters raise ``TypeError`` or ``ValueError`` here, before anything is sent.
@@ -115,7 +116,7 @@ def read_files(paths: Iterable[Any], client: Optional[Any] = None,
     # The file's time bounds its decoding too, so that a page cannot take it all.
     options.update(timeout=seconds, file_timeout=seconds)
     ocrb.Engine(**params)  # refuses bad parameters in the caller, not on every worker
-    ocrb._limits(seconds, seconds, *(options.get(k) for k in _READ_OPTIONS[4:]))
+    ocrb._limits(seconds, seconds, *(options.get(k) for k in _LIMITS))
     name = "ocrb-engine-" + "-".join(f"{k}={params[k]}" for k in sorted(params))
 
     own_cluster = None

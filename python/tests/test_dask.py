@@ -58,6 +58,9 @@ def test_read_options_reach_the_workers(client, mixed: Path) -> None:
     [best] = ocrb.dask.read_files([mixed], client=client, line="best")
     assert best == ocrb.Engine().read(mixed, line="best")
     assert len(best.lines) == 1 and best.lines[0].check == ocrb.Check("swiss-slip")
+    [lying] = ocrb.dask.read_files([mixed], client=client, orientation=180, deskew=False)
+    assert lying.pages[0].orientation == 180
+    assert lying == ocrb.Engine().read(mixed, orientation=180, deskew=False)
 
 
 def test_a_file_past_its_time_fails_alone(client, coding: Path, block: Path,

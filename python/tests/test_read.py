@@ -13,7 +13,7 @@ import pytest
 from PIL import Image
 
 import ocrb
-from conftest import truth
+from conftest import DATA, truth
 
 
 def test_reads_a_path_as_str_and_as_pathlike(coding: Path) -> None:
@@ -139,6 +139,27 @@ def test_single_line_and_dpi(block: Path) -> None:
     assert engine.read(grey, dpi=300).pages[0].xdpi == 300
     # Read as 100 dpi, the 300 dpi characters are far too large to be characters.
     assert engine.read(grey, dpi=100).text != truth("block-300dpi")
+
+
+def test_turned_pages_are_stood_up_and_levelled(coding: Path) -> None:
+    engine = ocrb.Engine()
+    upside_down = Image.open(coding).rotate(180)
+    page = engine.read(upside_down, dpi=200).pages[0]
+    assert (page.text, page.orientation) == (truth("coding-200dpi"), 180)
+    lying = engine.read(upside_down, dpi=200, orientation=0).pages[0]
+    assert lying.orientation == 0 and lying.text != truth("coding-200dpi")
+
+    # The slips turned 3 degrees anticlockwise (PIL's sense): measured and levelled.
+    slips = Image.open(DATA / "slips.png").convert("L")
+    turned = slips.rotate(3, resample=Image.BILINEAR, expand=True, fillcolor=255)
+    level = engine.read(slips, dpi=300)
+    levelled = engine.read(turned, dpi=300)
+    assert levelled.pages[0].skew_degrees == pytest.approx(-3, abs=0.1)
+    assert levelled.text == level.text
+    assert engine.read(turned, dpi=300, deskew=False).pages[0].skew_degrees == 0
+    for bad in ("upside-down", 45, True):
+        with pytest.raises(ValueError, match="orientation"):
+            engine.read(coding, orientation=bad)
 
 
 def test_to_dict_matches_ocrb_json(two_pages: Path) -> None:

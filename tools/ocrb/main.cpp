@@ -169,6 +169,8 @@ class Reader {
     load_.MaxPages = options.MaxPages;
     load_.Timeout = options.Timeout;
     load_.MaxMemory = options.MaxMemory;
+    load_.Deskew = options.Deskew;
+    load_.Orientation = options.Orientation;
   }
 
   // Reads one file completely: its pages, its overlay, and (with --output-dir) its file. The
@@ -180,7 +182,7 @@ class Reader {
     try {
       // Pages are read as they are decoded: one is held at a time.
       DecodeImage(ReadInputFile(name, load_), load_, [&](Page&& page) {
-        result.Pages.push_back(engine.Read(page, options_.SingleLine));
+        result.Pages.push_back(ReadPage(engine, page, load_, options_.SingleLine));
         PageResult& read = result.Pages.back();
         if (read.Failed()) return;
         if (options_.BestLine) KeepBestLine(read);

@@ -207,6 +207,20 @@ Options ParseCommandLine(int argc, char** argv) {
         throw UsageError(option + ": unknown method '" + value +
                          "' (sauvola, normalised-otsu or otsu)");
       }
+    } else if (option == "--deskew") {
+      const std::string value = args.Value(option);
+      if (value != "auto" && value != "off")
+        throw UsageError(option + ": unknown choice '" + value + "' (auto or off)");
+      o.Deskew = value == "auto";
+    } else if (option == "--orientation") {
+      const std::string value = args.Value(option);
+      if (value == "auto") {
+        o.Orientation = kOrientationAuto;
+      } else if (value == "0" || value == "90" || value == "180" || value == "270") {
+        o.Orientation = std::stoi(value);
+      } else {
+        throw UsageError(option + ": unknown choice '" + value + "' (auto, 0, 90, 180 or 270)");
+      }
     } else if (option == "--single-line") {
       args.NoValue(option);
       o.SingleLine = true;
@@ -301,6 +315,15 @@ void PrintHelp(FILE* out) {
       "                          sauvola (default: a threshold from each pixel's\n"
       "                          surroundings), normalised-otsu (Otsu after\n"
       "                          flattening the background) or otsu (one threshold)\n"
+      "      --deskew auto|off auto (default): a page turned by 0.1 degree or more\n"
+      "                          (measured over 7 degrees either way) is turned\n"
+      "                          level before it is read; boxes stay in the\n"
+      "                          image's pixels (JSON skew_degrees)\n"
+      "      --orientation auto|0|90|180|270\n"
+      "                        auto (default): a page that reads poorly is also\n"
+      "                          read turned by 90, 180 and 270 degrees, and the\n"
+      "                          turn that reads best is kept (JSON orientation); a\n"
+      "                          number turns every page clockwise by that much\n"
       "      --single-line     reduce each page to the line nearest its middle\n"
       "      --line best       reduce each page to its best line: lines rank by\n"
       "                          check digits that hold (see --check), then a known\n"

@@ -36,6 +36,8 @@ struct Options {
   TextOptions Text;       // --all-lines, --check
   bool Quiet = false;
   Binarisation Method = Binarisation::kSauvola;
+  bool Deskew = true;                  // --deskew
+  int Orientation = kOrientationAuto;  // --orientation
   Parameters Engine;
   std::vector<std::string> Files;
 };
