@@ -20,7 +20,8 @@ class TBlobList;
 enum TBlobStatus : int32_t {
   bsCandidate = 0,  // a plausible character or flat mark, classified on its own
   bsFragment = 1,   // too small or oddly shaped alone; grouped with neighbours
-  bsDone = 2,       // placed, absorbed into another blob's character, or split
+  bsDone = 2,       // placed (a fragment group: every member), absorbed into another
+                    // blob's character, or split
   bsRun = 3,        // a run of touching characters, split at narrow places
 };
 

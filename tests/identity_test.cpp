@@ -115,11 +115,9 @@ TEST(CompiledNetwork, EveryNodeValueMatchesTheObjectGraphToTheBit) {
 // value that is not 0.0 (NaN and tiny ones too, not -0.0), in order, at every length.
 TEST(CompiledNetwork, EveryKernelListsTheSameInputs) {
   if (!HasAvx2()) GTEST_SKIP() << "this processor has no AVX2";
-  std::vector<int32_t (*)(const double*, int32_t, int32_t*)> listings = {
-      kernels::ListActiveAvx2};
+  std::vector<int32_t (*)(const double*, int32_t, int32_t*)> listings = {kernels::ListActiveAvx2};
   if (HasAvx512()) listings.push_back(kernels::ListActiveAvx512);
-  const double kinds[] = {0.0, -0.0, 1.0, 0.5, -1.0, std::nan(""), 4.9e-324, -4.9e-324,
-                          HUGE_VAL};
+  const double kinds[] = {0.0, -0.0, 1.0, 0.5, -1.0, std::nan(""), 4.9e-324, -4.9e-324, HUGE_VAL};
   std::mt19937 random(7);
   std::uniform_int_distribution<size_t> pick(0, std::size(kinds) - 1);
   for (int count = 0; count <= 40; ++count) {
@@ -138,9 +136,11 @@ TEST(CompiledNetwork, EveryKernelListsTheSameInputs) {
   }
 }
 
-// Every vector kernel gives the portable kernel's bits on layers of every width, so that the
-// partial registers at the end of a row (eight, four and padded lanes) are covered too, and on
-// inputs that are neither 0 nor 1.
+// Every vector kernel gives the portable kernel's bits on layers of every width, and on inputs
+// that are neither 0 nor 1. Rows are padded to four doubles, so a layer of 4, 12 or 20 units
+// ends in a register of which only four lanes are live, and one of 1, 7 or 15 in padded lanes;
+// both the hidden layer (read from the listed inputs) and the output layer (read from every
+// hidden value) take each of these widths.
 TEST(CompiledNetwork, EveryKernelMatchesThePortableOneAtEveryLayerWidth) {
   const std::vector<TKernel> kernels = RunnableKernels();
   if (kernels.size() == 1) GTEST_SKIP() << "this processor has no vector kernel";
@@ -149,7 +149,7 @@ TEST(CompiledNetwork, EveryKernelMatchesThePortableOneAtEveryLayerWidth) {
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   const int32_t widths[] = {1, 3, 4, 5, 8, 12, 15, 16, 20, 33, 64, 100, 128, 131, 150, 260};
   for (int32_t hidden : widths) {
-    for (int32_t outputs : {1, 7, 15, 24}) {
+    for (int32_t outputs : {1, 4, 7, 12, 15, 20, 24}) {
       TStoredNetwork stored;
       stored.LayerSizes = {37, hidden, outputs};
       stored.InputValues.assign(37, 0.0);
@@ -172,8 +172,8 @@ TEST(CompiledNetwork, EveryKernelMatchesThePortableOneAtEveryLayerWidth) {
           compiled.Run(x.data(), 37, kernel);
           for (size_t n = 0; n < portable.size(); ++n) {
             ASSERT_EQ(Bits(compiled.Values()[n]), Bits(portable[n]))
-                << "hidden " << hidden << ", outputs " << outputs << ", node " << n
-                << ", kernel " << static_cast<int>(kernel);
+                << "hidden " << hidden << ", outputs " << outputs << ", node " << n << ", kernel "
+                << static_cast<int>(kernel);
           }
         }
       }

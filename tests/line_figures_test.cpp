@@ -139,6 +139,15 @@ TEST(JunkRule, EachClauseAtItsEdge) {
       {"steps 1.2 pitches", SteppedLine("123456789", {20, 20, 20, 20, 20, 24, 24, 24}), false},
       {"steps 1.25 pitches", SteppedLine("123456789", {20, 20, 20, 20, 20, 25, 25, 25}), true},
       {"steps 2.15 pitches", SteppedLine("123456789", {20, 20, 20, 20, 20, 43, 43, 43}), false},
+      // Characters standing on one another (steps of a sixth of a pitch) are off the pitch,
+      // not on a whole number of none.
+      {"3 of 8 steps a sixth", SteppedLine("123456789", {20, 20, 20, 20, 20, 3, 3, 3}), true},
+      // The pitch comes from the steps with no space between them: three such steps of 20
+      // and six across spaces of 40 are all on a pitch of 20, not half of them off one of 40.
+      {"pitch from unspaced steps",
+       LineAt("1234 5 6 7 8 9 0", {10, 30, 50, 70, 0, 110, 0, 150, 0, 190, 0, 230, 0, 270, 0, 310},
+              std::vector<int>(16, 20), std::vector<float>(16, 1.0f)),
+       false},
       // Seven steps say too little, however wild.
       {"7 steps, all off", SteppedLine("12345678", {20, 31, 7, 45, 13, 31, 7}), false},
       // Ten digits of median height 20: four strays (40 %) kept, five junk.

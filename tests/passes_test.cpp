@@ -284,6 +284,21 @@ TEST_F(PassesTest, DoubtfulCandidateMergesWithItsNeighbourWhenThatReadsBetter) {
   EXPECT_TRUE(script_.asked.empty());
 }
 
+// A merge that reads only as well as the candidate alone is not taken: the candidate keeps
+// its own box and reading, and its neighbour stays free for the later passes.
+TEST_F(PassesTest, MergeThatReadsNoBetterLeavesTheNeighbourFree) {
+  list_.AddBlob(Sized(10, 10, 14, 13), 100, 0, 0);
+  list_.AddBlob(Sized(10, 25, 14, 9), 50, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 13), '7', 0.6}, {Sized(10, 10, 14, 24), '2', 0.6}};
+  QualifyBlobs(list_, At200());
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  ASSERT_EQ(script_.kinds.size(), 2u);
+  EXPECT_EQ(script_.kinds[1], qkCandidateMerge);
+  EXPECT_EQ(list_.Items(1).Status, bsFragment);
+  EXPECT_EQ(Box(list_.Items(0).Bounds), Box(Sized(10, 10, 14, 13)));
+  EXPECT_EQ(Text(0), "7");
+}
+
 TEST_F(PassesTest, WeakFragmentGroupPlacesNothingAndFreesItsMembers) {
   list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);  // a line to join
   list_.AddBlob(Sized(50, 12, 7, 8), 20, 0, 0);     // fragments
