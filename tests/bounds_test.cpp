@@ -96,10 +96,14 @@ TEST_F(SizeLimitTest, SquaringJustUnderTheLimitIsReadAndJustOverIsRefused) {
   f.width = 16384;
   f.height = 129;
   EXPECT_EQ(Read(f), OCRB_STATUS_READ_FAILED);
-  // Unsquared images are held to the same limit.
+  // Unsquared images are held to the same limit: 16384 x 16384 is read, a column more is not.
   f.x_ppm = f.y_ppm = static_cast<int32_t>(Ppm(300));
-  f.width = 16385;
   f.height = 16384;
+  std::vector<uint8_t> square = BuildDib(f);
+  std::fill(square.begin() + 48, square.end(), 0xFF);
+  platform::GlobalBlock square_block = BlockOf(square);
+  EXPECT_EQ(OCRB_Read(handle_, square_block.Get(), 0), OCRB_STATUS_OK);
+  f.width = 16385;
   EXPECT_EQ(Read(f), OCRB_STATUS_READ_FAILED);
 }
 
