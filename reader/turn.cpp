@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <numbers>
 #include <stdexcept>
 
 namespace ocrb::reader {
@@ -36,7 +37,7 @@ TurnGeometry::TurnGeometry(int width, int height, const TurnPlan& plan)
   turned_width_ = upright_width_;
   turned_height_ = upright_height_;
   if (plan.Degrees == 0) return;
-  tan_ = std::tan(plan.Degrees * M_PI / 180);
+  tan_ = std::tan(plan.Degrees * std::numbers::pi / 180);
   // Room above and below for the columns moved furthest.
   margin_ = static_cast<int>(std::ceil(std::fabs(tan_) * upright_width_ / 2)) + 1;
   turned_height_ = upright_height_ + 2 * margin_;

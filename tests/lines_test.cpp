@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <utility>
 
@@ -239,7 +240,7 @@ TEST_F(LinesTest, SingleLineJoinIsCutAtTheStoresCapacity) {
 TEST_F(LinesTest, TurnedRowsStayTwoLines) {
   for (const double degrees : {2.0, -2.0, -3.0}) {
     model_.Lines.clear();
-    const double slope = std::tan(degrees * M_PI / 180);
+    const double slope = std::tan(degrees * std::numbers::pi / 180);
     std::string expected[2];
     for (int i = 0; i < 60; ++i) {
       for (int row = 0; row < 2; ++row) {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -122,7 +123,7 @@ TEST(TurnDib, LevellingShearsColumnsByWholeRows) {
     const TurnGeometry geometry(300, 40, plan);
     ASSERT_EQ(static_cast<int>(Get32(&turned[4])), 300);
     ASSERT_GE(geometry.TurnedHeight(),
-              40 + static_cast<int>(std::tan(std::fabs(degrees) * M_PI / 180) * 300));
+              40 + static_cast<int>(std::tan(std::fabs(degrees) * std::numbers::pi / 180) * 300));
     for (int x = 0; x < 300; ++x) {
       const int down = geometry.Margin() + geometry.Shift(x);
       for (int y = 0; y < 40; ++y)

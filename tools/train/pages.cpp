@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 #include "classify/classifier.h"
 
@@ -378,7 +379,7 @@ SynthPage PageMaker::Make(const PageRecipe& r, std::mt19937_64& random) const {
   Blur(grey, blur);
   const double angle_deg = r.TurnDeg > 0 ? between(-r.TurnDeg, r.TurnDeg)
                                          : between(-r.MaxAngleDeg, r.MaxAngleDeg) * severity;
-  grey = Rotate(grey, angle_deg * M_PI / 180, page.Glyphs);
+  grey = Rotate(grey, angle_deg * std::numbers::pi / 180, page.Glyphs);
   const double noise = r.MaxNoise * severity * unit(random);
   std::normal_distribution<float> gauss(0.0f, static_cast<float>(noise));
   if (noise > 0.005)

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 
 namespace ocrb::train {
@@ -118,7 +119,7 @@ InkImage Binarise(const GreyImage& grey, float threshold) {
 }
 
 GreyImage Turn(const GreyImage& grey, double degrees) {
-  const double angle = degrees * M_PI / 180;
+  const double angle = degrees * std::numbers::pi / 180;
   const double c = std::cos(angle), s = std::sin(angle);
   GreyImage out;
   out.Width = static_cast<int>(std::ceil(std::fabs(c) * grey.Width + std::fabs(s) * grey.Height));
