@@ -19,6 +19,7 @@
 #include "engine/strokes.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -34,6 +35,9 @@ namespace {
 // Cells are at least this many pixels wide, so that the grid stays small beside the image
 // whatever the size parameters say.
 constexpr int32_t kMinRegionCell = 16;
+
+// A joined component of more pixels than the boxes of this many characters hold is not taken.
+constexpr int64_t kJoinedMostCharacters = 4;
 
 using Row = std::vector<uint64_t>;
 
@@ -264,6 +268,12 @@ bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_heigh
   // A joined character reaches at most its own size past the regions; the closing reads two
   // pixels past its own.
   const int64_t reach = std::max<int64_t>({char_width, char_height, 0}) + 2;
+  // Joining that makes more ink than fills the boxes of a few characters has met no broken
+  // character but a bar, a picture or noise closing into one mass; those pieces stay as they
+  // were, and labelling never holds such a mass whole (on a page of noise it spans the page).
+  const int32_t most_pixels = static_cast<int32_t>(std::clamp<int64_t>(
+      kJoinedMostCharacters * std::max(char_width, 1) * std::max(char_height, 1), 1,
+      std::numeric_limits<int32_t>::max()));
 
   // Bands of rows, then boxes of columns within each band.
   std::vector<std::pair<int64_t, int64_t>> band_rows;
@@ -304,7 +314,7 @@ bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_heigh
     crop->DuplicateInto(closed);
     CloseInRegionsAt(*crop, regions, box.Left, box.Top, closed);
     found.Clear();
-    closed.FindBlobs(true, 1, 1, 4, &found, buffers);
+    closed.FindBlobs(true, 1, 1, 4, &found, buffers, most_pixels);
 
     const int64_t w = box.Right - box.Left + 1, h = box.Bottom - box.Top + 1;
     // A component touching an edge of the box that is not an edge of the page may go on

@@ -42,10 +42,10 @@ void CloseInRegions(const TDIB& image, const TBrokenRegions& regions, TDIB& join
 // Relabels Blobs (the 8-connected components of Image of 4 pixels or more, in the order
 // labelling finds them, qualified) as the components of Image closed inside the broken
 // regions: the same list, in the same order, that labelling the closed image would give,
-// except that a joined component reaching more than a character beyond the regions keeps its
-// pieces as they were. Only the neighbourhood of the regions is labelled again. Statuses are
-// left for the caller to set anew. Returns false, changing nothing, when the page has no
-// broken regions.
+// except that a joined component reaching more than a character beyond the regions, or of more
+// pixels than the boxes of four characters hold, keeps its pieces as they were. Only the
+// neighbourhood of the regions is labelled again. Statuses are left for the caller to set anew.
+// Returns false, changing nothing, when the page has no broken regions.
 bool JoinBrokenStrokes(const TDIB& image, int32_t char_width, int32_t char_height, TBlobList& blobs,
                        TLabelBuffers* buffers = nullptr);
 

@@ -90,9 +90,12 @@ class TFreeInk {
   std::vector<uint64_t>& words_;
 };
 
+// Points examined before an oversize component's queue is compacted.
+constexpr size_t kDropBlock = 1 << 16;
+
 template <bool kEightConnected>
 void Label(const TDIB& image, int32_t min_width, int32_t min_height, int32_t min_pixels,
-           TBlobList* list, TLabelBuffers& buffers) {
+           TBlobList* list, TLabelBuffers& buffers, int32_t max_pixels = 0) {
   const auto width = static_cast<int32_t>(image.Width());
   const auto height = static_cast<int32_t>(image.Height());
   TFreeInk ink(image, buffers.Ink);
@@ -108,7 +111,15 @@ void Label(const TDIB& image, int32_t min_width, int32_t min_height, int32_t min
     auto visit = [&](int32_t x, int32_t y) {
       if (ink.Take(ink.Index(x, y))) points.Add(x, y, 0);
     };
+    // A component past MaxPixels is still taken from the ink, but only its frontier is kept:
+    // the points already examined are dropped a block at a time.
+    bool oversize = false;
     for (size_t r = 0; r < static_cast<size_t>(points.Count()); ++r) {
+      if (max_pixels > 0 && points.Count() > max_pixels) oversize = true;
+      if (oversize && r >= kDropBlock) {
+        points.DropFront(static_cast<int32_t>(r));
+        r = 0;
+      }
       TBlobPoint& p = points[r];
       if (p.Done != 0) continue;
       p.Done = 1;
@@ -128,7 +139,7 @@ void Label(const TDIB& image, int32_t min_width, int32_t min_height, int32_t min
     }
 
     const int32_t count = points.Count();
-    if (count < least_pixels) continue;
+    if (oversize || count < least_pixels) continue;
     TRect bounds{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), 0, 0};
     int64_t sum_x = 0, sum_y = 0;
     for (const TBlobPoint& p : points) {
@@ -236,11 +247,12 @@ std::vector<std::unique_ptr<TBlobItem>> TBlobList::TakeAll() {
 }
 
 void TDIB::FindBlobs(bool eight_connected, int32_t min_width, int32_t min_height,
-                     int32_t min_pixels, TBlobList* list, TLabelBuffers* buffers) const {
+                     int32_t min_pixels, TBlobList* list, TLabelBuffers* buffers,
+                     int32_t max_pixels) const {
   if (eight_connected) {
-    FindBlobs8(min_width, min_height, min_pixels, list, buffers);
+    FindBlobs8(min_width, min_height, min_pixels, list, buffers, max_pixels);
   } else {
-    FindBlobs4(min_width, min_height, min_pixels, list, buffers);
+    FindBlobs4(min_width, min_height, min_pixels, list, buffers, max_pixels);
   }
 }
 
@@ -257,19 +269,21 @@ void CheckLabelling(const TDIB& image) {
 
 // Without a list there is nothing to record, so the scan is skipped.
 void TDIB::FindBlobs8(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
-                      TLabelBuffers* buffers) const {
+                      TLabelBuffers* buffers, int32_t max_pixels) const {
   CheckLabelling(*this);
   if (list == nullptr) return;
   TLabelBuffers own;
-  Label<true>(*this, min_width, min_height, min_pixels, list, buffers != nullptr ? *buffers : own);
+  Label<true>(*this, min_width, min_height, min_pixels, list, buffers != nullptr ? *buffers : own,
+              max_pixels);
 }
 
 void TDIB::FindBlobs4(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
-                      TLabelBuffers* buffers) const {
+                      TLabelBuffers* buffers, int32_t max_pixels) const {
   CheckLabelling(*this);
   if (list == nullptr) return;
   TLabelBuffers own;
-  Label<false>(*this, min_width, min_height, min_pixels, list, buffers != nullptr ? *buffers : own);
+  Label<false>(*this, min_width, min_height, min_pixels, list, buffers != nullptr ? *buffers : own,
+               max_pixels);
 }
 
 }  // namespace ocrb

@@ -4,6 +4,8 @@
 #ifndef OCRB_IMAGE_BLOBS_H_
 #define OCRB_IMAGE_BLOBS_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -44,6 +46,11 @@ class TPointList {
   int32_t Count() const { return static_cast<int32_t>(points_.size()); }
   // Empties the list, keeping its storage for reuse.
   void Clear() { points_.clear(); }
+  // Removes the first Count points (at most all of them), keeping the rest in order.
+  void DropFront(int32_t count) {
+    const auto n = static_cast<size_t>(std::clamp<int32_t>(count, 0, Count()));
+    points_.erase(points_.begin(), points_.begin() + static_cast<std::ptrdiff_t>(n));
+  }
   // Unchecked access and iteration for loops over every point.
   const TBlobPoint& operator[](size_t index) const { return points_[index]; }
   TBlobPoint& operator[](size_t index) { return points_[index]; }

@@ -183,13 +183,16 @@ class TDIB {
   // the order their leftmost-topmost pixels are met column by column, and appends those of
   // at least MinWidth x MinHeight and MinPixels pixels to List (which may be nullptr).
   // 8-connected items carry their pixels in breadth-first order from that first pixel.
-  // Buffers, when given, lend their storage (see TLabelBuffers).
+  // Buffers, when given, lend their storage (see TLabelBuffers). With MaxPixels above 0, a
+  // component of more pixels is taken from the ink but not listed, and its pixels are never
+  // held all at once: labelling then needs memory for MaxPixels points and a component's
+  // frontier, not for the largest component.
   void FindBlobs(bool eight_connected, int32_t min_width, int32_t min_height, int32_t min_pixels,
-                 TBlobList* list, TLabelBuffers* buffers = nullptr) const;
+                 TBlobList* list, TLabelBuffers* buffers = nullptr, int32_t max_pixels = 0) const;
   void FindBlobs8(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
-                  TLabelBuffers* buffers = nullptr) const;
+                  TLabelBuffers* buffers = nullptr, int32_t max_pixels = 0) const;
   void FindBlobs4(int32_t min_width, int32_t min_height, int32_t min_pixels, TBlobList* list,
-                  TLabelBuffers* buffers = nullptr) const;
+                  TLabelBuffers* buffers = nullptr, int32_t max_pixels = 0) const;
 
   // ---- Thinning and dilation (thin.cpp) ----
 

@@ -258,6 +258,45 @@ TEST(FindBlobs, MatchesAPlainBreadthFirstLabellingOnRandomImages) {
   }
 }
 
+// With a pixel limit, labelling lists what it lists without one, less the components past
+// the limit, in the same order and with the same points; a component larger than the block
+// after which its queue is compacted is left out too, and what follows it is found.
+TEST(FindBlobs, ComponentsPastThePixelLimitAreLeftOut) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 60; ++round) {
+    const bool large = round % 10 == 0;
+    const int32_t w = large ? 400 : 20 + static_cast<int32_t>(random() % 120);
+    const int32_t h = large ? 300 : 10 + static_cast<int32_t>(random() % 60);
+    TDIB image;
+    image.NewImage(w, h, kFormat1Bit, 0, 0);
+    image.Fill(1);
+    for (int32_t y = 0; y < h; ++y) {
+      for (int32_t x = 0; x < w; ++x) {
+        const bool block = large && x < 360 && y < 250;  // 90,000 pixels in one component
+        if (block || random() % 100 < 45) image.SetPixel(x, y, 0);
+      }
+    }
+    const bool eight = round % 2 == 0;
+    const int32_t limit = 1 + static_cast<int32_t>(random() % 40);
+    TBlobList all, limited;
+    image.FindBlobs(eight, 1, 1, 1, &all);
+    image.FindBlobs(eight, 1, 1, 1, &limited, nullptr, limit);
+    std::vector<const TBlobItem*> want;
+    for (int32_t i = 0; i < all.Count(); ++i)
+      if (all.Items(i).PixelCount <= limit) want.push_back(&all.Items(i));
+    ASSERT_LT(want.size(), static_cast<size_t>(all.Count())) << round;
+    ASSERT_EQ(static_cast<size_t>(limited.Count()), want.size()) << round;
+    for (int32_t i = 0; i < limited.Count(); ++i) {
+      const TBlobItem& a = limited.Items(i);
+      const TBlobItem& b = *want[static_cast<size_t>(i)];
+      ASSERT_EQ(Box(a.Bounds), Box(b.Bounds)) << round << " item " << i;
+      ASSERT_EQ(a.PixelCount, b.PixelCount);
+      ASSERT_EQ(a.Points.Count(), b.Points.Count());
+      for (int32_t k = 0; k < a.Points.Count(); ++k) ASSERT_EQ(a.Points[k].X, b.Points[k].X);
+    }
+  }
+}
+
 // Every ink pixel belongs to exactly one component, and nothing else does.
 TEST(FindBlobs, ComponentsDrawnBackGiveTheImage) {
   std::mt19937 random(12);

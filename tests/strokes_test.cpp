@@ -196,6 +196,29 @@ TEST(JoinBrokenStrokes, AComponentReachingFarBeyondTheRegionsKeepsItsPieces) {
   EXPECT_EQ(Box(blobs.Items(blobs.Count() - 1).Bounds), Box(TRect{280, 5, 281, 33}));
 }
 
+// Pieces that close into one mass of more ink than four characters hold (here a field of
+// dots a pixel apart, as a patch of noise closes) keep their pieces; the broken upright beside
+// them is still joined.
+TEST(JoinBrokenStrokes, PiecesClosingIntoAMassKeepThemselves) {
+  std::vector<std::string> art(80, std::string(300, '.'));
+  int dots = 0;
+  for (int y = 5; y + 1 < 70; y += 3) {
+    for (int x = 5; x + 1 < 200; x += 3, ++dots)
+      art[y][x] = art[y][x + 1] = art[y + 1][x] = art[y + 1][x + 1] = '#';
+  }
+  for (int y = 5; y < 35; y += 3)
+    art[y][280] = art[y][281] = art[y + 1][280] = art[y + 1][281] = '#';
+  const auto image = FromArt(art);
+  TBlobList blobs = Qualified(*image);
+  ASSERT_EQ(blobs.Count(), dots + 10);
+  ASSERT_TRUE(JoinBrokenStrokes(*image, 25, 20, blobs));
+  ASSERT_EQ(blobs.Count(), dots + 1);
+  int32_t largest = 0;
+  for (int32_t i = 0; i < blobs.Count(); ++i)
+    largest = std::max(largest, blobs.Items(i).PixelCount);
+  EXPECT_EQ(largest, 2 * 29);  // the upright, rows 5 to 33, whole
+}
+
 TEST(JoinBrokenStrokes, APageWithoutBrokenRegionsIsLeftAlone) {
   // A character and, far from it, a speck: no two fragments together.
   std::vector<std::string> art(20, std::string(60, '.'));
