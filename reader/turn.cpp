@@ -8,6 +8,7 @@
 #include "reader/turn.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <new>
 #include <numbers>
@@ -94,21 +95,62 @@ TRect TurnGeometry::BoxToPage(const TRect& box) const {
                hold(std::ceil(bottom - 1e-6) - 1, height_ - 1)};
 }
 
-std::vector<uint8_t> TurnDib(const uint8_t* dib, size_t size, const TurnPlan& plan) {
+namespace {
+
+// The parts of a packed 1-bit DIB that turning and counting need.
+struct OneBitDib {
+  int32_t Width = 0, Height = 0;
+  uint64_t Stride = 0;
+  const uint8_t* Rows = nullptr;  // bottom up
+  unsigned InkBit = 1;            // the darker entry of the colour table
+};
+
+OneBitDib ParseOneBitDib(const uint8_t* dib, size_t size) {
   if (size < kInfoHeader) throw std::invalid_argument("not a packed DIB");
   const uint32_t header = Get32(dib);
-  const auto width = static_cast<int32_t>(Get32(dib + 4));
-  const auto height = static_cast<int32_t>(Get32(dib + 8));
+  OneBitDib view;
+  view.Width = static_cast<int32_t>(Get32(dib + 4));
+  view.Height = static_cast<int32_t>(Get32(dib + 8));
   const uint64_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
-  const uint64_t stride = (static_cast<uint64_t>(width) + 31) / 32 * 4;
-  if (header < kInfoHeader || width <= 0 || height <= 0 || dib[14] != 1 || colours < 2 ||
-      colours > 256 || header + 4 * colours + stride * static_cast<uint64_t>(height) > size) {
+  view.Stride = (static_cast<uint64_t>(view.Width) + 31) / 32 * 4;
+  if (header < kInfoHeader || view.Width <= 0 || view.Height <= 0 || dib[14] != 1 || colours < 2 ||
+      colours > 256 ||
+      header + 4 * colours + view.Stride * static_cast<uint64_t>(view.Height) > size) {
     throw std::invalid_argument("not a packed 1-bit DIB");
   }
   const uint8_t* table = dib + header;
   auto darkness = [table](int i) { return -(table[4 * i] + table[4 * i + 1] + table[4 * i + 2]); };
-  const unsigned ink_bit = darkness(0) > darkness(1) ? 0 : 1;
-  const uint8_t* rows = table + 4 * colours;
+  view.InkBit = darkness(0) > darkness(1) ? 0 : 1;
+  view.Rows = table + 4 * colours;
+  return view;
+}
+
+}  // namespace
+
+double InkShare(const uint8_t* dib, size_t size) {
+  const OneBitDib view = ParseOneBitDib(dib, size);
+  const auto whole_bytes = static_cast<size_t>(view.Width) / 8;
+  const int rest = view.Width % 8;
+  const auto last_mask = static_cast<uint8_t>(0xFF00 >> rest);
+  uint64_t set = 0;
+  for (int32_t y = 0; y < view.Height; ++y) {
+    const uint8_t* row = view.Rows + static_cast<size_t>(y) * view.Stride;
+    for (size_t b = 0; b < whole_bytes; ++b) set += static_cast<uint64_t>(std::popcount(row[b]));
+    if (rest != 0)
+      set +=
+          static_cast<uint64_t>(std::popcount(static_cast<uint8_t>(row[whole_bytes] & last_mask)));
+  }
+  const double pixels = static_cast<double>(view.Width) * view.Height;
+  const double ones = static_cast<double>(set);
+  return (view.InkBit == 1 ? ones : pixels - ones) / pixels;
+}
+
+std::vector<uint8_t> TurnDib(const uint8_t* dib, size_t size, const TurnPlan& plan) {
+  const OneBitDib view = ParseOneBitDib(dib, size);
+  const int32_t width = view.Width, height = view.Height;
+  const uint64_t stride = view.Stride;
+  const unsigned ink_bit = view.InkBit;
+  const uint8_t* rows = view.Rows;
 
   const TurnGeometry geometry(width, height, plan);
   const int tw = geometry.TurnedWidth(), th = geometry.TurnedHeight();

@@ -57,6 +57,10 @@ class TurnGeometry {
 // held.
 std::vector<uint8_t> TurnDib(const uint8_t* dib, size_t size, const TurnPlan& plan);
 
+// The share of the packed 1-bit DIB's pixels that are ink (its darker colour). Throws
+// std::invalid_argument as TurnDib does.
+double InkShare(const uint8_t* dib, size_t size);
+
 }  // namespace ocrb::reader
 
 #endif  // OCRB_READER_TURN_H_

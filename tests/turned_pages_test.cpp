@@ -3,6 +3,7 @@
 // turned coding lines and slips through the reader, with their boxes back in the page's pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -334,6 +335,59 @@ TEST_F(ReadTurned, ASlipTurnedByQuartersReadsItsCodingLines) {
       EXPECT_NE(Texts(lying[0]), slip) << q;
     }
   }
+}
+
+// An upside-down slip below a field of random ink is stood up while the page is mostly paper,
+// and not tried at other turns once the field makes it more ink than paper.
+TEST_F(ReadTurned, APageMostlyInkIsNotTriedAtOtherTurns) {
+  const std::vector<std::string> slip = {kCodingLine};
+  const InkImage text = TurnedText(slip, 300, 0);
+  std::mt19937 random(4);
+  for (const int percent : {20, 60}) {
+    InkImage page;
+    page.Width = text.Width;
+    const int field = 400, gap = 80;
+    page.Height = field + gap + text.Height;
+    page.Pixels.assign(static_cast<size_t>(page.Width) * page.Height, 0);
+    for (int y = 0; y < field; ++y)
+      for (int x = 0; x < page.Width; ++x)
+        page.Pixels[static_cast<size_t>(y) * page.Width + x] =
+            static_cast<int>(random() % 100) < percent;
+    for (int y = 0; y < text.Height; ++y)
+      for (int x = 0; x < text.Width; ++x)
+        page.Pixels[static_cast<size_t>(field + gap + y) * page.Width + x] = text.At(x, y);
+    const std::vector<uint8_t> dib = DibOf(page, 300);
+    const std::vector<uint8_t> upside_down = TurnDib(dib.data(), dib.size(), TurnPlan{2, 0});
+    const double share = InkShare(upside_down.data(), upside_down.size());
+    const std::vector<PageResult> pages = Read(FileOf(upside_down));
+    ASSERT_EQ(pages.size(), 1u);
+    if (percent == 20) {
+      EXPECT_LT(share, 1.0 / 3);
+      EXPECT_EQ(pages[0].Orientation, 180);
+      const std::vector<std::string> texts = Texts(pages[0]);
+      EXPECT_NE(std::find(texts.begin(), texts.end(), kCodingLine), texts.end());
+    } else {
+      EXPECT_GT(share, 1.0 / 3);
+      EXPECT_EQ(pages[0].Orientation, 0);
+    }
+  }
+}
+
+TEST(InkShare, CountsTheDarkerEntryWhicheverBitItIs) {
+  InkImage ink;
+  ink.Width = 13;  // rows end inside a byte, their padding set
+  ink.Height = 3;
+  ink.Pixels.assign(13 * 3, 0);
+  for (int x = 0; x < 13; x += 2) ink.Pixels[13 + x] = 1;  // 7 of 39 in row 1
+  std::vector<uint8_t> dib = DibOf(ink, 300);              // ink is a clear bit
+  const size_t stride = 4;
+  for (int y = 0; y < 3; ++y) dib[48 + stride * y + 1] |= 0x07;  // padding bits set (paper)
+  dib[48 + 3] = 0xFF;
+  EXPECT_DOUBLE_EQ(InkShare(dib.data(), dib.size()), 7.0 / 39);
+  const std::vector<uint8_t> turned = TurnDib(dib.data(), dib.size(), TurnPlan{2, 0});
+  EXPECT_DOUBLE_EQ(InkShare(turned.data(), turned.size()), 7.0 / 39);  // ink is a set bit
+  const std::vector<uint8_t> cut(dib.begin(), dib.end() - 1);
+  EXPECT_THROW(InkShare(cut.data(), cut.size()), std::invalid_argument);
 }
 
 TEST_F(ReadTurned, LevellingAndTurningCanBeTurnedOff) {
