@@ -40,8 +40,9 @@ bool KnownFormat(const uint8_t* head, size_t size) {
   return SniffFormat(head, size) != IFF_UNKNOWN;
 }
 
-int EstimateDibDpi(const uint8_t* dib, int width, int height) {
-  return EstimateResolution(InkOfDib(dib, width, height).get()).Dpi;
+DpiEstimate EstimateDibDpi(const uint8_t* dib, int width, int height) {
+  const ResolutionEstimate estimate = EstimateResolution(InkOfDib(dib, width, height).get());
+  return DpiEstimate{estimate.Dpi, estimate.Trusted()};
 }
 
 bool MeasureDibSkew(const uint8_t* dib, int width, int height, double* degrees,

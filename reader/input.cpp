@@ -79,6 +79,8 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   page.XDpi = chosen.Source == DpiSource::kNone ? x_dpi : chosen.X;
   page.YDpi = chosen.Source == DpiSource::kNone ? y_dpi : chosen.Y;
   page.Source = chosen.Source;
+  page.StatedXDpi = chosen.StatedX;
+  page.StatedYDpi = chosen.StatedY;
   page.Plain = true;
   if (options.KeepPicture) {
     page.Picture = Decoder().ReadPicture(bytes);

@@ -229,7 +229,7 @@ class PageReader {
         (page_.Source == DpiSource::kEstimated || page_.Source == DpiSource::kNone)) {
       // The digits of a page lying on its side gave the estimate their widths for heights, or
       // too little to go on: estimated again, standing.
-      const int dpi = Decoder().EstimateDibDpi(bytes.data(), turned.Width, turned.Height);
+      const int dpi = Decoder().EstimateDibDpi(bytes.data(), turned.Width, turned.Height).Dpi;
       if (dpi > 0) {
         turned.XDpi = turned.YDpi = dpi;
         turned.Source = DpiSource::kEstimated;
@@ -251,6 +251,8 @@ class PageReader {
     // The resolution in the page's own directions.
     result.XDpi = across ? turned.YDpi : turned.XDpi;
     result.YDpi = across ? turned.XDpi : turned.YDpi;
+    result.StatedXDpi = page_.StatedXDpi;
+    result.StatedYDpi = page_.StatedYDpi;
     result.Orientation = 90 * plan.Quarters;
     return result;
   }

@@ -44,6 +44,12 @@ constexpr size_t kMaxCandidates = 1 << 20;  // more is noise, not print
 constexpr double kGroupRatio = 1.15;
 constexpr int kMinEvidence = 5;
 constexpr int kLowestStatedDpi = 97;  // the engine takes 96 dpi or less for no resolution
+// An estimate overrules a stated resolution only on the digits of a coding line: a short
+// reference line holds about 15, text around a line rarely mates that many digit-like glyphs
+// of one height. And the chosen group must hold most of the mated glyphs, so that a page whose
+// glyphs fall into several sizes does not overrule its file on one of them.
+constexpr int kMinTrustedEvidence = 12;
+constexpr double kMinTrustedShare = 0.6;
 
 // A component record: its bounds so far and, while it is being built, its union-find parent.
 struct Component {
@@ -215,6 +221,7 @@ ResolutionEstimate EstimateResolution(PIX* ink) {
   }
   ResolutionEstimate estimate;
   estimate.Evidence = static_cast<int>(best_count);
+  estimate.Mated = static_cast<int>(heights.size());
   if (best_count < static_cast<size_t>(kMinEvidence)) return estimate;
   const size_t middle = best_first + best_count / 2;
   const double median =
@@ -223,6 +230,10 @@ ResolutionEstimate EstimateResolution(PIX* ink) {
   const int dpi = static_cast<int>(std::lround(median * kMmPerInch / kDigitHeightMm));
   if (dpi >= kLowestStatedDpi) estimate.Dpi = dpi;
   return estimate;
+}
+
+bool ResolutionEstimate::Trusted() const {
+  return Dpi > 0 && Evidence >= kMinTrustedEvidence && Evidence >= kMinTrustedShare * Mated;
 }
 
 }  // namespace ocrb::reader

@@ -26,7 +26,11 @@ void ForEachComponent(PIX* ink, const std::function<void(const ComponentBox&)>& 
 struct ResolutionEstimate {
   int Dpi = 0;          // 0: too little evidence
   int Evidence = 0;     // digit-like components in the chosen height group
+  int Mated = 0;        // digit-like components with a line mate, in any height group
   int DigitHeight = 0;  // their median height in pixels
+  // Whether the estimate may overrule a resolution the file states: a coding line's worth of
+  // digits (kMinTrustedEvidence), most of the mated candidates in the chosen height group.
+  bool Trusted() const;
 };
 
 // Estimates the resolution of Ink (1 bit, 1 = ink) from the components shaped and set like the
