@@ -3,7 +3,7 @@
 //
 // Decoding untrusted files happens in the helper process (bounded.h); the input side's own
 // process needs Leptonica only for small, checked work: telling a stream's format from its
-// first bytes, estimating the resolution of a 1-bit BMP, and drawing overlays. A 1-bit BMP,
+// first bytes, measuring the skew of a 1-bit BMP, and drawing overlays. A 1-bit BMP,
 // the usual scan of a coding line, goes to the engine without any of it, and the libraries
 // cost a process about as much time to load as the engine takes to read a small image. So the
 // input side reaches them only through Decoder(): programs that link the decoders (the Python
@@ -35,8 +35,6 @@ struct DpiEstimate {
 struct DecoderApi {
   // Whether the decoders know the format of a file starting with these bytes.
   bool (*KnownFormat)(const uint8_t* head, size_t size);
-  // The resolution of a packed 1-bit DIB estimated from its digits (DpiEstimate).
-  DpiEstimate (*EstimateDibDpi)(const uint8_t* dib, int width, int height);
   // The picture of a plain 1-bit BMP (null when it cannot be decoded), for drawing on.
   PictureRef (*ReadPicture)(const std::vector<uint8_t>& bytes);
   // A picture made of Height rows of Width pixels of Depth 1 (1 = ink) or 8 (grey) bits, each

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "reader/decoder.h"
+#include "reader/resolution.h"
 #include "reader/turn.h"
 
 namespace ocrb::reader {
@@ -229,7 +230,7 @@ class PageReader {
         (page_.Source == DpiSource::kEstimated || page_.Source == DpiSource::kNone)) {
       // The digits of a page lying on its side gave the estimate their widths for heights, or
       // too little to go on: estimated again, standing.
-      const int dpi = Decoder().EstimateDibDpi(bytes.data(), turned.Width, turned.Height).Dpi;
+      const int dpi = EstimateDibResolution(bytes.data(), turned.Width, turned.Height).Dpi;
       if (dpi > 0) {
         turned.XDpi = turned.YDpi = dpi;
         turned.Source = DpiSource::kEstimated;
