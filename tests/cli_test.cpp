@@ -781,6 +781,29 @@ TEST(CliResolution, AWrongStatedResolutionGivesWayAndDpiAlwaysWins) {
   }
 }
 
+// A page on its side or upside down that states a wrong resolution is stood up and read at
+// the resolution its digits give standing: lying, their widths pass for heights.
+TEST(CliResolution, TurnedPagesAreCheckedStanding) {
+  const auto& f = Files();
+  PixOwner coding(pixRead(kCoding.c_str()));
+  PixOwner grey(pixConvertTo8(coding.pix, 0));
+  PixOwner scaled(pixScaleGrayLI(grey.pix, 1.5f, 1.5f));
+  for (const int quarters : {1, 2, 3}) {
+    SCOPED_TRACE(quarters);
+    PixOwner turned(pixRotateOrth(scaled.pix, quarters));
+    pixSetResolution(turned.pix, 150, 150);
+    const std::string path = f.Path("line300-turned" + std::to_string(quarters) + ".png");
+    ASSERT_EQ(pixWrite(path.c_str(), turned.pix, IFF_PNG), 0);
+    const Outcome run = Ocrb({"-f", "json", path});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("\"dpi_source\": \"estimated\", \"stated_dpi\": [150, 150]"),
+              std::string::npos)
+        << run.Out;
+    EXPECT_NEAR(JsonFigure(run.Out, "xdpi"), 300, 30);
+    EXPECT_EQ(Ocrb({"-q", path}).Out, Truth(kCoding));
+  }
+}
+
 // Fax resolutions are kept as stated; --dpi replaces them too, and says so. Screen resolutions
 // (72 dpi) are no resolution to the engine: estimated without a note.
 TEST(CliResolution, FaxAndScreenResolutions) {
