@@ -4,8 +4,9 @@
 // palette and resolution. Every other image is decoded by a helper process (ocrb-decode, see
 // bounded.h) with Leptonica, libpng, libjpeg, libtiff and Poppler, reduced to grey row by row
 // where the format allows and binarised; its pages become DIBs whose palette is (white, black)
-// and whose resolution is the file's. A file stating no resolution gets the one the caller
-// gives or, failing that, one estimated from the heights of its digits.
+// and whose resolution is the file's. A page is read at the resolution the caller gives, when
+// it gives one; else at the one its file states, unless the heights of its digits say that is
+// far off (ChooseResolution in decoder.h); a file stating none gets the digits' estimate.
 //
 // Input is hostile until proven otherwise: the size of a file, the pixels of every image (read
 // from the headers before anything is decoded) and the number of pages are bounded, and the
