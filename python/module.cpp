@@ -37,7 +37,8 @@ py::object CheckToPython(const ocrb::reader::CodingCheck& check) {
 
 // (char, confidence, box or None) per character; (text, chars, figures, junk, check) per line,
 // figures being (mean, min, unnamed share, off-pitch share, height-spread share); (width,
-// height, xdpi, ydpi, lines, dpi source, number, error or None) per page.
+// height, xdpi, ydpi, lines, dpi source, number, error or None, skew, orientation, stated
+// (x, y) or None) per page.
 py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
   py::list out;
   for (const ocrb::reader::PageResult& page : pages) {
@@ -63,7 +64,10 @@ py::list PagesToPython(const std::vector<ocrb::reader::PageResult>& pages) {
         py::make_tuple(page.Width, page.Height, page.XDpi, page.YDpi, lines,
                        ocrb::reader::DpiSourceName(page.Source), page.Number,
                        page.Failed() ? py::object(py::str(page.Error)) : py::object(py::none()),
-                       page.SkewDegrees, page.Orientation));
+                       page.SkewDegrees, page.Orientation,
+                       page.StatedXDpi > 0 || page.StatedYDpi > 0
+                           ? py::object(py::make_tuple(page.StatedXDpi, page.StatedYDpi))
+                           : py::object(py::none())));
   }
   return out;
 }
@@ -163,10 +167,14 @@ class PyEngine {
         best_line);
   }
 
+  // Pixels stating X_dpi by Y_dpi (0: nothing), read at Dpi by YDpi when given (0: not).
   py::list ReadPixels(const py::buffer& data, int width, int height, size_t stride, int channels,
-                      bool bilevel, int x_dpi, int y_dpi, bool single_line, bool best_line,
-                      const std::string& binarise, int64_t max_pixels, const Limits& limits) {
-    const Binarisation method = MethodFromName(binarise);
+                      bool bilevel, int x_dpi, int y_dpi, int dpi, int ydpi, bool single_line,
+                      bool best_line, const std::string& binarise, int64_t max_pixels,
+                      const Limits& limits) {
+    ocrb::reader::LoadOptions options = Options(dpi, binarise, limits);
+    options.YDpi = ydpi;
+    options.MaxPixels = max_pixels;
     const py::buffer_info info = data.request();
     const size_t needed = height > 0 ? stride * static_cast<size_t>(height - 1) +
                                            static_cast<size_t>(width) * channels
@@ -184,12 +192,9 @@ class PyEngine {
     return Run(
         [&] {
           std::vector<ocrb::reader::PageResult> results;
-          ocrb::reader::LoadOptions options;
-          options.Deskew = limits.Deskew;
-          options.Orientation = limits.Orientation;
           results.push_back(ocrb::reader::ReadPage(
-              *engine_, ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, method, false, max_pixels),
-              options, single_line));
+              *engine_, ocrb::reader::PageFromPixels(view, x_dpi, y_dpi, options), options,
+              single_line));
           return results;
         },
         best_line);
@@ -280,6 +285,7 @@ PYBIND11_MODULE(_ocrb, m) {
            py::arg("best_line"), py::arg("binarise"), py::arg("limits"))
       .def("read_pixels", &PyEngine::ReadPixels, py::arg("data"), py::arg("width"),
            py::arg("height"), py::arg("stride"), py::arg("channels"), py::arg("bilevel"),
-           py::arg("x_dpi"), py::arg("y_dpi"), py::arg("single_line"), py::arg("best_line"),
-           py::arg("binarise"), py::arg("max_pixels"), py::arg("limits"));
+           py::arg("x_dpi"), py::arg("y_dpi"), py::arg("dpi"), py::arg("ydpi"),
+           py::arg("single_line"), py::arg("best_line"), py::arg("binarise"), py::arg("max_pixels"),
+           py::arg("limits"));
 }

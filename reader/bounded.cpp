@@ -196,6 +196,7 @@ class Helper {
       args.push_back(value);
     };
     add("--dpi", std::to_string(options.Dpi));
+    add("--ydpi", std::to_string(options.YDpi));
     add("--method", BinarisationName(options.Method));
     add("--max-pixels", std::to_string(options.MaxPixels));
     add("--max-pages", std::to_string(options.MaxPages));
@@ -455,7 +456,8 @@ Page ReceivePage(Helper& helper, const wire::Header& header, int current,
       (info.PictureDepth != 0 && info.PictureDepth != 1 && info.PictureDepth != 8) ||
       info.PictureBytes != picture_bytes ||
       header.Size != sizeof info + info.DibBytes + info.PictureBytes || info.Source < 0 ||
-      info.Source > static_cast<int32_t>(DpiSource::kEstimated) || info.XDpi < 0 || info.YDpi < 0) {
+      info.Source > static_cast<int32_t>(DpiSource::kEstimated) || info.XDpi < 0 || info.YDpi < 0 ||
+      info.StatedXDpi < 0 || info.StatedYDpi < 0) {
     Broken("a page whose parts do not add up");
   }
   std::vector<uint8_t> dib(dib_bytes);
@@ -474,6 +476,8 @@ Page ReceivePage(Helper& helper, const wire::Header& header, int current,
   page.XDpi = info.XDpi;
   page.YDpi = info.YDpi;
   page.Source = static_cast<DpiSource>(info.Source);
+  page.StatedXDpi = info.StatedXDpi;
+  page.StatedYDpi = info.StatedYDpi;
   // A skew is believed only as a finite angle inside the sweep and a finite confidence.
   if (info.SkewMeasured == 1 && std::isfinite(info.SkewDegrees) &&
       std::fabs(info.SkewDegrees) <= 90 && std::isfinite(info.SkewConfidence) &&

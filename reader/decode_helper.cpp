@@ -84,6 +84,8 @@ bool Parse(int argc, char** argv, Arguments& a) {
       versioned = true;
     } else if (name == "--dpi") {
       ok = ParseWhole(value, &a.Options.Dpi);
+    } else if (name == "--ydpi") {
+      ok = ParseWhole(value, &a.Options.YDpi);
     } else if (name == "--method") {
       ok = ParseBinarisation(value, &a.Options.Method);
     } else if (name == "--max-pixels") {
@@ -174,6 +176,8 @@ void SendPage(const DecodedPage& page) {
   info.XDpi = page.XDpi;
   info.YDpi = page.YDpi;
   info.Source = static_cast<int32_t>(page.Source);
+  info.StatedXDpi = page.StatedXDpi;
+  info.StatedYDpi = page.StatedYDpi;
   info.DibBytes = page.Dib.size();
   info.SkewMeasured = page.SkewMeasured ? 1 : 0;
   info.SkewDegrees = page.SkewDegrees;

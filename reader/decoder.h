@@ -3,7 +3,7 @@
 //
 // Decoding untrusted files happens in the helper process (bounded.h); the input side's own
 // process needs Leptonica only for small, checked work: telling a stream's format from its
-// first bytes, estimating the resolution of a 1-bit BMP, and drawing overlays. A 1-bit BMP,
+// first bytes, measuring the skew of a 1-bit BMP, and drawing overlays. A 1-bit BMP,
 // the usual scan of a coding line, goes to the engine without any of it, and the libraries
 // cost a process about as much time to load as the engine takes to read a small image. So the
 // input side reaches them only through Decoder(): programs that link the decoders (the Python
@@ -25,11 +25,16 @@ namespace ocrb::reader {
 
 struct PageResult;
 
+// What the digits of a page say about its resolution: Dpi is 0 when they say too little;
+// Trusted when enough of them agree, in height and in pitch, to overrule a stated resolution.
+struct DpiEstimate {
+  int Dpi = 0;
+  bool Trusted = false;
+};
+
 struct DecoderApi {
   // Whether the decoders know the format of a file starting with these bytes.
   bool (*KnownFormat)(const uint8_t* head, size_t size);
-  // The resolution of a packed 1-bit DIB estimated from its digits; 0 for too little evidence.
-  int (*EstimateDibDpi)(const uint8_t* dib, int width, int height);
   // The picture of a plain 1-bit BMP (null when it cannot be decoded), for drawing on.
   PictureRef (*ReadPicture)(const std::vector<uint8_t>& bytes);
   // A picture made of Height rows of Width pixels of Depth 1 (1 = ink) or 8 (grey) bits, each
@@ -62,6 +67,11 @@ constexpr size_t kInfoHeaderBytes = 40;
 // kAssumedDpi.
 constexpr int kScreenDpi = 96;
 constexpr int kAssumedDpi = 200;
+// A stated resolution gives way to a trusted estimate that is more than this many times it, or
+// less than its inverse: a third either way. Real print of OCR-B digits varies by about a
+// tenth, the estimate by a little more; wrong headers are off by half or double (150 or 600
+// for 300, 72 for anything) or by a half again (200 for 300).
+constexpr double kStatedDpiTolerance = 4.0 / 3.0;
 // A page's skew is acted on from this many degrees, and only when the finder's best shear
 // scores this many times its worst (the finder's own rule for levelling a page).
 constexpr double kMinSkewDegrees = 0.1;
@@ -106,6 +116,8 @@ struct DecodedPage {
   int XDpi = 0;
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;
+  int StatedXDpi = 0;  // as Page's
+  int StatedYDpi = 0;
   PictureRef Picture;         // 1 bit (1 = ink) or 8-bit grey, when the caller keeps pictures
   bool SkewMeasured = false;  // as Page's
   double SkewDegrees = 0;
@@ -133,16 +145,25 @@ void CheckPixels(const std::string& what, double width, double height, const Loa
 // AtLeast says that the count stopped there and the file holds more.
 void CheckPageCount(int64_t count, bool at_least, const LoadOptions& options);
 
-// The resolution a page goes to the engine with, from what its file states: a stated one
-// (one of the two standing for both) unless 96 dpi or less, the caller's otherwise, else
-// Estimate's figure from the digits (called only when asked for; 0: too little evidence).
+// The resolution a page goes to the engine with, from what its file states (X_dpi by Y_dpi,
+// one of the two standing for both; Stated says where the file's figures come from):
+//   - the caller's (Options.Dpi, and Options.YDpi when it differs down the page), always;
+//   - else a stated one above 96 dpi, unless it is square and Estimate is trusted and
+//     disagrees with it by more than kStatedDpiTolerance: then the estimate. Unequal stated
+//     resolutions (fax modes) are kept: the estimate measures square pixels;
+//   - else (nothing, or 96 dpi or less stated) Estimate's figure, when there is one;
+//   - else nothing: the engine's own rule applies to what is stated.
+// Estimate is called only when Options.EstimateDpi asks for it, and at most once. StatedX and
+// StatedY keep what the file states, 0 for nothing.
 struct Resolution {
   int X = 0;
   int Y = 0;
   DpiSource Source = DpiSource::kNone;
+  int StatedX = 0;
+  int StatedY = 0;
 };
 Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
-                            const std::function<int()>& estimate);
+                            const std::function<DpiEstimate()>& estimate);
 
 }  // namespace ocrb::reader
 

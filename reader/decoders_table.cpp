@@ -1,12 +1,11 @@
 // The decoding services the reader's own process uses (decoder.h), with Leptonica linked in:
-// telling a format from its first bytes, the resolution of a 1-bit BMP from its digits, the
-// pictures overlays are drawn on, and the overlays. Nothing here decodes an untrusted file
+// telling a format from its first bytes, the skew of a 1-bit BMP, the pictures overlays are
+// drawn on, and the overlays. Nothing here decodes an untrusted file
 // beyond a 1-bit BMP whose header and size the input side has checked.
 #include <new>
 
 #include "reader/decoders.h"
 #include "reader/overlay.h"
-#include "reader/resolution.h"
 #include "reader/skew.h"
 
 namespace ocrb::reader {
@@ -38,10 +37,6 @@ Pix InkOfDib(const uint8_t* dib, int width, int height) {
 }
 bool KnownFormat(const uint8_t* head, size_t size) {
   return SniffFormat(head, size) != IFF_UNKNOWN;
-}
-
-int EstimateDibDpi(const uint8_t* dib, int width, int height) {
-  return EstimateResolution(InkOfDib(dib, width, height).get()).Dpi;
 }
 
 bool MeasureDibSkew(const uint8_t* dib, int width, int height, double* degrees,
@@ -84,8 +79,8 @@ std::string Versions() {
 }  // namespace
 
 const DecoderApi& LinkedDecoders() {
-  static const DecoderApi api{KnownFormat,    EstimateDibDpi, ReadPicture, PictureFromRows,
-                              MeasureDibSkew, WriteOverlay,   Versions};
+  static const DecoderApi api{KnownFormat,    ReadPicture,  PictureFromRows,
+                              MeasureDibSkew, WriteOverlay, Versions};
   return api;
 }
 

@@ -123,6 +123,8 @@ PageResult Engine::Read(const Page& page, bool single_line) {
   result.XDpi = page.XDpi;
   result.YDpi = page.YDpi;
   result.Source = page.Source;
+  result.StatedXDpi = page.StatedXDpi;
+  result.StatedYDpi = page.StatedYDpi;
   int32_t count = 0;
   if (OCRB_ResultLinesCount(handle_, &count) != OCRB_STATUS_OK) {
     throw InputError(kExitInternal, "the engine gave no line count");

@@ -57,6 +57,9 @@ struct PageResult {
   int XDpi = 0;
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;  // where XDpi and YDpi came from
+  // What the file states, whether or not it was used (Page's); 0: none.
+  int StatedXDpi = 0;
+  int StatedYDpi = 0;
   // How the page was turned before it was read: by SkewDegrees to level it (positive: the
   // page as scanned falls to the right), after a quarter turn of Orientation degrees
   // clockwise (0, 90, 180 or 270). Boxes are in the pixels of the page as it was decoded.

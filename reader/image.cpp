@@ -260,18 +260,21 @@ DecodedPage PackPage(Pix picture, const LoadOptions& options, const std::string&
                      DpiSource stated) {
   l_int32 x_dpi = 0, y_dpi = 0;
   pixGetResolution(picture.get(), &x_dpi, &y_dpi);
-  // Binarised at the resolution the file states, else the caller's, else the assumed one.
-  const int known = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : options.Dpi;
+  // Binarised at the caller's resolution, else the one the file states, else the assumed one.
+  const int stated_dpi = std::max(x_dpi, y_dpi) > kScreenDpi ? (x_dpi > 0 ? x_dpi : y_dpi) : 0;
+  const int known = options.Dpi > 0 ? options.Dpi : stated_dpi;
   // Leptonica's binarisers fail only when memory runs out.
   const std::string cannot = "binarising the " + kind + " image " + MemoryExceeded(options);
   Pix ink = Binarise(picture.get(), options.Method, known);
   if (!ink) throw InputError(kExitCorrupt, cannot);
-  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, stated, options,
-                                             [&] { return EstimateResolution(ink.get()).Dpi; });
+  const Resolution chosen = ChooseResolution(x_dpi, y_dpi, stated, options, [&] {
+    const ResolutionEstimate estimate = EstimateResolution(ink.get());
+    return DpiEstimate{estimate.Dpi, estimate.Trusted()};
+  });
   const bool bilevel = pixGetDepth(picture.get()) == 1 && pixGetColormap(picture.get()) == nullptr;
   if (chosen.Source == DpiSource::kEstimated) {
-    // The window of the local threshold was set for the resolution the engine assumes.
-    const double ratio = static_cast<double>(chosen.X) / kAssumedDpi;
+    // The window of the local threshold was set for the stated or the assumed resolution.
+    const double ratio = static_cast<double>(chosen.X) / (known > kScreenDpi ? known : kAssumedDpi);
     if (!bilevel && options.Method == Binarisation::kSauvola &&
         (ratio > kRebinariseRatio || ratio < 1 / kRebinariseRatio)) {
       ink = Binarise(picture.get(), options.Method, chosen.X);
@@ -298,6 +301,8 @@ DecodedPage PackPage(Pix picture, const LoadOptions& options, const std::string&
   page.XDpi = chosen.X;
   page.YDpi = chosen.Y;
   page.Source = chosen.Source;
+  page.StatedXDpi = chosen.StatedX;
+  page.StatedYDpi = chosen.StatedY;
   return page;
 }
 

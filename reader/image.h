@@ -4,8 +4,9 @@
 // palette and resolution. Every other image is decoded by a helper process (ocrb-decode, see
 // bounded.h) with Leptonica, libpng, libjpeg, libtiff and Poppler, reduced to grey row by row
 // where the format allows and binarised; its pages become DIBs whose palette is (white, black)
-// and whose resolution is the file's. A file stating no resolution gets the one the caller
-// gives or, failing that, one estimated from the heights of its digits.
+// and whose resolution is the file's. A page is read at the resolution the caller gives, when
+// it gives one; else at the one its file states, unless the heights of its digits say that is
+// far off (ChooseResolution in decoder.h); a file stating none gets the digits' estimate.
 //
 // Input is hostile until proven otherwise: the size of a file, the pixels of every image (read
 // from the headers before anything is decoded) and the number of pages are bounded, and the
@@ -100,6 +101,9 @@ struct Page {
   int XDpi = 0;  // as handed to the engine; 96 or less means none (the engine reads 200)
   int YDpi = 0;
   DpiSource Source = DpiSource::kNone;
+  // What the file states (one figure standing for both), whether or not it was used; 0: none.
+  int StatedXDpi = 0;
+  int StatedYDpi = 0;
   PictureRef Picture;  // the page as decoded, kept only when asked for (the overlay draws on it)
   int Number = 1;      // 1 first
   int Status = kExitOk;
@@ -133,12 +137,17 @@ constexpr int kDefaultPdfDpi = 300;
 constexpr int kOrientationAuto = -1;
 
 struct LoadOptions {
-  // Resolution for files that state none (or 96 dpi or less); for a PDF, the resolution its
-  // pages are rendered at. 0: estimate it from the digits (PDF: kDefaultPdfDpi).
+  // The resolution every page is read at, whatever its file states (--dpi); for a PDF, the
+  // resolution its pages are rendered at. 0: the file's, checked against the estimate from
+  // the digits, or the estimate where it states none (PDF: rendered at kDefaultPdfDpi).
   int Dpi = 0;
+  // With Dpi, the resolution down the page when it differs from Dpi (pixels held by a caller
+  // may be oblong); 0: Dpi.
+  int YDpi = 0;
   Binarisation Method = Binarisation::kSauvola;
   bool KeepPicture = false;
-  bool EstimateDpi = true;                     // false: leave files without one to the engine
+  // false: leave files without a resolution to the engine, and believe the ones that have one.
+  bool EstimateDpi = true;
   int64_t MaxPixels = kDefaultMaxPixels;       // of each image or page, width times height
   uint64_t MaxFileSize = kDefaultMaxFileSize;  // bytes of one input
   int MaxPages = kDefaultMaxPages;             // of one TIFF, PDF or GIF
@@ -209,6 +218,11 @@ struct PixelView {
 };
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi = false, int64_t max_pixels = kDefaultMaxPixels);
+
+// The same, with the resolution chosen as for a file (ChooseResolution): X_dpi by Y_dpi is what
+// the pixels state, Options.Dpi (and YDpi) a caller's resolution that wins over it, and
+// Options.EstimateDpi, Method and MaxPixels apply as to files.
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOptions& options);
 
 }  // namespace ocrb::reader
 

@@ -13,6 +13,7 @@
 #include "reader/bounded.h"
 #include "reader/decoder.h"
 #include "reader/image.h"
+#include "reader/resolution.h"
 
 namespace ocrb::reader {
 namespace {
@@ -63,7 +64,8 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   const int x_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 24)));
   const int y_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 28)));
   const Resolution chosen = ChooseResolution(x_dpi, y_dpi, DpiSource::kFile, options, [&] {
-    return Decoder().EstimateDibDpi(packed.data(), width, height);
+    const ResolutionEstimate estimate = EstimateDibResolution(packed.data(), width, height);
+    return DpiEstimate{estimate.Dpi, estimate.Trusted()};
   });
   // One stated resolution stands for both, in the header too.
   if (chosen.Source != DpiSource::kNone && (chosen.X != x_dpi || chosen.Y != y_dpi)) {
@@ -79,6 +81,8 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   page.XDpi = chosen.Source == DpiSource::kNone ? x_dpi : chosen.X;
   page.YDpi = chosen.Source == DpiSource::kNone ? y_dpi : chosen.Y;
   page.Source = chosen.Source;
+  page.StatedXDpi = chosen.StatedX;
+  page.StatedYDpi = chosen.StatedY;
   page.Plain = true;
   if (options.KeepPicture) {
     page.Picture = Decoder().ReadPicture(bytes);

@@ -34,16 +34,32 @@ std::string MemoryExceeded(const LoadOptions& options) {
 }
 
 Resolution ChooseResolution(int x_dpi, int y_dpi, DpiSource stated, const LoadOptions& options,
-                            const std::function<int()>& estimate) {
-  if (x_dpi <= 0) x_dpi = y_dpi;
-  if (y_dpi <= 0) y_dpi = x_dpi;
-  if (std::max(x_dpi, y_dpi) > kScreenDpi) return {x_dpi, y_dpi, stated};
-  if (options.Dpi > 0) return {options.Dpi, options.Dpi, DpiSource::kOption};
-  if (options.EstimateDpi) {
-    const int dpi = estimate();
-    if (dpi > 0) return {dpi, dpi, DpiSource::kEstimated};
+                            const std::function<DpiEstimate()>& estimate) {
+  x_dpi = std::max(x_dpi, 0);
+  y_dpi = std::max(y_dpi, 0);
+  if (x_dpi == 0) x_dpi = y_dpi;
+  if (y_dpi == 0) y_dpi = x_dpi;
+  Resolution chosen{x_dpi, y_dpi, DpiSource::kNone, x_dpi, y_dpi};
+  if (options.Dpi > 0) {
+    chosen.X = options.Dpi;
+    chosen.Y = options.YDpi > 0 ? options.YDpi : options.Dpi;
+    chosen.Source = DpiSource::kOption;
+    return chosen;
   }
-  return {std::max(x_dpi, 0), std::max(y_dpi, 0), DpiSource::kNone};
+  const bool usable = std::max(x_dpi, y_dpi) > kScreenDpi;
+  // A stated resolution is questioned only when it is square; none stated is always estimated.
+  if (options.EstimateDpi && (!usable || x_dpi == y_dpi)) {
+    const DpiEstimate guess = estimate();
+    const bool disagrees =
+        guess.Dpi > kStatedDpiTolerance * x_dpi || guess.Dpi * kStatedDpiTolerance < x_dpi;
+    if (guess.Dpi > 0 && (!usable || (guess.Trusted && disagrees))) {
+      chosen.X = chosen.Y = guess.Dpi;
+      chosen.Source = DpiSource::kEstimated;
+      return chosen;
+    }
+  }
+  if (usable) chosen.Source = stated;
+  return chosen;
 }
 
 bool ParseBinarisation(const std::string& name, Binarisation* method) {

@@ -55,6 +55,9 @@ struct PageInfo {
   int32_t Reserved;
   double SkewDegrees;
   double SkewConfidence;
+  // What the file states (Page's StatedXDpi and StatedYDpi).
+  int32_t StatedXDpi;
+  int32_t StatedYDpi;
 };
 
 // Followed by the reason, in UTF-8, without a terminating NUL.

@@ -11,6 +11,7 @@
 #include <span>
 
 #include "reader/decoder.h"
+#include "reader/resolution.h"
 #include "reader/turn.h"
 
 namespace ocrb::reader {
@@ -238,16 +239,21 @@ class PageReader {
     turned.XDpi = across ? page_.YDpi : page_.XDpi;
     turned.YDpi = across ? page_.XDpi : page_.YDpi;
     turned.Source = page_.Source;
-    if (across && options_.EstimateDpi &&
-        (page_.Source == DpiSource::kEstimated || page_.Source == DpiSource::kNone)) {
+    if (across && options_.EstimateDpi && page_.Source != DpiSource::kOption) {
       // The digits of a page lying on its side gave the estimate their widths for heights, or
-      // too little to go on: estimated again, standing.
-      const int dpi = Decoder().EstimateDibDpi(bytes.data(), turned.Width, turned.Height);
-      if (dpi > 0) {
-        turned.XDpi = turned.YDpi = dpi;
-        turned.Source = DpiSource::kEstimated;
-        Put32(bytes.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(dpi)));
-        Put32(bytes.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(dpi)));
+      // too little to go on: its resolution is chosen again, standing, from what it states.
+      const Resolution chosen =
+          ChooseResolution(page_.StatedYDpi, page_.StatedXDpi, DpiSource::kFile, options_, [&] {
+            const ResolutionEstimate e =
+                EstimateDibResolution(bytes.data(), turned.Width, turned.Height);
+            return DpiEstimate{e.Dpi, e.Trusted()};
+          });
+      if (chosen.Source == DpiSource::kEstimated || chosen.Source == DpiSource::kFile) {
+        turned.XDpi = chosen.X;
+        turned.YDpi = chosen.Y;
+        turned.Source = chosen.Source;
+        Put32(bytes.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.X)));
+        Put32(bytes.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.Y)));
       }
     }
     turned.Dib = GlobalBlock(bytes.data(), bytes.size());
@@ -264,6 +270,8 @@ class PageReader {
     // The resolution in the page's own directions.
     result.XDpi = across ? turned.YDpi : turned.XDpi;
     result.YDpi = across ? turned.XDpi : turned.YDpi;
+    result.StatedXDpi = page_.StatedXDpi;
+    result.StatedYDpi = page_.StatedYDpi;
     result.Orientation = 90 * plan.Quarters;
     return result;
   }

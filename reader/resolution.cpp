@@ -1,8 +1,8 @@
 // Estimating a page's resolution from its digits. OCR-B digits of the usual size stand about
 // kDigitHeightMm tall, so their height in pixels gives the resolution.
 //
-// The ink is split into 8-connected components in one sweep down the rows. Each row's runs
-// join the components of the runs they touch in the row above (union-find over component
+// The ink is split into 8-connected components in one sweep down the rows, 32 pixels a word. Each
+// row's runs join the components of the runs they touch in the row above (union-find over component
 // records); a component none of whose runs reaches the current row is complete and handed
 // out, and its record is reused, so that only the components crossing two rows are ever held.
 //
@@ -21,6 +21,8 @@
 #include <cmath>
 #include <cstdint>
 #include <vector>
+
+#include "reader/decoder.h"
 
 namespace ocrb::reader {
 namespace {
@@ -44,6 +46,12 @@ constexpr size_t kMaxCandidates = 1 << 20;  // more is noise, not print
 constexpr double kGroupRatio = 1.15;
 constexpr int kMinEvidence = 5;
 constexpr int kLowestStatedDpi = 97;  // the engine takes 96 dpi or less for no resolution
+// An estimate overrules a stated resolution only on the digits of a coding line: a short
+// reference line holds about 15, text around a line rarely mates that many digit-like glyphs
+// of one height. And the chosen group must hold most of the mated glyphs, so that a page whose
+// glyphs fall into several sizes does not overrule its file on one of them.
+constexpr int kMinTrustedEvidence = 12;
+constexpr double kMinTrustedShare = 0.6;
 
 // A component record: its bounds so far and, while it is being built, its union-find parent.
 struct Component {
@@ -59,13 +67,13 @@ struct Run {
   int32_t Owner = 0;
 };
 
-// The runs of ink of row Y.
-void RowRuns(const l_uint32* line, int width, std::vector<Run>* runs) {
+// The runs of ink of one row.
+void RowRuns(const uint32_t* line, int width, std::vector<Run>* runs) {
   runs->clear();
   const int words = (width + 31) / 32;
   int start = -1;
   for (int w = 0; w < words; ++w) {
-    const l_uint32 word = line[w];
+    const uint32_t word = line[w];
     // Whole words of paper or ink are crossed at once.
     if (word == 0 && start < 0) continue;
     if (word == 0xFFFFFFFFu && start >= 0 && (w + 1) * 32 <= width) continue;
@@ -90,12 +98,10 @@ struct Candidate {
 
 }  // namespace
 
-void ForEachComponent(PIX* ink, const std::function<void(const ComponentBox&)>& each) {
-  if (ink == nullptr || pixGetDepth(ink) != 1) return;
-  const int width = pixGetWidth(ink);
-  const int height = pixGetHeight(ink);
-  const l_uint32* data = pixGetData(ink);
-  const size_t wpl = static_cast<size_t>(pixGetWpl(ink));
+void ForEachComponent(int width, int height, const InkRows& rows,
+                      const std::function<void(const ComponentBox&)>& each) {
+  if (width <= 0 || height <= 0) return;
+  std::vector<uint32_t> scratch((static_cast<size_t>(width) + 31) / 32);
 
   std::vector<Component> records;
   std::vector<int32_t> unused;  // records free for reuse
@@ -117,7 +123,7 @@ void ForEachComponent(PIX* ink, const std::function<void(const ComponentBox&)>& 
 
   std::vector<Run> above, row;
   for (int y = 0; y < height; ++y) {
-    RowRuns(data + static_cast<size_t>(y) * wpl, width, &row);
+    RowRuns(rows(y, scratch.data()), width, &row);
     size_t first = 0;  // the first run above that can still touch a run of this row
     for (Run& run : row) {
       while (first < above.size() && above[first].End < run.Start - 1) ++first;
@@ -169,9 +175,9 @@ void ForEachComponent(PIX* ink, const std::function<void(const ComponentBox&)>& 
   for (const Run& run : above) emit(find(run.Owner));
 }
 
-ResolutionEstimate EstimateResolution(PIX* ink) {
+ResolutionEstimate EstimateResolution(int width, int height, const InkRows& rows) {
   std::vector<Candidate> candidates;
-  ForEachComponent(ink, [&candidates](const ComponentBox& box) {
+  ForEachComponent(width, height, rows, [&candidates](const ComponentBox& box) {
     const int w = box.Width(), h = box.Height();
     if (h < kMinHeight || h > kMaxHeight || candidates.size() >= kMaxCandidates) return;
     const double aspect = static_cast<double>(h) / w;
@@ -215,6 +221,7 @@ ResolutionEstimate EstimateResolution(PIX* ink) {
   }
   ResolutionEstimate estimate;
   estimate.Evidence = static_cast<int>(best_count);
+  estimate.Mated = static_cast<int>(heights.size());
   if (best_count < static_cast<size_t>(kMinEvidence)) return estimate;
   const size_t middle = best_first + best_count / 2;
   const double median =
@@ -223,6 +230,34 @@ ResolutionEstimate EstimateResolution(PIX* ink) {
   const int dpi = static_cast<int>(std::lround(median * kMmPerInch / kDigitHeightMm));
   if (dpi >= kLowestStatedDpi) estimate.Dpi = dpi;
   return estimate;
+}
+
+ResolutionEstimate EstimateDibResolution(const uint8_t* dib, int width, int height) {
+  const uint32_t header = Get32(dib);
+  const uint32_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
+  const uint8_t* table = dib + header;
+  auto darkness = [table](int i) { return -(table[4 * i] + table[4 * i + 1] + table[4 * i + 2]); };
+  const uint32_t flip = colours >= 2 && darkness(0) > darkness(1) ? 0xFFFFFFFFu : 0;
+  const uint8_t* pixels = table + 4 * colours;
+  const size_t stride = (static_cast<size_t>(width) + 31) / 32 * 4;
+  const size_t words = stride / 4;
+  // Bits beyond the width are paper.
+  const uint32_t last = width % 32 == 0 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> (width % 32));
+  return EstimateResolution(width, height, [&](int y, uint32_t* scratch) {
+    const uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * stride;
+    for (size_t w = 0; w < words; ++w) {
+      const uint8_t* b = row + 4 * w;
+      const uint32_t word =
+          uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+      scratch[w] = word ^ flip;
+    }
+    scratch[words - 1] &= last;
+    return static_cast<const uint32_t*>(scratch);
+  });
+}
+
+bool ResolutionEstimate::Trusted() const {
+  return Dpi > 0 && Evidence >= kMinTrustedEvidence && Evidence >= kMinTrustedShare * Mated;
 }
 
 }  // namespace ocrb::reader

@@ -1,7 +1,11 @@
 #include "writers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include "reader/decoder.h"
+#include "reader/xml_writers.h"
 
 namespace ocrb::reader {
 namespace {
@@ -75,6 +79,12 @@ std::string Text(const FileResult& file, size_t index, size_t count, const TextO
     }
   }
   return out;
+}
+
+// "300 dpi", or "200 x 100 dpi" for a resolution that differs across and down.
+std::string DpiFigure(int x_dpi, int y_dpi) {
+  if (x_dpi == y_dpi) return std::to_string(x_dpi) + " dpi";
+  return std::to_string(x_dpi) + " x " + std::to_string(y_dpi) + " dpi";
 }
 
 // A page's skew in degrees, to a hundredth.
@@ -174,6 +184,11 @@ std::string Json(const FileResult& file, size_t index) {
             static_cast<int>(p + 1), page.Width, page.Height, page.XDpi);
     AppendF(out, ", \"ydpi\": %d", page.YDpi, 0, 0, 0);
     out += std::string(", \"dpi_source\": \"") + DpiSourceName(page.Source) + "\"";
+    if (page.StatedXDpi > 0 || page.StatedYDpi > 0) {
+      AppendF(out, ", \"stated_dpi\": [%d, %d]", page.StatedXDpi, page.StatedYDpi, 0, 0);
+    } else {
+      out += ", \"stated_dpi\": null";
+    }
     out += ", \"skew_degrees\": " + SkewFigure(page.SkewDegrees);
     AppendF(out, ", \"orientation\": %d, \"lines\": [", page.Orientation, 0, 0, 0);
     for (size_t l = 0; l < page.Lines.size(); ++l) {
@@ -201,7 +216,7 @@ std::string Json(const FileResult& file, size_t index) {
 
 }  // namespace
 
-std::string FormatPrologue(Format format) {
+std::string FormatPrologue(Format format, const std::vector<std::string>& names) {
   switch (format) {
     case Format::kText:
       return "";
@@ -210,12 +225,25 @@ std::string FormatPrologue(Format format) {
              "line_min\tline_unnamed\tline_junk\tline_check\tskew_degrees\torientation\n";
     case Format::kJson:
       return "{\"files\": [\n";
+    case Format::kHocr:
+      return HocrPrologue();
+    case Format::kAlto:
+      return AltoPrologue(names);
   }
   return "";
 }
 
 std::string FormatEpilogue(Format format) {
-  return format == Format::kJson ? "\n]}\n" : "";
+  switch (format) {
+    case Format::kJson:
+      return "\n]}\n";
+    case Format::kHocr:
+      return HocrEpilogue();
+    case Format::kAlto:
+      return AltoEpilogue();
+    default:
+      return "";
+  }
 }
 
 std::string FormatFile(Format format, const FileResult& file, size_t index, size_t count,
@@ -227,8 +255,26 @@ std::string FormatFile(Format format, const FileResult& file, size_t index, size
       return Tsv(file);
     case Format::kJson:
       return Json(file, index);
+    case Format::kHocr:
+      return HocrFile(file, index, text);
+    case Format::kAlto:
+      return AltoFile(file, index, text);
   }
   return "";
+}
+
+std::string ResolutionNotice(const PageResult& page) {
+  const bool stated = std::max(page.StatedXDpi, page.StatedYDpi) > kScreenDpi;
+  if (page.Failed() || !stated) return "";
+  const bool replaced = page.XDpi != page.StatedXDpi || page.YDpi != page.StatedYDpi;
+  if (!replaced || (page.Source != DpiSource::kOption && page.Source != DpiSource::kEstimated)) {
+    return "";
+  }
+  const std::string read_at = DpiFigure(page.XDpi, page.YDpi);
+  const std::string instead =
+      "not at the " + DpiFigure(page.StatedXDpi, page.StatedYDpi) + " the file states";
+  if (page.Source == DpiSource::kOption) return "read at " + read_at + " as given, " + instead;
+  return "read at " + read_at + " as its digits measure, " + instead;
 }
 
 const char* FormatExtension(Format format) {
@@ -239,6 +285,10 @@ const char* FormatExtension(Format format) {
       return "tsv";
     case Format::kJson:
       return "json";
+    case Format::kHocr:
+      return "hocr";
+    case Format::kAlto:
+      return "xml";
   }
   return "txt";
 }

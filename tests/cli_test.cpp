@@ -702,3 +702,134 @@ TEST(CliTurned, PagesAreStoodUpAndLevelledUnlessAskedNotTo) {
 }
 
 }  // namespace
+
+namespace {
+
+// A coding line scanned at 300 dpi, saved stating 150, 300 and 600 dpi and nothing, as a 1-bit
+// BMP (read as it is) and a grey PNG (decoded and binarised): each reads exactly without
+// options, the wrong ones at the resolution their digits give, and each reads exactly at
+// --dpi 300, a replaced resolution noted on standard error unless -q.
+TEST(CliResolution, AWrongStatedResolutionGivesWayAndDpiAlwaysWins) {
+  const auto& f = Files();
+  PixOwner coding(pixRead(kCoding.c_str()));
+  PixOwner grey(pixConvertTo8(coding.pix, 0));
+  // 200 to 300 dpi: the example's pixels half as large again, smoothed and thresholded anew.
+  PixOwner scaled(pixScaleGrayLI(grey.pix, 1.5f, 1.5f));
+  PixOwner ink(pixThresholdToBinary(scaled.pix, 128));
+  struct Case {
+    int Stated;          // 0: none
+    std::string Notice;  // the note for --dpi 300; "" when nothing is replaced
+  };
+  const std::vector<Case> cases = {
+      {150, "read at 300 dpi as given, not at the 150 dpi the file states"},
+      {300, ""},
+      {600, "read at 300 dpi as given, not at the 600 dpi the file states"},
+      {0, ""},
+  };
+  for (const Case& c : cases) {
+    for (const bool plain : {true, false}) {
+      const std::string name =
+          "line300-stating" + std::to_string(c.Stated) + (plain ? ".bmp" : ".png");
+      SCOPED_TRACE(name);
+      const std::string path = f.Path(name);
+      PIX* written = plain ? ink.pix : scaled.pix;
+      pixSetXRes(written, c.Stated);  // pixSetResolution keeps a resolution for 0
+      pixSetYRes(written, c.Stated);
+      ASSERT_EQ(pixWrite(path.c_str(), written, plain ? IFF_BMP : IFF_PNG), 0);
+
+      const Outcome own = Ocrb({"-f", "json", path});
+      ASSERT_EQ(own.Status, 0) << own.Err;
+      const bool wrong = c.Stated != 0 && c.Stated != 300;
+      EXPECT_NE(own.Out.find(c.Stated == 300 ? "\"dpi_source\": \"file\""
+                                             : "\"dpi_source\": \"estimated\""),
+                std::string::npos)
+          << own.Out;
+      EXPECT_NEAR(JsonFigure(own.Out, "xdpi"), 300, 30);
+      const std::string stated =
+          c.Stated == 0 ? "null"
+                        : "[" + std::to_string(c.Stated) + ", " + std::to_string(c.Stated) + "]";
+      EXPECT_NE(own.Out.find("\"stated_dpi\": " + stated), std::string::npos) << own.Out;
+      if (wrong) {
+        // The note names both resolutions.
+        EXPECT_NE(own.Err.find("ocrb: " + path + ": read at "), std::string::npos) << own.Err;
+        EXPECT_NE(own.Err.find(" as its digits measure, not at the " + std::to_string(c.Stated) +
+                               " dpi the file states\n"),
+                  std::string::npos)
+            << own.Err;
+        EXPECT_EQ(Lines(own.Err).size(), 1u) << own.Err;
+      } else {
+        EXPECT_EQ(own.Err, "");
+      }
+      const Outcome text = Ocrb({path});
+      EXPECT_EQ(text.Out, Truth(kCoding));
+
+      const Outcome given = Ocrb({"--dpi", "300", path});
+      EXPECT_EQ(given.Status, 0);
+      EXPECT_EQ(given.Out, Truth(kCoding));
+      EXPECT_EQ(given.Err, c.Notice.empty() ? "" : "ocrb: " + path + ": " + c.Notice + "\n");
+      const Outcome json = Ocrb({"-f", "json", "--dpi", "300", path});
+      EXPECT_NE(json.Out.find("\"xdpi\": 300, \"ydpi\": 300, \"dpi_source\": \"option\""),
+                std::string::npos)
+          << json.Out;
+      // --dpi wins even where it is wrong: the 300-dpi line read as 600 dpi is not the line.
+      EXPECT_NE(Ocrb({"--dpi", "600", path}).Out, Truth(kCoding));
+
+      const Outcome quiet = Ocrb({"-q", path});
+      EXPECT_EQ(quiet.Out, Truth(kCoding));
+      EXPECT_EQ(quiet.Err, "");
+    }
+  }
+}
+
+// A page on its side or upside down that states a wrong resolution is stood up and read at
+// the resolution its digits give standing: lying, their widths pass for heights.
+TEST(CliResolution, TurnedPagesAreCheckedStanding) {
+  const auto& f = Files();
+  PixOwner coding(pixRead(kCoding.c_str()));
+  PixOwner grey(pixConvertTo8(coding.pix, 0));
+  PixOwner scaled(pixScaleGrayLI(grey.pix, 1.5f, 1.5f));
+  for (const int quarters : {1, 2, 3}) {
+    SCOPED_TRACE(quarters);
+    PixOwner turned(pixRotateOrth(scaled.pix, quarters));
+    pixSetResolution(turned.pix, 150, 150);
+    const std::string path = f.Path("line300-turned" + std::to_string(quarters) + ".png");
+    ASSERT_EQ(pixWrite(path.c_str(), turned.pix, IFF_PNG), 0);
+    const Outcome run = Ocrb({"-f", "json", path});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("\"dpi_source\": \"estimated\", \"stated_dpi\": [150, 150]"),
+              std::string::npos)
+        << run.Out;
+    EXPECT_NEAR(JsonFigure(run.Out, "xdpi"), 300, 30);
+    EXPECT_EQ(Ocrb({"-q", path}).Out, Truth(kCoding));
+  }
+}
+
+// Fax resolutions are kept as stated; --dpi replaces them too, and says so. Screen resolutions
+// (72 dpi) are no resolution to the engine: estimated without a note.
+TEST(CliResolution, FaxAndScreenResolutions) {
+  const auto& f = Files();
+  const Outcome fax = Ocrb({"-f", "json", kFax});
+  ASSERT_EQ(fax.Status, 0) << fax.Err;
+  EXPECT_NE(fax.Out.find("\"xdpi\": 200, \"ydpi\": 100, \"dpi_source\": \"file\", "
+                         "\"stated_dpi\": [200, 100]"),
+            std::string::npos)
+      << fax.Out;
+  EXPECT_EQ(fax.Err, "");
+  const Outcome given = Ocrb({"--dpi", "200", kFax});
+  EXPECT_EQ(given.Err, "ocrb: " + kFax +
+                           ": read at 200 dpi as given, not at the 200 x 100 dpi the file "
+                           "states\n");
+
+  PixOwner coding(pixRead(kCoding.c_str()));
+  pixSetResolution(coding.pix, 72, 72);
+  const std::string screen = f.Path("coding-72dpi.png");
+  ASSERT_EQ(pixWrite(screen.c_str(), coding.pix, IFF_PNG), 0);
+  const Outcome run = Ocrb({"-f", "json", screen});
+  EXPECT_NE(run.Out.find("\"dpi_source\": \"estimated\", \"stated_dpi\": [72, 72]"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(Ocrb({screen}).Out, Truth(kCoding));
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ocrb.h"
+#include "reader/decoder.h"
 #include "reader/image.h"
 #include "reader_test_util.h"
 #include "tools/train/harvest.h"
@@ -185,7 +186,7 @@ TEST(ResolutionEstimate, OrdinaryTextAroundTheLine) {
 }
 
 // Where the estimate comes in and where it stays out.
-TEST(ResolutionEstimate, OnlyForFilesWithoutAResolution) {
+TEST(ResolutionEstimate, WhereItComesInAndWhereItStaysOut) {
   const Font dejavu(kDejaVu);
   const Pix line = RenderPage({{&Ocrb(), kCodingLine, 2.45, 2.54}}, 300);
   const Pix few = RenderPage({{&Ocrb(), "12 0 4", 2.45, 2.54}}, 300);
@@ -286,6 +287,15 @@ TEST(ResolutionEstimate, SyntheticScans) {
   // with an estimate with it and with the truth.
   int64_t stated = 0, estimated = 0, neither = 0, characters = 0;
   int64_t estimated_own = 0, stated_own = 0, characters_own = 0;
+  // Scans stating their true resolution whose estimate overruled it; scans stating half or
+  // twice it that the estimate corrected, and the edit distance of reading those.
+  int overruled = 0, corrected = 0;
+  int64_t wrong_kept = 0;
+  auto expected_text = [](const train::SynthPage& page) {
+    std::string text;
+    for (const std::string& line : page.Lines) text += (text.empty() ? "" : "\n") + line;
+    return text;
+  };
   // Fewer under the sanitizers, which slow the engine tenfold.
 #ifdef OCRB_SANITIZED
   constexpr int kPages = 40;
@@ -312,6 +322,21 @@ TEST(ResolutionEstimate, SyntheticScans) {
     const std::vector<Page> as_stated = DecodeImage(bmp, truth);
     const std::vector<Page> as_estimated = DecodeImage(bmp, LoadOptions{});
     const std::vector<Page> as_before = DecodeImage(bmp, without);
+    // Stating the truth, and stating half or twice it (whichever the engine takes as stated).
+    std::vector<uint8_t> right = bmp, wrong = bmp;
+    std::copy(scan.Dib.begin() + 24, scan.Dib.begin() + 32, right.begin() + 14 + 24);
+    const int false_dpi = dpi / 2 > 96 ? dpi / 2 : dpi * 2;
+    for (size_t at : {size_t{14 + 24}, size_t{14 + 28}}) {
+      const uint32_t ppm = static_cast<uint32_t>(std::lround(false_dpi * 39.37));
+      for (int i = 0; i < 4; ++i) wrong[at + i] = static_cast<uint8_t>(ppm >> (8 * i));
+    }
+    const std::vector<Page> as_right = DecodeImage(right, LoadOptions{});
+    const std::vector<Page> as_wrong = DecodeImage(wrong, LoadOptions{});
+    ASSERT_EQ(as_right.size(), 1u);
+    ASSERT_EQ(as_wrong.size(), 1u);
+    overruled += as_right[0].Source != DpiSource::kFile;
+    corrected += as_wrong[0].Source == DpiSource::kEstimated;
+    wrong_kept += train::EditDistance(expected_text(scan), reader.Read(as_wrong[0]));
     ASSERT_EQ(as_stated.size(), 1u);
     ASSERT_EQ(as_estimated.size(), 1u);
     ASSERT_EQ(as_before.size(), 1u);
@@ -344,12 +369,203 @@ TEST(ResolutionEstimate, SyntheticScans) {
       height_errors[height_errors.size() / 2], height_errors.back(), rate(stated, characters),
       rate(estimated, characters), rate(neither, characters), rate(stated_own, characters_own),
       rate(estimated_own, characters_own));
+  std::printf(
+      "stating the truth: overruled on %d of %d scans; stating half or twice it: corrected on "
+      "%d, character error rate %.4f\n",
+      overruled, kPages, corrected, rate(wrong_kept, characters));
+  EXPECT_EQ(overruled, 0);
+  // The estimate's own bar is lower than the bar for overruling a file: fewer are corrected
+  // than estimated, and those left read as badly as a wrong resolution reads.
+  EXPECT_GE(corrected, kPages * 7 / 10);
+  EXPECT_LT(wrong_kept, neither / 2);
   // The heavily degraded scans left without an estimate are broken into specks.
   EXPECT_GE(errors.size(), kPages * 8u / 10);
   EXPECT_LE(height_errors[height_errors.size() / 2], 0.03);
   EXPECT_LE(height_errors.back(), 0.15);
   EXPECT_LE(estimated_own, stated_own + characters_own / 100);
   EXPECT_LT(estimated, neither / 2);
+}
+
+// The rules that choose a page's resolution, each at its edges, with a scripted estimate: the
+// estimate is asked for only where it can matter, and at most once.
+TEST(ChooseResolution, EachRuleAndItsEdges) {
+  LoadOptions plain, given, oblong, off;
+  given.Dpi = 300;
+  oblong.Dpi = 200;
+  oblong.YDpi = 100;
+  off.EstimateDpi = false;
+  constexpr DpiSource kFile = DpiSource::kFile, kOption = DpiSource::kOption,
+                      kEstimated = DpiSource::kEstimated, kNone = DpiSource::kNone;
+  struct Case {
+    const char* Name;
+    int StatedX, StatedY;
+    const LoadOptions* Options;
+    DpiEstimate Estimate;
+    int X, Y;
+    DpiSource Source;
+    int Asked;  // calls of the estimate
+  };
+  const Case cases[] = {
+      {"the option over a stated resolution", 150, 150, &given, {600, true}, 300, 300, kOption, 0},
+      {"the option over a fax resolution", 200, 100, &given, {}, 300, 300, kOption, 0},
+      {"the option over nothing", 0, 0, &given, {}, 300, 300, kOption, 0},
+      {"an oblong option", 300, 300, &oblong, {}, 200, 100, kOption, 0},
+      {"stated, estimate agrees", 300, 300, &plain, {310, true}, 300, 300, kFile, 1},
+      {"stated half the digits'", 150, 150, &plain, {300, true}, 300, 300, kEstimated, 1},
+      {"stated twice the digits'", 600, 600, &plain, {300, true}, 300, 300, kEstimated, 1},
+      {"a third above: kept", 300, 300, &plain, {400, true}, 300, 300, kFile, 1},
+      {"past a third above", 300, 300, &plain, {401, true}, 401, 401, kEstimated, 1},
+      {"a quarter below: kept", 300, 300, &plain, {225, true}, 300, 300, kFile, 1},
+      {"past a quarter below", 300, 300, &plain, {224, true}, 224, 224, kEstimated, 1},
+      {"an estimate not trusted", 150, 150, &plain, {300, false}, 150, 150, kFile, 1},
+      {"no estimate", 150, 150, &plain, {0, false}, 150, 150, kFile, 1},
+      {"one figure stands for both", 0, 300, &plain, {300, true}, 300, 300, kFile, 1},
+      {"a fax resolution is kept", 200, 100, &plain, {400, true}, 200, 100, kFile, 0},
+      {"stated, estimate off", 150, 150, &off, {300, true}, 150, 150, kFile, 0},
+      {"a screen's, estimated untrusted", 72, 72, &plain, {300, false}, 300, 300, kEstimated, 1},
+      {"96 dpi is none", 96, 96, &plain, {0, false}, 96, 96, kNone, 1},
+      {"97 dpi is stated", 97, 97, &plain, {0, false}, 97, 97, kFile, 1},
+      {"nothing, estimate off", 0, 0, &off, {300, true}, 0, 0, kNone, 0},
+      {"negative figures are nothing", -5, -5, &plain, {0, false}, 0, 0, kNone, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    int asked = 0;
+    const Resolution r = ChooseResolution(c.StatedX, c.StatedY, kFile, *c.Options, [&] {
+      ++asked;
+      return c.Estimate;
+    });
+    EXPECT_EQ(r.X, c.X);
+    EXPECT_EQ(r.Y, c.Y);
+    EXPECT_EQ(r.Source, c.Source);
+    EXPECT_EQ(asked, c.Asked);
+    // What is stated is kept, one figure standing for both.
+    const int x = std::max(c.StatedX, 0), y = std::max(c.StatedY, 0);
+    EXPECT_EQ(r.StatedX, x > 0 ? x : y);
+    EXPECT_EQ(r.StatedY, y > 0 ? y : x);
+  }
+}
+
+// An estimate overrules a file only on a coding line's worth of digits that mostly agree.
+TEST(ResolutionEstimate, TrustNeedsACodingLinesWorthOfAgreeingDigits) {
+  auto trusted = [](int dpi, int evidence, int mated) {
+    ResolutionEstimate e;
+    e.Dpi = dpi;
+    e.Evidence = evidence;
+    e.Mated = mated;
+    return e.Trusted();
+  };
+  EXPECT_TRUE(trusted(300, 12, 20));
+  EXPECT_FALSE(trusted(300, 11, 11));
+  EXPECT_FALSE(trusted(300, 12, 21));  // 12 of 21 is less than 0.6
+  EXPECT_FALSE(trusted(0, 40, 40));
+  const Font dejavu(kDejaVu);
+  const Pix line = RenderPage({{&Ocrb(), kCodingLine, 2.45, 2.54}}, 300);
+  const Pix reference = RenderPage({{&Ocrb(), "000000000000000001234567890", 2.45, 2.54}}, 300);
+  const Pix few = RenderPage({{&Ocrb(), "12 034 56", 2.45, 2.54}}, 300);
+  const Pix words =
+      RenderPage({{&dejavu, "Payment slip for account holders, keep this", 3, 2.6},
+                  {&dejavu, "Bank details and reference below; by 12.03.2024", 3, 2.6}},
+                 300);
+  for (const auto& [page, expected] : std::vector<std::pair<PIX*, bool>>{
+           {line.get(), true}, {reference.get(), true}, {few.get(), false}, {words.get(), false}}) {
+    Pix ink(pixThresholdToBinary(page, 128));
+    const ResolutionEstimate e = EstimateResolution(ink.get());
+    EXPECT_EQ(e.Trusted(), expected) << e.Dpi << " dpi, " << e.Evidence << " of " << e.Mated;
+  }
+}
+
+// A packed DIB, either colour-table entry ink and any width, gives the estimate its picture
+// gives.
+TEST(ResolutionEstimate, DibRowsGiveWhatThePictureGives) {
+  std::mt19937 random(11);
+  for (double dpi : {150.0, 301.0, 600.0}) {
+    const Pix grey = RenderPage({{&Ocrb(), kCodingLine, 2.45, 2.54}}, dpi);
+    Pix ink(pixThresholdToBinary(grey.get(), 128));
+    // Specks, and ink up to the last column, where a row's padding begins.
+    std::bernoulli_distribution speck(0.002);
+    const int width = pixGetWidth(ink.get()), height = pixGetHeight(ink.get());
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x)
+        if (speck(random)) pixSetPixel(ink.get(), x, y, 1);
+      pixSetPixel(ink.get(), width - 1, y, y % 3 == 0);
+    }
+    const ResolutionEstimate own = EstimateResolution(ink.get());
+    ASSERT_GT(own.Dpi, 0);
+    for (bool inverted : {false, true}) {
+      SCOPED_TRACE(std::to_string(dpi) + (inverted ? " dpi, ink is entry 0" : " dpi"));
+      std::vector<uint8_t> bmp = Encode(ink.get(), IFF_BMP);
+      ASSERT_EQ(bmp[28], 1);
+      if (inverted) {
+        const size_t table = 14 + 40, pixels = bmp[10] | bmp[11] << 8;
+        for (size_t i = 0; i < 4; ++i) std::swap(bmp[table + i], bmp[table + 4 + i]);
+        for (size_t i = pixels; i < bmp.size(); ++i) bmp[i] = static_cast<uint8_t>(~bmp[i]);
+      }
+      const ResolutionEstimate dib = EstimateDibResolution(bmp.data() + 14, width, height);
+      EXPECT_EQ(dib.Dpi, own.Dpi);
+      EXPECT_EQ(dib.Evidence, own.Evidence);
+      EXPECT_EQ(dib.Mated, own.Mated);
+      EXPECT_EQ(dib.DigitHeight, own.DigitHeight);
+    }
+  }
+}
+
+// Files that state a resolution: a wrong one gives way to the digits, in decoded files and in
+// 1-bit BMPs alike; a right one, or one near enough, stays, with ordinary text around the
+// line too; a page of words alone keeps what it states.
+TEST(ResolutionEstimate, WrongStatedResolutionsGiveWay) {
+  const Font dejavu(kDejaVu);
+  const Pix line = RenderPage({{&Ocrb(), kCodingLine, 2.45, 2.54}}, 300);
+  const double digit = 0.73 * 10 * kPointMm, pitch = 0.6 * 10 * kPointMm;
+  const Pix mixed =
+      RenderPage({{&dejavu, "Payment slip for account holders, keep it", digit, pitch},
+                  {&Ocrb(), kCodingLine, 2.45, 2.54},
+                  {&dejavu, "The quick brown fox 0123456789", digit, pitch}},
+                 300);
+  const Pix words = RenderPage({{&dejavu, "Nothing but words here, in a line of text", 3, 2.6},
+                                {&dejavu, "and another one, with 12.03.2024 in it", 3, 2.6}},
+                               300);
+  Pix line_ink(pixThresholdToBinary(line.get(), 128));
+  struct Case {
+    const char* Name;
+    PIX* Picture;
+    int Format;
+    int Stated;
+    DpiSource Source;  // kEstimated: within a tenth of 300
+  };
+  const Case cases[] = {
+      {"PNG stating 150", line.get(), IFF_PNG, 150, DpiSource::kEstimated},
+      {"PNG stating 600", line.get(), IFF_PNG, 600, DpiSource::kEstimated},
+      {"PNG stating 200", line.get(), IFF_PNG, 200, DpiSource::kEstimated},
+      {"PNG stating 300", line.get(), IFF_PNG, 300, DpiSource::kFile},
+      {"PNG stating 250", line.get(), IFF_PNG, 250, DpiSource::kFile},
+      {"BMP stating 150", line_ink.get(), IFF_BMP, 150, DpiSource::kEstimated},
+      {"BMP stating 600", line_ink.get(), IFF_BMP, 600, DpiSource::kEstimated},
+      {"BMP stating 300", line_ink.get(), IFF_BMP, 300, DpiSource::kFile},
+      {"text around, stating 300", mixed.get(), IFF_PNG, 300, DpiSource::kFile},
+      {"text around, stating 150", mixed.get(), IFF_PNG, 150, DpiSource::kEstimated},
+      {"words alone, stating 150", words.get(), IFF_PNG, 150, DpiSource::kFile},
+  };
+  Reader reader;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Pix copy(pixCopy(nullptr, c.Picture));
+    pixSetResolution(copy.get(), c.Stated, c.Stated);
+    const std::vector<Page> pages = DecodeImage(Encode(copy.get(), c.Format), LoadOptions{});
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].Source, c.Source);
+    EXPECT_EQ(pages[0].StatedXDpi, c.Stated);
+    EXPECT_EQ(pages[0].StatedYDpi, c.Stated);
+    if (c.Source == DpiSource::kFile) {
+      EXPECT_EQ(pages[0].XDpi, c.Stated);
+    } else {
+      EXPECT_NEAR(pages[0].XDpi, 300, 30);
+      EXPECT_EQ(pages[0].YDpi, pages[0].XDpi);
+    }
+    if (c.Picture == line.get() || c.Picture == line_ink.get()) {
+      EXPECT_EQ(reader.Read(pages[0]), kCodingLine);
+    }
+  }
 }
 
 }  // namespace

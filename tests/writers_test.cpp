@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "reader/xml_writers.h"
 
 namespace ocrb::reader {
 namespace {
@@ -143,6 +146,109 @@ TEST(TsvOutput, LineCellsAgreeWithTheCharacterRows) {
                 0.0005);
     EXPECT_EQ(seen.Junk, junk[l]);
     EXPECT_EQ(seen.Check, check[l]);
+  }
+}
+
+// Markup escaped, UTF-8 kept, and every byte sequence XML 1.0 cannot hold replaced by U+FFFD,
+// one replacement a bad byte or a whole character XML refuses.
+TEST(XmlEscape, KeepsCharactersAndReplacesWhatXmlCannotHold) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"0100>12+ 01<#", "0100&gt;12+ 01&lt;#"},
+      {"a&b\"c'd", "a&amp;b&quot;c&apos;d"},
+      {"tab\tnewline\ncr\r", "tab\tnewline\ncr\r"},  // the three controls XML allows
+      {std::string("nul\0x", 5), "nul" + r + "x"},
+      {"\x01\x1F", r + r},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"\xFF", r},
+      {"\xC3", r},                          // cut short at the end
+      {"\xC3(", r + "("},                   // a lead byte without its continuation
+      {"\x80", r},                          // a lone continuation byte
+      {"\xC0\xAF", r + r},                  // an overlong '/'
+      {"\xE0\x80\xAF", r + r + r},          // an overlong '/' in three bytes
+      {"\xED\xA0\x80", r + r + r},          // a surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},  // beyond U+10FFFF
+      {"\xEF\xBF\xBE", r},                  // U+FFFE, no XML character
+      {"\xEE\x80\x80", "\xEE\x80\x80"},     // U+E000, the first one after the gap
+      {"\xED\x9F\xBF", "\xED\x9F\xBF"},     // U+D7FF, the last one before it
+  };
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(XmlEscape(in), out) << in;
+  }
+}
+
+// The note for a replaced resolution, and its absence where nothing was replaced.
+TEST(ResolutionNotice, OnlyForAStatedResolutionReplaced) {
+  auto page = [](int x, int y, DpiSource source, int stated_x, int stated_y) {
+    PageResult p;
+    p.XDpi = x;
+    p.YDpi = y;
+    p.Source = source;
+    p.StatedXDpi = stated_x;
+    p.StatedYDpi = stated_y;
+    return p;
+  };
+  const std::vector<std::pair<PageResult, std::string>> cases = {
+      {page(311, 311, DpiSource::kEstimated, 150, 150),
+       "read at 311 dpi as its digits measure, not at the 150 dpi the file states"},
+      {page(300, 300, DpiSource::kOption, 600, 600),
+       "read at 300 dpi as given, not at the 600 dpi the file states"},
+      {page(200, 200, DpiSource::kOption, 200, 100),
+       "read at 200 dpi as given, not at the 200 x 100 dpi the file states"},
+      {page(300, 150, DpiSource::kOption, 300, 300),
+       "read at 300 x 150 dpi as given, not at the 300 dpi the file states"},
+      {page(300, 300, DpiSource::kOption, 300, 300), ""},  // nothing replaced
+      {page(300, 300, DpiSource::kFile, 300, 300), ""},
+      {page(300, 300, DpiSource::kOption, 0, 0), ""},       // nothing stated
+      {page(210, 210, DpiSource::kEstimated, 72, 72), ""},  // no resolution to the engine
+      {page(210, 210, DpiSource::kEstimated, 96, 96), ""},
+      {page(210, 210, DpiSource::kEstimated, 97, 97),
+       "read at 210 dpi as its digits measure, not at the 97 dpi the file states"},
+  };
+  for (const auto& [p, expected] : cases) {
+    EXPECT_EQ(ResolutionNotice(p), expected) << expected;
+  }
+  PageResult failed = cases[0].first;
+  failed.Status = kExitCorrupt;
+  EXPECT_EQ(ResolutionNotice(failed), "");
+}
+
+TEST(JsonOutput, StatedDpiIsAPairOrNull) {
+  FileResult file = TwoPages();
+  file.Pages[0].StatedXDpi = 200;
+  file.Pages[0].StatedYDpi = 100;
+  const std::string json = FormatFile(Format::kJson, file, 0, 1);
+  const size_t first = json.find("\"stated_dpi\": [200, 100]");
+  ASSERT_NE(first, std::string::npos) << json;
+  EXPECT_NE(json.find("\"stated_dpi\": null", first), std::string::npos) << json;
+}
+
+// Both layout formats make one document of any number of files and pages, and a file of no
+// pages adds nothing to it.
+TEST(LayoutOutput, OneDocumentForSeveralFiles) {
+  const FileResult file = TwoPages();
+  FileResult failed;
+  failed.Name = "gone.png";
+  failed.Status = kExitCorrupt;
+  for (const Format format : {Format::kHocr, Format::kAlto}) {
+    const std::string document = FormatPrologue(format, {file.Name, failed.Name, file.Name}) +
+                                 FormatFile(format, file, 0, 3) + FormatFile(format, failed, 1, 3) +
+                                 FormatFile(format, file, 2, 3) + FormatEpilogue(format);
+    EXPECT_EQ(FormatFile(format, failed, 1, 3), "");
+    const std::string page = format == Format::kHocr ? "class=\"ocr_page\"" : "<Page ";
+    size_t pages = 0;
+    for (size_t at = document.find(page); at != std::string::npos; at = document.find(page, at + 1))
+      ++pages;
+    EXPECT_EQ(pages, 4u);
+    // The junk line of the first page is left out: three lines a file.
+    const std::string line = format == Format::kHocr ? "class=\"ocr_line\"" : "<TextLine ";
+    size_t lines = 0;
+    for (size_t at = document.find(line); at != std::string::npos; at = document.find(line, at + 1))
+      ++lines;
+    EXPECT_EQ(lines, 6u);
+    EXPECT_EQ(document.find("8008"), std::string::npos);
+    EXPECT_NE(document.find("page_3_2"), std::string::npos);
+    EXPECT_EQ(std::string(FormatExtension(format)), format == Format::kHocr ? "hocr" : "xml");
   }
 }
 

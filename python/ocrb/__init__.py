@@ -142,6 +142,9 @@ class Page:
     # degrees clockwise. Boxes are in the pixels of the page as given.
     skew_degrees: float = field(default=0.0, compare=False)
     orientation: int = field(default=0, compare=False)
+    # The resolution the image states, (x, y), whether or not it was read at it; None when it
+    # states none. A PIL image's info["dpi"] counts as stated.
+    stated_dpi: Optional[tuple[int, int]] = field(default=None, compare=False)
 
     @property
     def text(self) -> str:
@@ -159,6 +162,7 @@ class Page:
             return {"page": self.number, "error": self.error, "lines": []}
         return {"page": self.number, "width": self.width, "height": self.height,
                 "xdpi": self.xdpi, "ydpi": self.ydpi, "dpi_source": self.dpi_source,
+                "stated_dpi": list(self.stated_dpi) if self.stated_dpi is not None else None,
                 "skew_degrees": self.skew_degrees, "orientation": self.orientation,
                 "lines": [line.to_dict() for line in self.lines]}
 
@@ -216,12 +220,12 @@ def check_line(text: str) -> Optional[Check]:
 def _pages(raw: list[Any], first: int = 1) -> list[Page]:
     pages = []
     for offset, (width, height, xdpi, ydpi, lines, dpi_source, number, error, skew,
-                 orientation) in enumerate(raw):
+                 orientation, stated) in enumerate(raw):
         pages.append(Page(first + offset if first > 1 else number, width, height, xdpi, ydpi,
                           tuple(Line(text, tuple(Char(c, conf, box) for c, conf, box in chars),
                                      *figures, junk, _check(check))
                                 for text, chars, figures, junk, check in lines),
-                          dpi_source, error, round(skew, 2), orientation))
+                          dpi_source, error, round(skew, 2), orientation, stated))
     return pages
 
 
@@ -329,8 +333,13 @@ class Engine:
         frame), or a numpy array: ``bool`` (True is ink), ``uint8`` grey (H, W) or colour
         (H, W, 3 or 4). Grey and colour are made black and white with ``binarise``
         ("sauvola", "normalised-otsu" or "otsu"), as ``ocrb --binarise`` does. ``dpi`` is the
-        resolution of images that state none (arrays never do); arrays and PIL images may
-        have ``(x, y)`` for pixels that are not square. ``single_line`` reduces each page
+        resolution every page is read at, whatever the image states, as ``ocrb --dpi`` does
+        (``dpi_source`` "option"); arrays and PIL images may have ``(x, y)`` for pixels that
+        are not square. Without it, a page is read at the resolution its image states (a
+        file's header, a PIL image's ``info["dpi"]``) unless the height of its digits says
+        that is off by more than a third, and one that states none (arrays never do) at the
+        resolution its digits give (``dpi_source`` "estimated"); ``stated_dpi`` keeps what
+        the image states. ``single_line`` reduces each page
         to the line nearest its middle (the engine's single-line mode); ``line="best"``
         reduces it to its best line instead, as ``ocrb --line best`` does: lines rank by
         check digits that hold, then a known coding-line layout, then not being junk, then
@@ -429,7 +438,7 @@ class Engine:
         if width == 0 or height == 0:
             raise ValueError(f"the image is empty: shape {array.shape}")
         return self._engine.read_pixels(array, width, height, array.strides[0], channels,
-                                        bilevel, dpi[0], dpi[1], single, best, binarise,
+                                        bilevel, 0, 0, dpi[0], dpi[1], single, best, binarise,
                                         max_pixels, limits)
 
     def _read_pil(self, image: Any, dpi: tuple[int, int], single: bool, best: bool,
@@ -440,10 +449,12 @@ class Engine:
         for frame in ImageSequence.Iterator(image):
             width, height = frame.size
             _check_pixels(width, height, max_pixels)
-            # A resolution the image states wins over the one given, as for files.
+            # What the image states is checked against its digits as a file's is; the one given
+            # wins over both.
             stated = tuple(min(_MAX_DPI, max(0, round(float(v))))
                            for v in (frame.info.get("dpi") or (0, 0))[:2])
-            frame_dpi = stated if len(stated) == 2 and any(stated) else dpi
+            if len(stated) != 2:
+                stated = (0, 0)
             bilevel = False
             if frame.mode == "1":
                 # PIL's bilevel images hold paper as 1: the engine wants ink as nonzero.
@@ -454,16 +465,16 @@ class Engine:
                 frame = frame.convert("RGBA")
             elif frame.mode in _WIDE_MODES:
                 raw = self._engine.read_pixels(_wide_to_grey(frame), width, height, width, 1,
-                                               False, frame_dpi[0], frame_dpi[1], single, best,
-                                               binarise, max_pixels, limits)
+                                               False, stated[0], stated[1], dpi[0], dpi[1],
+                                               single, best, binarise, max_pixels, limits)
                 pages.extend(_pages(raw, first=len(pages) + 1))
                 continue
             elif frame.mode not in ("L", "RGB"):
                 frame = frame.convert("RGB")
             channels = {"L": 1, "RGB": 3, "RGBA": 4}[frame.mode]
             raw = self._engine.read_pixels(frame.tobytes(), width, height, width * channels,
-                                           channels, bilevel, frame_dpi[0], frame_dpi[1],
-                                           single, best, binarise, max_pixels, limits)
+                                           channels, bilevel, stated[0], stated[1], dpi[0],
+                                           dpi[1], single, best, binarise, max_pixels, limits)
             pages.extend(_pages(raw, first=len(pages) + 1))
         return pages
 

@@ -108,11 +108,12 @@ def test_non_square_pixels(tmp_path: Path, block: Path) -> None:
         engine.read(path, dpi=(300, 150))
 
 
-def test_array_without_dpi_is_read_at_the_engine_default(coding: Path) -> None:
+def test_array_without_dpi_gets_the_estimate(coding: Path) -> None:
     ink = np.asarray(Image.open(coding).convert("L")) < 128
-    result = ocrb.Engine().read(ink)
-    assert (result.pages[0].xdpi, result.pages[0].ydpi) == (0, 0)
-    assert result.text == truth("coding-200dpi")  # 200 dpi is what the engine assumes
+    page = ocrb.Engine().read(ink).pages[0]
+    assert page.dpi_source == "estimated" and page.stated_dpi is None
+    assert abs(page.xdpi - 200) <= 20 and page.ydpi == page.xdpi
+    assert page.text == truth("coding-200dpi")
 
 
 def test_every_page_of_a_multipage_tiff(two_pages: Path, coding: Path, block: Path) -> None:

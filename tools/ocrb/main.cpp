@@ -206,7 +206,7 @@ class Reader {
     if (!options_.OutputDir.empty() && !(result.Pages.empty() && result.Status != kExitOk)) {
       try {
         WriteWhole(OutputDirPath(options_.OutputDir, name, options_.OutputFormat),
-                   FormatPrologue(options_.OutputFormat) +
+                   FormatPrologue(options_.OutputFormat, {name}) +
                        FormatFile(options_.OutputFormat, result, 0, 1, options_.Text) +
                        FormatEpilogue(options_.OutputFormat));
       } catch (const InputError& e) {
@@ -230,6 +230,23 @@ void ReportFailures(const FileResult& result) {
   if (!result.Error.empty()) {
     std::fprintf(messages, "ocrb: %s: %s\n", shown.c_str(), result.Error.c_str());
   }
+}
+
+// The notes of standard error for one file: each page read at another resolution than its
+// file states. Returns whether there was any.
+bool ReportResolutions(const FileResult& result, ProgressBar& progress) {
+  const std::string shown = result.Name == "-" ? "standard input" : result.Name;
+  bool any = false;
+  for (const PageResult& page : result.Pages) {
+    const std::string notice = ResolutionNotice(page);
+    if (notice.empty()) continue;
+    if (!any) progress.Clear();
+    any = true;
+    const std::string where =
+        result.Pages.size() > 1 ? "page " + std::to_string(page.Number) + ": " : "";
+    std::fprintf(messages, "ocrb: %s: %s%s\n", shown.c_str(), where.c_str(), notice.c_str());
+  }
+  return any;
 }
 
 // Reads every file, Jobs at a time, and writes the results in the order of the inputs to Out
@@ -276,7 +293,9 @@ int ReadAll(const Options& options, FILE* out) {
   int status = kExitOk;
   bool output_failed = false;
   const bool to_stream = options.OutputDir.empty();
-  if (to_stream) output_failed |= std::fputs(FormatPrologue(options.OutputFormat).c_str(), out) < 0;
+  if (to_stream) {
+    output_failed |= std::fputs(FormatPrologue(options.OutputFormat, files).c_str(), out) < 0;
+  }
   for (size_t i = 0; i < files.size(); ++i) {
     Outcome outcome;
     {
@@ -287,6 +306,7 @@ int ReadAll(const Options& options, FILE* out) {
     }
     const FileResult& result = outcome.Result;
     if (result.Status != kExitOk || !outcome.WriteError.empty()) progress.Clear();
+    if (!options.Quiet) ReportResolutions(result, progress);
     if (result.Status != kExitOk) {
       ReportFailures(result);
       status = std::max(status, result.Status);

@@ -176,8 +176,13 @@ Options ParseCommandLine(int argc, char** argv) {
         o.OutputFormat = Format::kTsv;
       } else if (value == "json") {
         o.OutputFormat = Format::kJson;
+      } else if (value == "hocr") {
+        o.OutputFormat = Format::kHocr;
+      } else if (value == "alto") {
+        o.OutputFormat = Format::kAlto;
       } else {
-        throw UsageError(option + ": unknown format '" + value + "' (text, tsv or json)");
+        throw UsageError(option + ": unknown format '" + value +
+                         "' (text, tsv, json, hocr or alto)");
       }
     } else if (option == "-o" || option == "--output") {
       o.OutputFile = args.Value(option);
@@ -294,23 +299,36 @@ void PrintHelp(FILE* out) {
       "                        json: files, pages, lines with their figures, junk\n"
       "                          flag and check, characters with confidence and box;\n"
       "                          a page that could not be read has its error\n"
-      "      --all-lines       text keeps junk lines too (tsv and json always do)\n"
+      "                        hocr: hOCR (XHTML): ocr_page, ocr_line and ocrx_word\n"
+      "                          with bbox (x1 y1 one past the last pixel), x_wconf\n"
+      "                          (percent), x_bboxes and x_confs for the characters\n"
+      "                        alto: ALTO v4 XML: Page, TextBlock, TextLine, String\n"
+      "                          (WC 0..1, CC 0 sure..9 unsure), SP and Glyph (GC),\n"
+      "                          with HPOS, VPOS, WIDTH, HEIGHT in pixels\n"
+      "                        hocr and alto leave out junk lines and failed pages\n"
+      "      --all-lines       text, hocr and alto keep junk lines too (tsv and json\n"
+      "                          always do)\n"
       "      --check           text: a coding line of a known layout (the Swiss\n"
       "                          payment slip's, with or without amount) ends in a\n"
       "                          tab and 'ok', or 'bad ' and the fields whose check\n"
       "                          digit fails: amount, reference, participant\n"
       "  -o, --output FILE     write the output to FILE instead of standard output\n"
-      "      --output-dir DIR  write DIR/NAME.txt (.tsv, .json) for every input\n"
+      "      --output-dir DIR  write DIR/NAME.txt (.tsv, .json, .hocr, .xml) for every\n"
+      "                          input\n"
       "      --overlay OUT.png draw each box and character on the image (one input;\n"
       "                          further pages go to OUT-p2.png, ...); green: sure,\n"
       "                          orange: confidence below 0.9, red: below 0.5 or '~'\n"
       "\n"
       "Reading:\n"
-      "      --dpi N           resolution of images that state none (or 96 dpi or\n"
-      "                          less), and the one PDF pages are rendered at;\n"
-      "                          without it, such images get a resolution estimated\n"
-      "                          from the height of their digits (JSON dpi_source:\n"
-      "                          file, option, estimated, or none: read as 200 dpi)\n"
+      "      --dpi N           read every image at N dpi, whatever it states, and\n"
+      "                          render PDF pages at N dpi. Without it, an image is\n"
+      "                          read at the resolution it states, unless the height\n"
+      "                          of its digits (a coding line's worth) says it is off\n"
+      "                          by more than a third; one that states none (or 96\n"
+      "                          dpi or less) at the one its digits give. A stated\n"
+      "                          resolution replaced is noted on standard error (JSON\n"
+      "                          dpi_source: file, option, estimated, or none: read\n"
+      "                          as 200 dpi; stated_dpi: what the file states)\n"
       "      --binarise M      how grey and colour images become black and white:\n"
       "                          sauvola (default: a threshold from each pixel's\n"
       "                          surroundings), normalised-otsu (Otsu after\n"
@@ -333,7 +351,7 @@ void PrintHelp(FILE* out) {
       "      --line all        keep every line (default)\n"
       "  -j, --jobs N          read N files at a time, one engine per thread [1]\n"
       "      --files-from LIST read file names from LIST, one a line ('-': stdin)\n"
-      "  -q, --quiet           no progress bar\n"
+      "  -q, --quiet           no progress bar, no notes on replaced resolutions\n"
       "\n",
       out);
   std::fprintf(out,
