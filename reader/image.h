@@ -129,6 +129,19 @@ constexpr double kDefaultTimeout = 10;
 // PDF pages are rendered at this resolution unless the caller names one.
 constexpr int kDefaultPdfDpi = 300;
 
+// The widest bounds a caller may set (ocrb's options, the C interface): the engine refuses
+// working images of more than 2^30 pixels, and a file larger than 16 GiB or of more than a
+// million pages is no single input. The decoder needs some room for its libraries; a day is no
+// bound on one file.
+constexpr uint64_t kMaxMaxPixels = uint64_t{1} << 30;
+constexpr uint64_t kMaxMaxFileSize = uint64_t{16} << 30;
+constexpr int kMaxMaxPages = 1000000;
+constexpr uint64_t kMinMaxMemory = uint64_t{64} << 20;
+constexpr uint64_t kMaxMaxMemory = uint64_t{1} << 40;
+constexpr double kMaxTimeout = 86400;
+// The highest resolution a caller may name.
+constexpr int kMaxDpi = 100000;
+
 // LoadOptions::Orientation when every quarter turn may be tried.
 constexpr int kOrientationAuto = -1;
 
@@ -209,6 +222,9 @@ struct PixelView {
 };
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi = false, int64_t max_pixels = kDefaultMaxPixels);
+// The same with everything Options says of a file: its binarisation, the resolution for
+// pixels stating none (Dpi, else the estimate when EstimateDpi), MaxPixels, and Deskew.
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOptions& options);
 
 }  // namespace ocrb::reader
 

@@ -17,19 +17,24 @@ constexpr int kMaxSide = 1 << 16;
 
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi, int64_t max_pixels) {
+  LoadOptions options;
+  options.Method = method;
+  options.EstimateDpi = estimate_dpi;
+  options.MaxPixels = max_pixels;
+  return PageFromPixels(pixels, x_dpi, y_dpi, options);
+}
+
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOptions& load) {
   if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
       pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
     throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
                                        " pixels wide and high");
   }
-  LoadOptions options;
-  options.Method = method;
-  options.EstimateDpi = estimate_dpi;
-  options.MaxPixels = max_pixels;
+  LoadOptions options = load;
   CheckPixels("the image", pixels.Width, pixels.Height, options);
   // Bilevel pixels are a 1-bit page as it is, like a 1-bit BMP: measured for skew only when
   // their reading asks for it.
-  options.Deskew = !pixels.Bilevel;
+  options.Deskew = load.Deskew && !pixels.Bilevel;
   if (pixels.Channels != 1 && pixels.Channels != 3 && pixels.Channels != 4) {
     throw InputError(kExitCorrupt, "pixels need 1, 3 or 4 channels");
   }
