@@ -5,6 +5,7 @@
 // status code and a message kept in the reader.
 #include "ocrb_reader.h"
 
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <memory>

@@ -217,6 +217,8 @@ Pix Tint(PIX* grey) {
 void WritePdf(const std::filesystem::path& path, PIX* pix, int dpi) {
   l_uint8* data = nullptr;
   size_t size = 0;
+  // Without the date of writing, the same picture gives the same bytes.
+  l_pdfSetDateAndVersion(0);
   if (pixWriteMemPdf(&data, &size, pix, dpi, nullptr) != 0 || data == nullptr) {
     throw std::runtime_error("cannot make " + path.string());
   }
@@ -281,10 +283,13 @@ void MakeExamples(const std::filesystem::path& dir) {
   Scan colour;
   colour.XDpi = colour.YDpi = 300;
   colour.BlurPx = 0.9;
-  colour.NoiseLevels = 5;
+  colour.NoiseLevels = 2;
   colour.Paper = 240;
   Pix slip_picture = Tint(Render(font, slip, colour, random).get());
-  WritePix(dir / "slip-colour-300dpi.png", slip_picture.get(), IFF_PNG);
+  // The PNG keeps 32 colours in a palette, which keeps it small.
+  Pix slip_palette(pixOctreeQuantNumColors(slip_picture.get(), 32, 0));
+  if (!slip_palette) throw std::runtime_error("out of memory");
+  WritePix(dir / "slip-colour-300dpi.png", slip_palette.get(), IFF_PNG);
   WriteText(dir / "slip-colour-300dpi.gt.txt", slip);
   WritePix(dir / "slip-colour-300dpi.jpg", slip_picture.get(), IFF_JFIF_JPEG);
 
@@ -316,7 +321,8 @@ void MakeExamples(const std::filesystem::path& dir) {
   unknown.XDpi = unknown.YDpi = 240;
   unknown.NoiseLevels = 4;
   Pix bare_grey = Render(font, bare, unknown, random);
-  pixSetResolution(bare_grey.get(), 0, 0);
+  pixSetXRes(bare_grey.get(), 0);  // pixSetResolution leaves a resolution of 0 unset
+  pixSetYRes(bare_grey.get(), 0);
   WritePix(dir / "grey-no-dpi.png", bare_grey.get(), IFF_PNG);
   WriteText(dir / "grey-no-dpi.gt.txt", bare);
 
