@@ -3,6 +3,11 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run) in the build that
 # also makes the fuzz targets, which then run for a minute each. Then the thread test under
 # ThreadSanitizer (GCC). The soak test runs in both full suites.
+#
+# Its build folders are its own (build-test, build-fuzz, build-tsan), apart from the build/
+# that scripts/run.sh and the README use, so neither run disturbs the other. The pip install
+# packs the module and libraries build-test already holds rather than compiling them again,
+# and every compile goes through ccache when it is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,18 +19,24 @@ stage() { echo "== [$((SECONDS - start)) s] $*"; }
 stage "GCC build and tests"
 # The plain build includes the Python module; its pytest suite and the install test (a
 # temporary prefix with a C and a C++ consumer) run as CTests.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_BUILD_BENCH=ON \
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_BUILD_BENCH=ON \
   -DOCRB_BUILD_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3
-cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+cmake --build build-test -j "$jobs"
+ctest --test-dir build-test --output-on-failure -j "$jobs"
+
+stage "README"
+# Every block of README.md runs as written, in a copy of the tree with build/ made by this
+# run's own build (blocks marked for a cluster or an installed prefix are left out).
+/usr/bin/python3 scripts/readme.py --build build-test
 
 stage "pip install"
-# The documented Python install, offline, into a throwaway virtual environment.
+# The documented Python install, offline, into a throwaway virtual environment, from the
+# module and libraries of build-test (built for the same interpreter).
 venv=$(mktemp -d)
 trap 'rm -rf "$venv"' EXIT
 /usr/bin/python3 -m venv --system-site-packages "$venv"
-CMAKE_BUILD_PARALLEL_LEVEL=$jobs "$venv/bin/python" -m pip install -q --no-build-isolation \
-  --no-index .
+CMAKE_BUILD_PARALLEL_LEVEL=$jobs OCRB_CMAKE_BUILD_DIR=$PWD/build-test \
+  "$venv/bin/python" -m pip install -q --no-build-isolation --no-index .
 root=$PWD
 text=$(cd "$venv" && "$venv/bin/python" -c \
   "import ocrb; print(ocrb.Engine().read('$root/examples/coding-200dpi.bmp').text)")
