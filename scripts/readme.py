@@ -149,7 +149,8 @@ def main():
                 path.write_text(block.text, encoding="utf-8")
         return 0
     build = (ROOT / args.build).resolve()
-    if not (build / "CMakeCache.txt").is_file() or not (build / "python" / "ocrb").is_dir():
+    if not (build / "CMakeCache.txt").is_file() or not (
+            args.prefix or (build / "python" / "ocrb").is_dir()):
         print(f"readme.py: {build} is no build made with -DOCRB_BUILD_PYTHON=ON", file=sys.stderr)
         return 1
     work = Path(tempfile.mkdtemp(prefix="ocrb-readme-"))

@@ -85,6 +85,10 @@ same "$work/ocrb-ppm.json" "$work/demo-ppm.json"
 env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" -f json "$slip" >"$work/ocrb-slip.json"
 same "$work/ocrb-slip.json" "$work/cmake-demo.json"
 
+# The README's blocks that need an installed prefix, with ~/.local standing for this one.
+${OCRB_PYTHON:-python3} "$source/scripts/readme.py" --build "$build" --prefix "$prefix" \
+  >"$work/readme.out" 2>&1 || { cat "$work/readme.out" >&2; fail "a README block failed"; }
+
 # ocrb from the moved prefix: its run path is relative to itself, never the build folder.
 runpath=$(objdump -p "$prefix/bin/ocrb" | awk '/RUNPATH|RPATH/ {print $2}')
 case "$runpath" in
