@@ -77,37 +77,44 @@ extern "C" {
 
 /* Status codes. */
 #define OCRBR_STATUS_OK 0
-#define OCRBR_STATUS_BAD_ARGUMENT (-1) /* a null handle or pointer, an unknown option, pixel
-                                          format or parameter, a value out of its range */
-#define OCRBR_STATUS_CANNOT_OPEN (-2)  /* a file that cannot be opened or read, or a decoder
-                                          helper that cannot be found or started */
-#define OCRBR_STATUS_BAD_IMAGE (-3)    /* not an image, damaged, or past a limit (the message
-                                          names the option that sets it) */
-#define OCRBR_STATUS_REFUSED (-4)      /* the engine refused the bitmap; the message says why */
-#define OCRBR_STATUS_ENGINE (-5)       /* the engine did not start, or refused a parameter */
-#define OCRBR_STATUS_NO_MEMORY (-6)    /* memory ran out */
-#define OCRBR_STATUS_INTERNAL (-7)     /* anything else */
+#define OCRBR_STATUS_BAD_ARGUMENT                            \
+  (-1) /* a null handle or pointer, an unknown option, pixel \
+          format or parameter, a value out of its range */
+#define OCRBR_STATUS_CANNOT_OPEN                             \
+  (-2) /* a file that cannot be opened or read, or a decoder \
+          helper that cannot be found or started */
+#define OCRBR_STATUS_BAD_IMAGE                                                             \
+  (-3)                              /* not an image, damaged, or past a limit (the message \
+                                       names the option that sets it) */
+#define OCRBR_STATUS_REFUSED (-4)   /* the engine refused the bitmap; the message says why */
+#define OCRBR_STATUS_ENGINE (-5)    /* the engine did not start, or refused a parameter */
+#define OCRBR_STATUS_NO_MEMORY (-6) /* memory ran out */
+#define OCRBR_STATUS_INTERNAL (-7)  /* anything else */
 
 /* Options of a reader, for OCRBR_SetOption and OCRBR_GetOption, each with its default. Each
    is the ocrb option of the same name. */
-#define OCRBR_OPTION_DPI 1            /* resolution of images stating none (96 dpi or less
-                                         counts as none), and of PDF pages; 0: estimated from
-                                         the digits (PDF: 300); 0 */
-#define OCRBR_OPTION_BINARISATION 2   /* an OCRBR_BINARISE_ method; Sauvola */
-#define OCRBR_OPTION_SINGLE_LINE 3    /* nonzero: the engine reads each page as one line; 0 */
-#define OCRBR_OPTION_BEST_LINE 4      /* nonzero: each page keeps only its best line (--line
-                                         best: check digits that hold, then a known layout,
-                                         then not junk, then confidence); 0 */
-#define OCRBR_OPTION_DESKEW 5         /* nonzero: pages turned a little are levelled; 1 */
-#define OCRBR_OPTION_ORIENTATION 6    /* -1: a page that reads poorly is also tried turned;
-                                         0, 90, 180, 270: every page is turned that far
-                                         clockwise first; -1 */
-#define OCRBR_OPTION_MAX_PIXELS 7     /* of each image or page, width times height; 64 Mi */
-#define OCRBR_OPTION_MAX_FILE_SIZE 8  /* bytes of one file or buffer; 256 MiB */
-#define OCRBR_OPTION_MAX_PAGES 9      /* of a TIFF, PDF or GIF; 1000 */
-#define OCRBR_OPTION_TIMEOUT_MS 10    /* milliseconds the decoder may take for each page of a
-                                         PDF, and for the whole of any other file; 10000 */
-#define OCRBR_OPTION_MAX_MEMORY 11    /* bytes of address space of the decoder; 512 MiB */
+#define OCRBR_OPTION_DPI                                                                    \
+  1                                 /* resolution of images stating none (96 dpi or less    \
+                                       counts as none), and of PDF pages; 0: estimated from \
+                                       the digits (PDF: 300); 0 */
+#define OCRBR_OPTION_BINARISATION 2 /* an OCRBR_BINARISE_ method; Sauvola */
+#define OCRBR_OPTION_SINGLE_LINE 3  /* nonzero: the engine reads each page as one line; 0 */
+#define OCRBR_OPTION_BEST_LINE                                                       \
+  4                           /* nonzero: each page keeps only its best line (--line \
+                                 best: check digits that hold, then a known layout,  \
+                                 then not junk, then confidence); 0 */
+#define OCRBR_OPTION_DESKEW 5 /* nonzero: pages turned a little are levelled; 1 */
+#define OCRBR_OPTION_ORIENTATION                                                           \
+  6                                  /* -1: a page that reads poorly is also tried turned; \
+                                        0, 90, 180, 270: every page is turned that far     \
+                                        clockwise first; -1 */
+#define OCRBR_OPTION_MAX_PIXELS 7    /* of each image or page, width times height; 64 Mi */
+#define OCRBR_OPTION_MAX_FILE_SIZE 8 /* bytes of one file or buffer; 256 MiB */
+#define OCRBR_OPTION_MAX_PAGES 9     /* of a TIFF, PDF or GIF; 1000 */
+#define OCRBR_OPTION_TIMEOUT_MS                                                            \
+  10                               /* milliseconds the decoder may take for each page of a \
+                                      PDF, and for the whole of any other file; 10000 */
+#define OCRBR_OPTION_MAX_MEMORY 11 /* bytes of address space of the decoder; 512 MiB */
 
 #define OCRBR_BINARISE_SAUVOLA 0         /* local threshold */
 #define OCRBR_BINARISE_NORMALISED_OTSU 1 /* Otsu's threshold after flattening the background */
@@ -116,9 +123,9 @@ extern "C" {
 #define OCRBR_ORIENTATION_AUTO (-1)
 
 /* Layouts of raw pixels for OCRBR_ReadPixels. Samples are bytes, rows run top down. */
-#define OCRBR_PIXELS_BIT1 1  /* 1 bit a pixel, the leftmost in the high bit, 1 is ink */
-#define OCRBR_PIXELS_GREY8 2 /* 1 byte a pixel, 0 black, 255 white */
-#define OCRBR_PIXELS_RGB24 3 /* red, green, blue */
+#define OCRBR_PIXELS_BIT1 1   /* 1 bit a pixel, the leftmost in the high bit, 1 is ink */
+#define OCRBR_PIXELS_GREY8 2  /* 1 byte a pixel, 0 black, 255 white */
+#define OCRBR_PIXELS_RGB24 3  /* red, green, blue */
 #define OCRBR_PIXELS_RGBA32 4 /* red, green, blue, alpha (transparent is paper) */
 
 /* Where a page's resolution came from. */
@@ -129,18 +136,18 @@ extern "C" {
 
 /* Coding-line layouts whose check digits the reader knows. */
 #define OCRBR_LAYOUT_NONE 0
-#define OCRBR_LAYOUT_SWISS_SLIP 1            /* with an amount */
+#define OCRBR_LAYOUT_SWISS_SLIP 1 /* with an amount */
 #define OCRBR_LAYOUT_SWISS_SLIP_NO_AMOUNT 2
 
 /* Fields of a coding line, bits of OCRBR_LineBadFields. */
-#define OCRBR_FIELD_AMOUNT 1u      /* the block before the first '>' */
+#define OCRBR_FIELD_AMOUNT 1u /* the block before the first '>' */
 #define OCRBR_FIELD_REFERENCE 2u
 #define OCRBR_FIELD_PARTICIPANT 4u
 
 /* Figures of a line, for OCRBR_LineFigure. Counts and shares are over the characters other
    than spaces; the engine's unnamed glyph '~' counts confidence 0. */
-#define OCRBR_FIGURE_CHARACTERS 1          /* characters other than spaces */
-#define OCRBR_FIGURE_UNNAMED 2             /* of which '~' */
+#define OCRBR_FIGURE_CHARACTERS 1 /* characters other than spaces */
+#define OCRBR_FIGURE_UNNAMED 2    /* of which '~' */
 #define OCRBR_FIGURE_MEAN_CONFIDENCE 3
 #define OCRBR_FIGURE_MIN_CONFIDENCE 4
 #define OCRBR_FIGURE_MEDIAN_CONFIDENCE 5
@@ -167,8 +174,7 @@ OCRBR_EXPORT void OCRBR_Free(OCRBR_READER* reader);
 /* Sets or gets an OCRBR_OPTION_. Refuses an unknown option or a value out of its range
    (OCRBR_STATUS_BAD_ARGUMENT), leaving the option as it was. */
 OCRBR_EXPORT int32_t OCRBR_SetOption(OCRBR_READER* reader, int32_t option, int64_t value);
-OCRBR_EXPORT int32_t OCRBR_GetOption(const OCRBR_READER* reader, int32_t option,
-                                     int64_t* value);
+OCRBR_EXPORT int32_t OCRBR_GetOption(const OCRBR_READER* reader, int32_t option, int64_t* value);
 
 /* Sets an engine parameter (OCRB_PARAM_ of ocrb.h) for the reads that follow, within the
    range ocrb --print-parameters shows; OCRBR_STATUS_BAD_ARGUMENT outside it. */
@@ -185,8 +191,7 @@ OCRBR_EXPORT int32_t OCRBR_LastEngineStatus(const OCRBR_READER* reader);
 /* ---- Reads (rule 3 says what *Result holds) ------------------------------------------- */
 
 /* Reads the image file at Path: every page of it. */
-OCRBR_EXPORT int32_t OCRBR_ReadFile(OCRBR_READER* reader, const char* path,
-                                    OCRBR_RESULT** result);
+OCRBR_EXPORT int32_t OCRBR_ReadFile(OCRBR_READER* reader, const char* path, OCRBR_RESULT** result);
 
 /* Reads an image file held in memory: Size bytes at Data, which the reader only reads. */
 OCRBR_EXPORT int32_t OCRBR_ReadMemory(OCRBR_READER* reader, const void* data, size_t size,
@@ -198,8 +203,8 @@ OCRBR_EXPORT int32_t OCRBR_ReadMemory(OCRBR_READER* reader, const void* data, si
    applies; one of them alone stands for both). Grey and colour pixels are binarised as a
    decoded file would be; 1-bit pixels go to the engine as they are. */
 OCRBR_EXPORT int32_t OCRBR_ReadPixels(OCRBR_READER* reader, const void* data, int32_t format,
-                                      int32_t width, int32_t height, size_t stride,
-                                      int32_t x_dpi, int32_t y_dpi, OCRBR_RESULT** result);
+                                      int32_t width, int32_t height, size_t stride, int32_t x_dpi,
+                                      int32_t y_dpi, OCRBR_RESULT** result);
 
 /* ---- Results ---------------------------------------------------------------------------- */
 

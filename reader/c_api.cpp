@@ -3,8 +3,6 @@
 // pages that failed alone, the file's own failure) in a result that owns plain copies, so a
 // result outlives its reader. Every exported function catches everything: a failure becomes a
 // status code and a message kept in the reader.
-#include "ocrb_reader.h"
-
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ocrb_reader.h"
 #include "reader/reader.h"
 
 using ocrb::reader::DpiSource;
@@ -141,8 +140,8 @@ int32_t Read(OCRBR_READER* reader, const std::string& name, OCRBR_RESULT** out, 
       reader->Engine = std::make_unique<ocrb::reader::Engine>(reader->Parameters);
     }
     decode([&](ocrb::reader::Page&& page) {
-      PageResult read = ocrb::reader::ReadPage(*reader->Engine, page, reader->Load,
-                                               reader->SingleLine);
+      PageResult read =
+          ocrb::reader::ReadPage(*reader->Engine, page, reader->Load, reader->SingleLine);
       if (!read.Failed() && reader->BestLine) ocrb::reader::KeepBestLine(read);
       result->Pages.push_back(CopyPage(std::move(read)));
     });
@@ -293,8 +292,8 @@ std::string SetOption(OCRBR_READER& reader, int32_t option, int64_t value) {
       }
       break;
     case OCRBR_OPTION_MAX_MEMORY:
-      if ((refused = range(static_cast<int64_t>(kMinMaxMemory),
-                           static_cast<int64_t>(kMaxMaxMemory)))
+      if ((refused =
+               range(static_cast<int64_t>(kMinMaxMemory), static_cast<int64_t>(kMaxMaxMemory)))
               .empty()) {
         load.MaxMemory = static_cast<uint64_t>(value);
       }
@@ -329,8 +328,7 @@ void OCRBR_Free(OCRBR_READER* reader) {
 int32_t OCRBR_SetOption(OCRBR_READER* reader, int32_t option, int64_t value) {
   return Guard(reader, [&] {
     const std::string refused = SetOption(*reader, option, value);
-    return refused.empty() ? Succeed(reader)
-                           : Fail(reader, OCRBR_STATUS_BAD_ARGUMENT, refused);
+    return refused.empty() ? Succeed(reader) : Fail(reader, OCRBR_STATUS_BAD_ARGUMENT, refused);
   });
 }
 
@@ -404,8 +402,7 @@ int32_t OCRBR_ReadPixels(OCRBR_READER* reader, const void* data, int32_t format,
       return Fail(reader, OCRBR_STATUS_BAD_ARGUMENT,
                   "pixel format " + std::to_string(format) + " is unknown");
     }
-    if (x_dpi < 0 || y_dpi < 0 || x_dpi > ocrb::reader::kMaxDpi ||
-        y_dpi > ocrb::reader::kMaxDpi) {
+    if (x_dpi < 0 || y_dpi < 0 || x_dpi > ocrb::reader::kMaxDpi || y_dpi > ocrb::reader::kMaxDpi) {
       return Fail(reader, OCRBR_STATUS_BAD_ARGUMENT,
                   "a resolution takes 0 to " + std::to_string(ocrb::reader::kMaxDpi) +
                       " dpi, not " + std::to_string(x_dpi) + " x " + std::to_string(y_dpi));
@@ -523,8 +520,9 @@ int32_t OCRBR_LineBox(const OCRBR_LINE* line, int32_t index, TRect* box) {
   if (at == nullptr || box == nullptr || static_cast<size_t>(index) >= at->Line.Boxes.size()) {
     return OCRBR_STATUS_BAD_ARGUMENT;
   }
-  *box = at->Line.Text[static_cast<size_t>(index)] == ' ' ? TRect{0, 0, 0, 0}
-                                                          : at->Line.Boxes[static_cast<size_t>(index)];
+  *box = at->Line.Text[static_cast<size_t>(index)] == ' '
+             ? TRect{0, 0, 0, 0}
+             : at->Line.Boxes[static_cast<size_t>(index)];
   return OCRBR_STATUS_OK;
 }
 double OCRBR_LineFigure(const OCRBR_LINE* line, int32_t figure) {

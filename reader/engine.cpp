@@ -58,7 +58,8 @@ std::string ExplainHeader(const uint8_t* h, size_t size) {
   const int64_t pixels = int64_t{width} * height;
   const std::string limit =
       "more than the engine's limit of " + std::to_string(OCRB_MAX_WORKING_PIXELS);
-  if (pixels > OCRB_MAX_WORKING_PIXELS) return "its " + Size(width, height) + " pixels are " + limit;
+  if (pixels > OCRB_MAX_WORKING_PIXELS)
+    return "its " + Size(width, height) + " pixels are " + limit;
   const int32_t x_res = FieldI32(h + kXPelsOffset);
   const int32_t y_res = FieldI32(h + kYPelsOffset);
   if (x_res == y_res) return "";
@@ -70,8 +71,8 @@ std::string ExplainHeader(const uint8_t* h, size_t size) {
   const long double w = static_cast<long double>(width) * m / x_res;
   const long double h2 = static_cast<long double>(height) * m / y_res;
   if (w * h2 > OCRB_MAX_WORKING_PIXELS) {
-    return "squaring its pixels at " + std::to_string(std::lround(x_res * kMetresPerInch)) +
-           " x " + std::to_string(std::lround(y_res * kMetresPerInch)) + " dpi makes " +
+    return "squaring its pixels at " + std::to_string(std::lround(x_res * kMetresPerInch)) + " x " +
+           std::to_string(std::lround(y_res * kMetresPerInch)) + " dpi makes " +
            Size(std::llround(w), std::llround(h2)) + " pixels, " + limit;
   }
   return "";

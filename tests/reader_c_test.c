@@ -16,13 +16,13 @@ static int failures = 0;
 static int checks = 0;
 static const char* phase = "";
 
-#define CHECK(cond)                                                             \
-  do {                                                                          \
-    ++checks;                                                                   \
-    if (!(cond)) {                                                              \
-      ++failures;                                                               \
-      fprintf(stderr, "%s:%d: [%s] %s\n", __FILE__, __LINE__, phase, #cond);    \
-    }                                                                           \
+#define CHECK(cond)                                                          \
+  do {                                                                       \
+    ++checks;                                                                \
+    if (!(cond)) {                                                           \
+      ++failures;                                                            \
+      fprintf(stderr, "%s:%d: [%s] %s\n", __FILE__, __LINE__, phase, #cond); \
+    }                                                                        \
   } while (0)
 
 static void StartPhase(const char* name) {
@@ -186,8 +186,7 @@ static void TestOptions(void) {
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_ORIENTATION, 45) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_ORIENTATION, 270) == OCRBR_STATUS_OK);
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_BINARISATION, 3) == OCRBR_STATUS_BAD_ARGUMENT);
-  CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_BINARISATION, OCRBR_BINARISE_OTSU) ==
-        OCRBR_STATUS_OK);
+  CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_BINARISATION, OCRBR_BINARISE_OTSU) == OCRBR_STATUS_OK);
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_MAX_PIXELS, 0) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_MAX_PIXELS, (int64_t)1 << 30) == OCRBR_STATUS_OK);
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_MAX_PIXELS, ((int64_t)1 << 30) + 1) ==
@@ -379,8 +378,8 @@ static void TestLines(void) {
   CHECK(OCRBR_ReadFile(reader, path, &result) == OCRBR_STATUS_OK);
   page = OCRBR_ResultPage(result, 0);
   CHECK(OCRBR_PageLineCount(page) >= 2);
-  for (l = 0; l < OCRBR_PageLineCount(page); ++l) junk += OCRBR_PageLine(page, l) != NULL &&
-                                                         OCRBR_LineJunk(OCRBR_PageLine(page, l));
+  for (l = 0; l < OCRBR_PageLineCount(page); ++l)
+    junk += OCRBR_PageLine(page, l) != NULL && OCRBR_LineJunk(OCRBR_PageLine(page, l));
   CHECK(junk >= 1);
   OCRBR_ResultFree(result);
 
@@ -493,8 +492,8 @@ static void TestPixels(void) {
     const OCRBR_PAGE* page;
     CHECK(pixels != NULL);
     if (pixels == NULL) continue;
-    CHECK(OCRBR_ReadPixels(reader, pixels, formats[f], width, height, stride, dpi, dpi,
-                           &result) == OCRBR_STATUS_OK);
+    CHECK(OCRBR_ReadPixels(reader, pixels, formats[f], width, height, stride, dpi, dpi, &result) ==
+          OCRBR_STATUS_OK);
     ResultText(result, text, sizeof text);
     if (strcmp(text, coding) != 0) fprintf(stderr, "  format %d read %s", (int)formats[f], text);
     CHECK(strcmp(text, coding) == 0);
@@ -531,16 +530,13 @@ static void TestErrors(void) {
   CHECK(OCRBR_New(&reader) == OCRBR_STATUS_OK);
 
   /* Arguments. */
-  CHECK(OCRBR_ReadFile(NULL, EXAMPLE("coding-200dpi.bmp"), &result) ==
-        OCRBR_STATUS_BAD_ARGUMENT);
+  CHECK(OCRBR_ReadFile(NULL, EXAMPLE("coding-200dpi.bmp"), &result) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_ReadFile(reader, NULL, &result) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_ReadFile(reader, EXAMPLE("coding-200dpi.bmp"), NULL) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_ReadMemory(reader, NULL, 10, &result) == OCRBR_STATUS_BAD_ARGUMENT);
-  CHECK(OCRBR_ReadPixels(reader, garbage, 0, 4, 4, 4, 0, 0, &result) ==
-        OCRBR_STATUS_BAD_ARGUMENT);
+  CHECK(OCRBR_ReadPixels(reader, garbage, 0, 4, 4, 4, 0, 0, &result) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(Contains(OCRBR_LastError(reader), "pixel format 0"));
-  CHECK(OCRBR_ReadPixels(reader, garbage, 5, 4, 4, 4, 0, 0, &result) ==
-        OCRBR_STATUS_BAD_ARGUMENT);
+  CHECK(OCRBR_ReadPixels(reader, garbage, 5, 4, 4, 4, 0, 0, &result) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_ReadPixels(reader, garbage, OCRBR_PIXELS_GREY8, 4, 4, 4, -1, 0, &result) ==
         OCRBR_STATUS_BAD_ARGUMENT);
 

@@ -63,8 +63,9 @@ static int32_t ReadPnm(OCRBR_READER* reader, const unsigned char* data, size_t s
   int32_t format;
   size_t stride;
   if (size < 2 || data[0] != 'P' || data[1] < '4' || data[1] > '6') return -100;
-  format = data[1] == '4' ? OCRBR_PIXELS_BIT1 : data[1] == '5' ? OCRBR_PIXELS_GREY8
-                                                                : OCRBR_PIXELS_RGB24;
+  format = data[1] == '4'   ? OCRBR_PIXELS_BIT1
+           : data[1] == '5' ? OCRBR_PIXELS_GREY8
+                            : OCRBR_PIXELS_RGB24;
   width = PnmNumber(data, size, &at);
   height = PnmNumber(data, size, &at);
   if (format != OCRBR_PIXELS_BIT1) maximum = PnmNumber(data, size, &at);
@@ -73,12 +74,12 @@ static int32_t ReadPnm(OCRBR_READER* reader, const unsigned char* data, size_t s
     return -100;
   }
   ++at; /* the one white-space character before the samples */
-  stride = format == OCRBR_PIXELS_BIT1   ? ((size_t)width + 7) / 8
+  stride = format == OCRBR_PIXELS_BIT1    ? ((size_t)width + 7) / 8
            : format == OCRBR_PIXELS_GREY8 ? (size_t)width
                                           : (size_t)width * 3;
   if (at > size || (size - at) / stride < (size_t)height) return -100;
-  return OCRBR_ReadPixels(reader, data + at, format, (int32_t)width, (int32_t)height, stride, 0,
-                          0, result);
+  return OCRBR_ReadPixels(reader, data + at, format, (int32_t)width, (int32_t)height, stride, 0, 0,
+                          result);
 }
 
 /* Text as a JSON string. */
@@ -133,8 +134,7 @@ static void PrintLine(const OCRBR_LINE* line) {
     if (text[k] == ' ' || OCRBR_LineBox(line, k, &box) != OCRBR_STATUS_OK) {
       printf("null}");
     } else {
-      printf("[%d, %d, %d, %d]}", (int)box.Left, (int)box.Top, (int)box.Right,
-             (int)box.Bottom);
+      printf("[%d, %d, %d, %d]}", (int)box.Left, (int)box.Top, (int)box.Right, (int)box.Bottom);
     }
   }
   printf("]}");
@@ -154,8 +154,8 @@ static void PrintPage(const OCRBR_PAGE* page) {
          (int)OCRBR_PageNumber(page), (int)OCRBR_PageWidth(page), (int)OCRBR_PageHeight(page),
          (int)OCRBR_PageXDpi(page), (int)OCRBR_PageYDpi(page));
   printf(", \"dpi_source\": \"%s\", \"skew_degrees\": %.2f, \"orientation\": %d, \"lines\": [",
-         OCRBR_DpiSourceName(OCRBR_PageDpiSource(page)),
-         skew > -0.005 && skew < 0.005 ? 0.0 : skew, (int)OCRBR_PageOrientation(page));
+         OCRBR_DpiSourceName(OCRBR_PageDpiSource(page)), skew > -0.005 && skew < 0.005 ? 0.0 : skew,
+         (int)OCRBR_PageOrientation(page));
   for (l = 0; l < lines; ++l) {
     printf(l > 0 ? ",\n      " : "\n      ");
     PrintLine(OCRBR_PageLine(page, l));

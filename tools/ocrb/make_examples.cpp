@@ -328,8 +328,8 @@ void MakeExamples(const std::filesystem::path& dir) {
 
   // A list of inputs for --files-from, one name a line, relative to the top of the source
   // tree.
-  WriteText(dir / "inputs.list", {"examples/coding-200dpi.bmp", "examples/pages-2.tif",
-                                  "examples/grey-no-dpi.png"});
+  WriteText(dir / "inputs.list",
+            {"examples/coding-200dpi.bmp", "examples/pages-2.tif", "examples/grey-no-dpi.png"});
 }
 
 std::string RandomLine(std::mt19937& random, int length) {
