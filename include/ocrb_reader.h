@@ -75,46 +75,51 @@
 extern "C" {
 #endif
 
-/* Status codes. */
+/* Status codes.
+   BAD_ARGUMENT: a null handle or pointer, an unknown option, pixel format or parameter, a
+     value out of its range.
+   CANNOT_OPEN: a file that cannot be opened or read, or a decoder helper that cannot be
+     found or started.
+   BAD_IMAGE: not an image, damaged, or past a limit (the message names the option).
+   REFUSED: the engine refused the bitmap; the message says why.
+   ENGINE: the engine did not start, or refused a parameter. */
 #define OCRBR_STATUS_OK 0
-#define OCRBR_STATUS_BAD_ARGUMENT                            \
-  (-1) /* a null handle or pointer, an unknown option, pixel \
-          format or parameter, a value out of its range */
-#define OCRBR_STATUS_CANNOT_OPEN                             \
-  (-2) /* a file that cannot be opened or read, or a decoder \
-          helper that cannot be found or started */
-#define OCRBR_STATUS_BAD_IMAGE                                                             \
-  (-3)                              /* not an image, damaged, or past a limit (the message \
-                                       names the option that sets it) */
-#define OCRBR_STATUS_REFUSED (-4)   /* the engine refused the bitmap; the message says why */
-#define OCRBR_STATUS_ENGINE (-5)    /* the engine did not start, or refused a parameter */
+#define OCRBR_STATUS_BAD_ARGUMENT (-1)
+#define OCRBR_STATUS_CANNOT_OPEN (-2)
+#define OCRBR_STATUS_BAD_IMAGE (-3)
+#define OCRBR_STATUS_REFUSED (-4)
+#define OCRBR_STATUS_ENGINE (-5)
 #define OCRBR_STATUS_NO_MEMORY (-6) /* memory ran out */
 #define OCRBR_STATUS_INTERNAL (-7)  /* anything else */
 
-/* Options of a reader, for OCRBR_SetOption and OCRBR_GetOption, each with its default. Each
-   is the ocrb option of the same name. */
-#define OCRBR_OPTION_DPI                                                                    \
-  1                                 /* resolution of images stating none (96 dpi or less    \
-                                       counts as none), and of PDF pages; 0: estimated from \
-                                       the digits (PDF: 300); 0 */
-#define OCRBR_OPTION_BINARISATION 2 /* an OCRBR_BINARISE_ method; Sauvola */
-#define OCRBR_OPTION_SINGLE_LINE 3  /* nonzero: the engine reads each page as one line; 0 */
-#define OCRBR_OPTION_BEST_LINE                                                       \
-  4                           /* nonzero: each page keeps only its best line (--line \
-                                 best: check digits that hold, then a known layout,  \
-                                 then not junk, then confidence); 0 */
-#define OCRBR_OPTION_DESKEW 5 /* nonzero: pages turned a little are levelled; 1 */
-#define OCRBR_OPTION_ORIENTATION                                                           \
-  6                                  /* -1: a page that reads poorly is also tried turned; \
-                                        0, 90, 180, 270: every page is turned that far     \
-                                        clockwise first; -1 */
-#define OCRBR_OPTION_MAX_PIXELS 7    /* of each image or page, width times height; 64 Mi */
-#define OCRBR_OPTION_MAX_FILE_SIZE 8 /* bytes of one file or buffer; 256 MiB */
-#define OCRBR_OPTION_MAX_PAGES 9     /* of a TIFF, PDF or GIF; 1000 */
-#define OCRBR_OPTION_TIMEOUT_MS                                                            \
-  10                               /* milliseconds the decoder may take for each page of a \
-                                      PDF, and for the whole of any other file; 10000 */
-#define OCRBR_OPTION_MAX_MEMORY 11 /* bytes of address space of the decoder; 512 MiB */
+/* Options of a reader, for OCRBR_SetOption and OCRBR_GetOption; each is the ocrb option of
+   the same name. With their defaults:
+   DPI: resolution of images stating none (96 dpi or less counts as none), and of PDF
+     pages; 0: estimated from the digits (PDF: 300). 0.
+   BINARISATION: an OCRBR_BINARISE_ method. Sauvola.
+   SINGLE_LINE: nonzero: the engine reads each page as one line. 0.
+   BEST_LINE: nonzero: each page keeps only its best line (--line best: check digits that
+     hold, then a known layout, then not junk, then confidence). 0.
+   DESKEW: nonzero: pages turned a little are levelled. 1.
+   ORIENTATION: -1: a page that reads poorly is also tried turned; 0, 90, 180, 270: every
+     page is turned that far clockwise first. -1.
+   MAX_PIXELS: of each image or page, width times height. 64 Mi.
+   MAX_FILE_SIZE: bytes of one file or buffer. 256 MiB.
+   MAX_PAGES: of a TIFF, PDF or GIF. 1000.
+   TIMEOUT_MS: milliseconds the decoder may take for each page of a PDF, and for the whole
+     of any other file. 10000.
+   MAX_MEMORY: bytes of address space of the decoder. 512 MiB. */
+#define OCRBR_OPTION_DPI 1
+#define OCRBR_OPTION_BINARISATION 2
+#define OCRBR_OPTION_SINGLE_LINE 3
+#define OCRBR_OPTION_BEST_LINE 4
+#define OCRBR_OPTION_DESKEW 5
+#define OCRBR_OPTION_ORIENTATION 6
+#define OCRBR_OPTION_MAX_PIXELS 7
+#define OCRBR_OPTION_MAX_FILE_SIZE 8
+#define OCRBR_OPTION_MAX_PAGES 9
+#define OCRBR_OPTION_TIMEOUT_MS 10
+#define OCRBR_OPTION_MAX_MEMORY 11
 
 #define OCRBR_BINARISE_SAUVOLA 0         /* local threshold */
 #define OCRBR_BINARISE_NORMALISED_OTSU 1 /* Otsu's threshold after flattening the background */

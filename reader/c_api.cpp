@@ -54,6 +54,16 @@ struct OCRBR_Reader {
   int32_t EngineStatus = 0;
 };
 
+// The header's numbers are the reader's own: one home for each.
+static_assert(OCRBR_FIELD_AMOUNT == ocrb::reader::kFieldAmount &&
+              OCRBR_FIELD_REFERENCE == ocrb::reader::kFieldReference &&
+              OCRBR_FIELD_PARTICIPANT == ocrb::reader::kFieldParticipant);
+static_assert(OCRBR_BINARISE_SAUVOLA == static_cast<int>(ocrb::reader::Binarisation::kSauvola) &&
+              OCRBR_BINARISE_NORMALISED_OTSU ==
+                  static_cast<int>(ocrb::reader::Binarisation::kNormalisedOtsu) &&
+              OCRBR_BINARISE_OTSU == static_cast<int>(ocrb::reader::Binarisation::kOtsu));
+static_assert(OCRBR_ORIENTATION_AUTO == ocrb::reader::kOrientationAuto);
+
 namespace {
 
 using ocrb::reader::kExitCorrupt;
