@@ -379,8 +379,10 @@ int32_t OCRBR_ReadFile(OCRBR_READER* reader, const char* path, OCRBR_RESULT** re
   return Guard(reader, [&] {
     if (path == nullptr) return Fail(reader, OCRBR_STATUS_BAD_ARGUMENT, "no file name");
     const std::string name = path;
+    // A file named "-" is that file: the reader's input side would take it for standard input.
+    const std::string opened = name == "-" ? "./-" : name;
     return Read(reader, name, result, [&](const ocrb::reader::PageSink& sink) {
-      ocrb::reader::DecodeImage(ocrb::reader::ReadInputFile(name, reader->Load), reader->Load,
+      ocrb::reader::DecodeImage(ocrb::reader::ReadInputFile(opened, reader->Load), reader->Load,
                                 sink);
     });
   });
@@ -425,8 +427,11 @@ int32_t OCRBR_ReadPixels(OCRBR_READER* reader, const void* data, int32_t format,
       view.Stride = stride;
       std::vector<uint8_t> unpacked;
       if (format == OCRBR_PIXELS_BIT1) {
-        if (width <= 0 || height <= 0) {
-          throw InputError(kExitCorrupt, "the image must be at least 1 pixel wide and high");
+        if (width <= 0 || height <= 0 || width > ocrb::reader::kMaxPixelSide ||
+            height > ocrb::reader::kMaxPixelSide) {
+          throw InputError(kExitCorrupt, "the image must be 1 to " +
+                                             std::to_string(ocrb::reader::kMaxPixelSide) +
+                                             " pixels wide and high");
         }
         unpacked = UnpackBits(view.Data, width, height, stride, reader->Load.MaxPixels);
         view.Data = unpacked.data();

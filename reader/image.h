@@ -212,6 +212,10 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
 // take or of more than Max_pixels pixels, before anything of the page's size is made, and
 // std::bad_alloc when memory runs out. It belongs to the decoders: programs that link them
 // (ocrb_reader, ocrb_reader_input) have it, those that load them on demand do not.
+// Caller pixels wider or higher than this are refused before any allocation: no page the
+// engine reads comes near it, and the packed rows stay far below 4 GiB.
+constexpr int kMaxPixelSide = 1 << 16;
+
 struct PixelView {
   const uint8_t* Data = nullptr;
   int Width = 0;

@@ -7,13 +7,6 @@
 #include "reader/decoders.h"
 
 namespace ocrb::reader {
-namespace {
-
-// Caller pixels wider or higher than this are refused before any allocation: no page the
-// engine reads comes near it, and the packed rows stay far below 4 GiB.
-constexpr int kMaxSide = 1 << 16;
-
-}  // namespace
 
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi, int64_t max_pixels) {
@@ -26,8 +19,8 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
 
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOptions& load) {
   if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
-      pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
-    throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
+      pixels.Width > kMaxPixelSide || pixels.Height > kMaxPixelSide) {
+    throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxPixelSide) +
                                        " pixels wide and high");
   }
   LoadOptions options = load;

@@ -581,6 +581,14 @@ static void TestErrors(void) {
   CHECK(OCRBR_ReadPixels(reader, pixels, OCRBR_PIXELS_BIT1, 10, -1, 400, 0, 0, &result) ==
         OCRBR_STATUS_BAD_IMAGE);
   OCRBR_ResultFree(result);
+  /* Too wide is refused before a byte of it is read (the buffer is far smaller). */
+  CHECK(OCRBR_ReadPixels(reader, garbage, OCRBR_PIXELS_BIT1, 65537, 1, 8193, 0, 0, &result) ==
+        OCRBR_STATUS_BAD_IMAGE);
+  CHECK(Contains(OCRBR_LastError(reader), "1 to 65536 pixels"));
+  OCRBR_ResultFree(result);
+  CHECK(OCRBR_ReadPixels(reader, garbage, OCRBR_PIXELS_GREY8, 1, 65537, 1, 0, 0, &result) ==
+        OCRBR_STATUS_BAD_IMAGE);
+  OCRBR_ResultFree(result);
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_MAX_PIXELS, 400 * 300) == OCRBR_STATUS_OK);
   CHECK(OCRBR_ReadPixels(reader, pixels, OCRBR_PIXELS_GREY8, 400, 300, 400, 200, 200, &result) ==
         OCRBR_STATUS_OK);
