@@ -18,15 +18,17 @@ stage() { echo "== [$((SECONDS - start)) s] $*"; }
 
 stage "GCC build and tests"
 # The plain build includes the Python module; its pytest suite and the install test (a
-# temporary prefix with a C and a C++ consumer) run as CTests.
+# temporary prefix with the consumers of both C interfaces, and the README's blocks that need
+# a prefix) run as CTests.
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_BUILD_BENCH=ON \
   -DOCRB_BUILD_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3
 cmake --build build-test -j "$jobs"
 ctest --test-dir build-test --output-on-failure -j "$jobs"
 
 stage "README"
-# Every block of README.md runs as written, in a copy of the tree with build/ made by this
-# run's own build (blocks marked for a cluster or an installed prefix are left out).
+# Every block of README.md runs as written, in a copy of the tree where build/ stands for
+# build-test (the blocks that need an installed prefix ran in the install test; those marked
+# to skip say why).
 /usr/bin/python3 scripts/readme.py --build build-test
 
 stage "pip install"
