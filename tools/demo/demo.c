@@ -185,7 +185,10 @@ static int32_t ReadOne(OCRBR_READER* reader, const char* path, enum Mode mode, i
       return OCRBR_STATUS_BAD_IMAGE;
     }
   }
-  if (status != OCRBR_STATUS_OK) {
+  /* The message of a read by path names the file already. */
+  if (status != OCRBR_STATUS_OK && mode == kByPath) {
+    fprintf(stderr, "ocrb_demo: %s (status %d)\n", OCRBR_LastError(reader), (int)status);
+  } else if (status != OCRBR_STATUS_OK) {
     fprintf(stderr, "ocrb_demo: %s: %s (status %d)\n", path, OCRBR_LastError(reader), (int)status);
   }
   if (result == NULL) return status;
