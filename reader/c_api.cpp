@@ -376,6 +376,7 @@ int32_t OCRBR_LastEngineStatus(const OCRBR_READER* reader) {
 }
 
 int32_t OCRBR_ReadFile(OCRBR_READER* reader, const char* path, OCRBR_RESULT** result) {
+  if (result != nullptr) *result = nullptr;
   return Guard(reader, [&] {
     if (path == nullptr) return Fail(reader, OCRBR_STATUS_BAD_ARGUMENT, "no file name");
     const std::string name = path;
@@ -390,6 +391,7 @@ int32_t OCRBR_ReadFile(OCRBR_READER* reader, const char* path, OCRBR_RESULT** re
 
 int32_t OCRBR_ReadMemory(OCRBR_READER* reader, const void* data, size_t size,
                          OCRBR_RESULT** result) {
+  if (result != nullptr) *result = nullptr;
   return Guard(reader, [&] {
     if (data == nullptr && size > 0) return Fail(reader, OCRBR_STATUS_BAD_ARGUMENT, "no data");
     return Read(reader, "", result, [&](const ocrb::reader::PageSink& sink) {
@@ -408,6 +410,7 @@ int32_t OCRBR_ReadMemory(OCRBR_READER* reader, const void* data, size_t size,
 int32_t OCRBR_ReadPixels(OCRBR_READER* reader, const void* data, int32_t format, int32_t width,
                          int32_t height, size_t stride, int32_t x_dpi, int32_t y_dpi,
                          OCRBR_RESULT** result) {
+  if (result != nullptr) *result = nullptr;
   return Guard(reader, [&] {
     if (data == nullptr) return Fail(reader, OCRBR_STATUS_BAD_ARGUMENT, "no pixels");
     if (format < OCRBR_PIXELS_BIT1 || format > OCRBR_PIXELS_RGBA32) {

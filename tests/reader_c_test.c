@@ -531,7 +531,14 @@ static void TestErrors(void) {
 
   /* Arguments. */
   CHECK(OCRBR_ReadFile(NULL, EXAMPLE("coding-200dpi.bmp"), &result) == OCRBR_STATUS_BAD_ARGUMENT);
+  /* A refused read leaves no stale pointer behind. */
+  result = (OCRBR_RESULT*)&checks;
   CHECK(OCRBR_ReadFile(reader, NULL, &result) == OCRBR_STATUS_BAD_ARGUMENT);
+  CHECK(result == NULL);
+  result = (OCRBR_RESULT*)&checks;
+  CHECK(OCRBR_ReadPixels(reader, NULL, OCRBR_PIXELS_GREY8, 4, 4, 4, 0, 0, &result) ==
+        OCRBR_STATUS_BAD_ARGUMENT);
+  CHECK(result == NULL);
   CHECK(OCRBR_ReadFile(reader, EXAMPLE("coding-200dpi.bmp"), NULL) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_ReadMemory(reader, NULL, 10, &result) == OCRBR_STATUS_BAD_ARGUMENT);
   CHECK(OCRBR_ReadPixels(reader, garbage, 0, 4, 4, 4, 0, 0, &result) == OCRBR_STATUS_BAD_ARGUMENT);
