@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test twice: once plainly with GCC, once built with clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run) in the build that
-# also makes the fuzz targets, which then run for a minute each. Then the thread test under
+# also makes the fuzz targets, which then run for a minute each. Then the thread tests under
 # ThreadSanitizer (GCC). The soak test runs in both full suites.
 #
 # Its build folders are its own (build-test, build-fuzz, build-tsan), apart from the build/
@@ -60,11 +60,12 @@ ctest --test-dir build-fuzz --output-on-failure -j "$jobs"
 stage "fuzzing"
 OCRB_FUZZ_BUILD=build-fuzz OCRB_FUZZ_GROW=0 bash scripts/fuzz.sh 60
 
-stage "ThreadSanitizer build and thread test"
-# ThreadSanitizer: two handles on two threads against one thread's results.
+stage "ThreadSanitizer build and thread tests"
+# ThreadSanitizer: two engine handles on two threads against one thread's results, and two
+# readers of the reader's C interface on two threads.
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOCRB_SANITIZE_THREAD=ON \
   -DOCRB_BUILD_TOOLS=ON
-cmake --build build-tsan -j "$jobs" --target ocrb_threads_tests
-ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
+cmake --build build-tsan -j "$jobs" --target ocrb_threads_tests ocrb_reader_c_test
+ctest --test-dir build-tsan --output-on-failure -R '^(Threads|ReaderCApi)\.'
 stage "done"
