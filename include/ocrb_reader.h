@@ -33,8 +33,8 @@
  *     them.
  *  5. Files other than a 1-bit BMP are decoded by a helper program, ocrb-decode, in a process
  *     of its own whose time and memory are bounded; it is found beside libocrb.so or in the
- *     prefix's libexec/ocrb folder. Nothing is printed, no signal handler or file descriptor
- *     of the caller's process is touched.
+ *     prefix's libexec/ocrb folder. The reader prints nothing and leaves the caller's signal
+ *     handlers, locale and file descriptors as they are (it closes what it opens).
  *  6. Rectangles are the engine's TRect (ocrb.h): inclusive, row 0 at the top, in the pixels
  *     of the page as it was decoded (or handed over), whatever turn the reader gave it.
  *
