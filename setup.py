@@ -13,6 +13,7 @@ import re
 import shutil
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 from setuptools import Extension, setup
@@ -31,24 +32,39 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext: Extension) -> None:
         temp = Path(self.build_temp).resolve()
         build, stage = temp / "cmake", temp / "stage"
-        subprocess.check_call([
-            "cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-            "-DOCRB_BUILD_PYTHON=ON", "-DOCRB_BUILD_TESTS=OFF", "-DOCRB_BUILD_TOOLS=OFF",
-            "-DOCRB_BUILD_BENCH=OFF", f"-DPython3_EXECUTABLE={sys.executable}",
-            "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_LIBEXECDIR=libexec",
-            "-DOCRB_PYTHON_INSTALL_DIR=python"])
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2")
+        # OCRB_CMAKE_BUILD_DIR names a build tree configured with -DOCRB_BUILD_PYTHON=ON for
+        # this interpreter (scripts/test.sh passes the one its tests ran in): its module and
+        # libraries are installed as they are, instead of compiling every source again.
+        existing = os.environ.get("OCRB_CMAKE_BUILD_DIR")
+        if existing:
+            build = Path(existing).resolve()
+        else:
+            subprocess.check_call([
+                "cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
+                "-DOCRB_BUILD_PYTHON=ON", "-DOCRB_BUILD_TESTS=OFF", "-DOCRB_BUILD_TOOLS=OFF",
+                "-DOCRB_BUILD_BENCH=OFF", f"-DPython3_EXECUTABLE={sys.executable}",
+                "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_LIBEXECDIR=libexec",
+                "-DOCRB_PYTHON_INSTALL_DIR=python"])
+        # Everything cmake --install installs; in an existing build, nothing is out of date.
         subprocess.check_call(["cmake", "--build", str(build), "-j", jobs, "--target", "_ocrb",
-                               "ocrb_decode_helper"])
+                               "ocrb_decode_helper", "ocrb_reader_shared"])
+        if stage.exists():
+            shutil.rmtree(stage)
         subprocess.check_call(["cmake", "--install", str(build), "--prefix", str(stage)])
         module = Path(self.get_ext_fullpath(ext.name))
         module.parent.mkdir(parents=True, exist_ok=True)
-        [built] = (stage / "python" / "ocrb").glob("_ocrb*.so")
-        shutil.copyfile(built, module)
+        suffix = sysconfig.get_config_var("EXT_SUFFIX")
+        built = [path for path in stage.rglob("_ocrb*.so") if path.name == "_ocrb" + suffix]
+        if len(built) != 1:
+            raise RuntimeError(f"{build} holds no module _ocrb{suffix} for {sys.executable}")
+        shutil.copyfile(built[0], module)
         # The module's run path starts at its own folder, where the engine library goes; the
         # helper goes beside the library, where the reader looks for it, and stays executable.
-        shutil.copyfile(stage / "lib" / "libocrb.so.0", module.parent / "libocrb.so.0")
-        shutil.copy(stage / "libexec" / "ocrb" / "ocrb-decode", module.parent / "ocrb-decode")
+        [library] = stage.rglob("libocrb.so.0")
+        [helper] = stage.rglob("ocrb-decode")
+        shutil.copyfile(library, module.parent / "libocrb.so.0")
+        shutil.copy(helper, module.parent / "ocrb-decode")
 
 
 setup(

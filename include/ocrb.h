@@ -59,7 +59,7 @@
  *     OCRB_GlobalFree(dib);
  *
  * On Windows the block comes from the system's GlobalAlloc(GMEM_MOVEABLE, ...) instead.
- * (tools/demo/demo.c does the same with every check in place and prints the result.)
+ * (tools/readbmp/readbmp.c does the same with every check in place and prints the text.)
  *
  * This header is plain C and serves C and C++ callers alike.
  */

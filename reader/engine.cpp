@@ -1,12 +1,98 @@
 #include "reader/engine.h"
 
+#include <algorithm>
+#include <cmath>
 #include <tuple>
 
 namespace ocrb::reader {
 
 namespace {
 constexpr int kMaxSize = 10000;
+
+// The fields of a BITMAPINFOHEADER the engine checks, by their byte offsets.
+constexpr size_t kInfoHeaderBytes = 40;
+constexpr size_t kWidthOffset = 4;
+constexpr size_t kHeightOffset = 8;
+constexpr size_t kBitCountOffset = 14;
+constexpr size_t kCompressionOffset = 16;
+constexpr size_t kXPelsOffset = 24;
+constexpr size_t kYPelsOffset = 28;
+// A resolution in pixels a metre, as dots an inch for the message.
+constexpr double kMetresPerInch = 0.0254;
+
+uint32_t Field32(const uint8_t* at) {
+  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+int32_t FieldI32(const uint8_t* at) {
+  return static_cast<int32_t>(Field32(at));
+}
+
+std::string Size(int64_t width, int64_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// RefusalReason on the bytes of a block.
+std::string ExplainHeader(const uint8_t* h, size_t size) {
+  if (size < 4) return "the block of " + std::to_string(size) + " bytes holds no header";
+  const uint32_t header = Field32(h);
+  if (header < kInfoHeaderBytes) {
+    return "its header size field says " + std::to_string(header) + " bytes, fewer than 40";
+  }
+  if (header > size) {
+    return "its header of " + std::to_string(header) + " bytes is larger than its block of " +
+           std::to_string(size);
+  }
+  const int32_t width = FieldI32(h + kWidthOffset);
+  const int32_t height = FieldI32(h + kHeightOffset);
+  const unsigned bits = h[kBitCountOffset] | unsigned{h[kBitCountOffset + 1]} << 8;
+  if (Field32(h + kCompressionOffset) != 0) return "it is compressed (only plain rows are read)";
+  if (height < 0) return "its rows run top down (a negative height)";
+  if (width <= 0 || height == 0) return "its size " + Size(width, height) + " is not positive";
+  if (bits != 1) return "it has " + std::to_string(bits) + " bits a pixel, not 1";
+  const int64_t stride = (int64_t{width} + 31) / 32 * 4;
+  const int64_t needed = int64_t{header} + 8 + stride * height;
+  if (needed > static_cast<int64_t>(size)) {
+    return "its colour table and rows need " + std::to_string(needed) +
+           " bytes, more than its block of " + std::to_string(size);
+  }
+  const int64_t pixels = int64_t{width} * height;
+  const std::string limit =
+      "more than the engine's limit of " + std::to_string(OCRB_MAX_WORKING_PIXELS);
+  if (pixels > OCRB_MAX_WORKING_PIXELS)
+    return "its " + Size(width, height) + " pixels are " + limit;
+  const int32_t x_res = FieldI32(h + kXPelsOffset);
+  const int32_t y_res = FieldI32(h + kYPelsOffset);
+  if (x_res == y_res) return "";
+  if (x_res <= 0 || y_res <= 0) {
+    return "it states one resolution and not the other (" + std::to_string(x_res) + " x " +
+           std::to_string(y_res) + " pixels a metre)";
+  }
+  const int64_t m = std::max(x_res, y_res);
+  const long double w = static_cast<long double>(width) * m / x_res;
+  const long double h2 = static_cast<long double>(height) * m / y_res;
+  if (w * h2 > OCRB_MAX_WORKING_PIXELS) {
+    return "squaring its pixels at " + std::to_string(std::lround(x_res * kMetresPerInch)) + " x " +
+           std::to_string(std::lround(y_res * kMetresPerInch)) + " dpi makes " +
+           Size(std::llround(w), std::llround(h2)) + " pixels, " + limit;
+  }
+  return "";
+}
 }  // namespace
+
+std::string RefusalReason(const GlobalBlock& block) {
+  const size_t size = OCRB_GlobalSize(block.Get());
+  const void* data = size > 0 ? OCRB_GlobalLock(block.Get()) : nullptr;
+  if (data == nullptr) return "its memory block is empty or cannot be locked";
+  std::string reason;
+  try {
+    reason = ExplainHeader(static_cast<const uint8_t*>(data), size);
+  } catch (...) {
+    OCRB_GlobalUnlock(block.Get());
+    throw;
+  }
+  OCRB_GlobalUnlock(block.Get());
+  return reason;
+}
 
 const std::array<ParameterInfo, Parameters::kCount>& ParameterTable() {
   static const std::array<ParameterInfo, Parameters::kCount> kTable = {{
@@ -111,10 +197,11 @@ PageResult Engine::Read(const Page& page, bool single_line) {
   if (page.Failed()) return FailedPage(page);
   const int32_t status = OCRB_Read(handle_, page.Dib.Get(), single_line ? 1 : 0);
   if (status != OCRB_STATUS_OK) {
-    throw InputError(
-        kExitCorrupt,
-        "the engine could not read the bitmap (status " + std::to_string(status) + "; too large?)",
-        status);
+    const std::string reason = RefusalReason(page.Dib);
+    throw InputError(kExitCorrupt,
+                     "the engine refused the bitmap (status " + std::to_string(status) + ")" +
+                         (reason.empty() ? std::string() : ": " + reason),
+                     status);
   }
   PageResult result;
   result.Number = page.Number;

@@ -72,6 +72,11 @@ struct PageResult {
   bool Failed() const { return Status != kExitOk; }
 };
 
+// Why the engine would refuse the packed DIB in Block, told from its header as the engine
+// checks it: the field or limit at fault, in a few words ("its 20000 x 20000 pixels are more
+// than the engine's limit of 268435456"). "" when the header shows nothing wrong.
+std::string RefusalReason(const GlobalBlock& block);
+
 // The result of a page that failed: its number, status and error.
 PageResult FailedPage(const Page& page);
 

@@ -133,6 +133,19 @@ constexpr double kDefaultTimeout = 10;
 // PDF pages are rendered at this resolution unless the caller names one.
 constexpr int kDefaultPdfDpi = 300;
 
+// The widest bounds a caller may set (ocrb's options, the C interface): the engine refuses
+// working images of more than 2^30 pixels, and a file larger than 16 GiB or of more than a
+// million pages is no single input. The decoder needs some room for its libraries; a day is no
+// bound on one file.
+constexpr uint64_t kMaxMaxPixels = uint64_t{1} << 30;
+constexpr uint64_t kMaxMaxFileSize = uint64_t{16} << 30;
+constexpr int kMaxMaxPages = 1000000;
+constexpr uint64_t kMinMaxMemory = uint64_t{64} << 20;
+constexpr uint64_t kMaxMaxMemory = uint64_t{1} << 40;
+constexpr double kMaxTimeout = 86400;
+// The highest resolution a caller may name.
+constexpr int kMaxDpi = 100000;
+
 // LoadOptions::Orientation when every quarter turn may be tried.
 constexpr int kOrientationAuto = -1;
 
@@ -208,6 +221,10 @@ std::vector<Page> DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptio
 // take or of more than Max_pixels pixels, before anything of the page's size is made, and
 // std::bad_alloc when memory runs out. It belongs to the decoders: programs that link them
 // (ocrb_reader, ocrb_reader_input) have it, those that load them on demand do not.
+// Caller pixels wider or higher than this are refused before any allocation: no page the
+// engine reads comes near it, and the packed rows stay far below 4 GiB.
+constexpr int kMaxPixelSide = 1 << 16;
+
 struct PixelView {
   const uint8_t* Data = nullptr;
   int Width = 0;
@@ -218,10 +235,9 @@ struct PixelView {
 };
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi = false, int64_t max_pixels = kDefaultMaxPixels);
-
 // The same, with the resolution chosen as for a file (ChooseResolution): X_dpi by Y_dpi is what
 // the pixels state, Options.Dpi (and YDpi) a caller's resolution that wins over it, and
-// Options.EstimateDpi, Method and MaxPixels apply as to files.
+// Options.EstimateDpi, Method, MaxPixels and Deskew apply as to files.
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOptions& options);
 
 }  // namespace ocrb::reader

@@ -7,13 +7,6 @@
 #include "reader/decoders.h"
 
 namespace ocrb::reader {
-namespace {
-
-// Caller pixels wider or higher than this are refused before any allocation: no page the
-// engine reads comes near it, and the packed rows stay far below 4 GiB.
-constexpr int kMaxSide = 1 << 16;
-
-}  // namespace
 
 Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation method,
                     bool estimate_dpi, int64_t max_pixels) {
@@ -24,18 +17,18 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, Binarisation 
   return PageFromPixels(pixels, x_dpi, y_dpi, options);
 }
 
-Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOptions& given) {
+Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOptions& load) {
   if (pixels.Data == nullptr || pixels.Width <= 0 || pixels.Height <= 0 ||
-      pixels.Width > kMaxSide || pixels.Height > kMaxSide) {
-    throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxSide) +
+      pixels.Width > kMaxPixelSide || pixels.Height > kMaxPixelSide) {
+    throw InputError(kExitCorrupt, "the image must be 1 to " + std::to_string(kMaxPixelSide) +
                                        " pixels wide and high");
   }
-  LoadOptions options = given;
+  LoadOptions options = load;
   options.KeepPicture = false;
   CheckPixels("the image", pixels.Width, pixels.Height, options);
   // Bilevel pixels are a 1-bit page as it is, like a 1-bit BMP: measured for skew only when
   // their reading asks for it.
-  options.Deskew = given.Deskew && !pixels.Bilevel;
+  options.Deskew = load.Deskew && !pixels.Bilevel;
   if (pixels.Channels != 1 && pixels.Channels != 3 && pixels.Channels != 4) {
     throw InputError(kExitCorrupt, "pixels need 1, 3 or 4 channels");
   }

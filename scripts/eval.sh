@@ -4,7 +4,7 @@
 #   scripts/eval.sh [SET] [OUT] [OCRB OPTION]...
 #
 # SET defaults to ../shared/eval/dev, OUT to build-cli/eval/<name of SET>. Every NAME.gt.txt in
-# SET names an image: NAME.bmp, else NAME.png, .tif, .pbm or .jpg (EXT=png picks one kind).
+# SET names an image: NAME.bmp, else NAME.png, .tif, .pbm, .jpg or .pdf (EXT=png picks one kind).
 # The whole set goes through one ocrb process (JOBS threads, default 1); the seconds per image
 # printed are its wall time divided by the number of images. A pages/ directory inside SET is
 # read and scored the same way. Needs python3 with numpy for the scoring.
@@ -17,7 +17,7 @@ out=${2:-$root/build-cli/eval/$(basename "$set_dir")}
 shift $(($# < 2 ? $# : 2))
 build=${OCRB_BUILD_DIR:-$root/build-cli}
 score=${SCORE:-$root/../shared/eval/score.py}
-exts=${EXT:-bmp png tif tiff pbm jpg}
+exts=${EXT:-bmp png tif tiff pbm jpg pdf}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

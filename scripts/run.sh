@@ -5,9 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A build folder configured before keeps its options.
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
 cmake --build build --target ocrb_cli -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
-examples=(examples/coding-200dpi.bmp examples/block-300dpi.png examples/fax-200x100dpi.tif)
+examples=(examples/coding-200dpi.bmp examples/block-300dpi.png examples/fax-200x100dpi.tif
+  examples/slip-colour-300dpi.png examples/slip-colour-300dpi.jpg examples/pages-2.tif
+  examples/letter.pdf examples/grey-no-dpi.png)
 ./build/tools/ocrb/ocrb "$@" "${examples[@]}"
 if [ $# -eq 0 ]; then
   right=0

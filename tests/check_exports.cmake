@@ -1,8 +1,23 @@
-# Fails unless the shared library's defined dynamic symbols are exactly the API functions.
-set(expected
-  OCRB_Done OCRB_GlobalAlloc OCRB_GlobalFree OCRB_GlobalLock OCRB_GlobalReAlloc OCRB_GlobalSize
-  OCRB_GlobalUnlock OCRB_Init OCRB_Read OCRB_ResultLineChars OCRB_ResultLineConfidences
-  OCRB_ResultLineLength OCRB_ResultLineRects OCRB_ResultLinesCount OCRB_SetParameter)
+# Fails unless the shared library's defined dynamic symbols are exactly the API functions: the
+# engine's fifteen, or with HEADER the functions that header declares exported (the reader's).
+if(DEFINED HEADER)
+  file(READ ${HEADER} header)
+  string(REGEX MATCHALL "OCRBR_EXPORT [^(;]*[ *](OCRBR_[A-Za-z0-9]+)\\(" declarations "${header}")
+  set(expected)
+  foreach(declaration IN LISTS declarations)
+    string(REGEX REPLACE ".*[ *](OCRBR_[A-Za-z0-9]+)\\($" "\\1" name "${declaration}")
+    list(APPEND expected ${name})
+  endforeach()
+  list(LENGTH expected count)
+  if(count LESS 10)
+    message(FATAL_ERROR "found only ${count} exported declarations in ${HEADER}")
+  endif()
+else()
+  set(expected
+    OCRB_Done OCRB_GlobalAlloc OCRB_GlobalFree OCRB_GlobalLock OCRB_GlobalReAlloc OCRB_GlobalSize
+    OCRB_GlobalUnlock OCRB_Init OCRB_Read OCRB_ResultLineChars OCRB_ResultLineConfidences
+    OCRB_ResultLineLength OCRB_ResultLineRects OCRB_ResultLinesCount OCRB_SetParameter)
+endif()
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")

@@ -253,3 +253,90 @@ TEST(Writers, EscapeNamesAndLeaveSpacesWithoutBoxes) {
 
 }  // namespace
 }  // namespace ocrb::reader
+
+namespace ocrb::reader {
+namespace {
+
+// A packed DIB of Width x Height 1-bit pixels in a movable block, its header fields as given.
+struct DibFields {
+  uint32_t HeaderSize = 40;
+  int32_t Width = 64;
+  int32_t Height = 32;
+  uint16_t BitCount = 1;
+  uint32_t Compression = 0;
+  int32_t XPelsPerMetre = 7874;  // 200 dpi
+  int32_t YPelsPerMetre = 7874;
+  int64_t Shortfall = 0;  // bytes the block lacks for its rows
+};
+
+GlobalBlock MakeDib(const DibFields& f) {
+  const int64_t stride = (int64_t{f.Width > 0 ? f.Width : 1} * f.BitCount + 31) / 32 * 4;
+  const int64_t rows = f.Height < 0 ? -int64_t{f.Height} : f.Height;
+  const int64_t pixels = stride * rows;
+  std::vector<uint8_t> bytes(static_cast<size_t>(40 + 8 + pixels - f.Shortfall), 0);
+  const auto put32 = [&](size_t at, uint32_t v) {
+    for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<uint8_t>(v >> (8 * b));
+  };
+  put32(0, f.HeaderSize);
+  put32(4, static_cast<uint32_t>(f.Width));
+  put32(8, static_cast<uint32_t>(f.Height));
+  bytes[12] = 1;
+  bytes[14] = static_cast<uint8_t>(f.BitCount);
+  put32(16, f.Compression);
+  put32(24, static_cast<uint32_t>(f.XPelsPerMetre));
+  put32(28, static_cast<uint32_t>(f.YPelsPerMetre));
+  put32(40, 0x00ffffff);  // palette: white (the zeros: a blank page), black
+  return GlobalBlock(bytes.data(), bytes.size());
+}
+
+// The reason told for a refusal agrees with the engine, by its own route: the engine refuses
+// exactly the bitmaps given a reason, at each limit and one past it.
+TEST(RefusalReason, AgreesWithTheEngineAndNamesTheFault) {
+  constexpr int64_t kLimit = OCRB_MAX_WORKING_PIXELS;
+  struct Case {
+    const char* Name;
+    DibFields Fields;
+    const char* Reason;  // "" when the engine reads it
+  };
+  std::vector<Case> cases = {
+      {"sound", {}, ""},
+      {"header size", {.HeaderSize = 39}, "header size field says 39"},
+      {"compressed", {.Compression = 1}, "compressed"},
+      {"top down", {.Height = -32}, "top down"},
+      {"zero width", {.Width = 0}, "not positive"},
+      {"eight bits", {.BitCount = 8}, "8 bits a pixel"},
+      {"rows cut short", {.Shortfall = 1}, "more than its block"},
+      {"one resolution", {.YPelsPerMetre = 0}, "one resolution and not the other"},
+      {"at the limit", {.Width = 16384, .Height = 16384}, ""},
+      {"past the limit", {.Width = 16385, .Height = 16384}, "more than the engine's limit"},
+      // Squared at 400 x 200 dpi, 8192 rows become 16384: at the limit; one more row passes it.
+      {"squared to the limit",
+       {.Width = 16384, .Height = 8192, .XPelsPerMetre = 15748, .YPelsPerMetre = 7874},
+       ""},
+      {"squared past the limit",
+       {.Width = 16384, .Height = 8193, .XPelsPerMetre = 15748, .YPelsPerMetre = 7874},
+       "squaring its pixels at 400 x 200 dpi makes 16384 x 16386 pixels"},
+  };
+  static_assert(kLimit == int64_t{16384} * 16384);
+  OCRB_HANDLE engine = nullptr;
+  ASSERT_EQ(OCRB_Init("", "", &engine), OCRB_STATUS_OK);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const GlobalBlock dib = MakeDib(c.Fields);
+    const std::string reason = RefusalReason(dib);
+    if (std::string(c.Reason).empty()) {
+      EXPECT_EQ(reason, "");
+    } else {
+      EXPECT_NE(reason.find(c.Reason), std::string::npos) << reason;
+    }
+    // The engine is asked about every bitmap but the large blank ones it would read (slowly).
+    const bool large = int64_t{c.Fields.Width} * std::abs(c.Fields.Height) > (int64_t{1} << 22);
+    if (large && reason.empty()) continue;
+    EXPECT_EQ(OCRB_Read(engine, dib.Get(), 0) == OCRB_STATUS_READ_FAILED, !reason.empty());
+  }
+  OCRB_Done(engine);
+  EXPECT_EQ(RefusalReason(GlobalBlock()), "its memory block is empty or cannot be locked");
+}
+
+}  // namespace
+}  // namespace ocrb::reader

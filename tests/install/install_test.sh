@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, moves the prefix elsewhere, and there builds and
-# runs two consumers (the C demo through pkg-config, a C++ program through find_package) and
-# the installed ocrb. Each must print the text of the bundled BMP example; ocrb and the Python
+# runs the consumers (a C++ program of the engine through find_package, the C demo of the
+# reader's C interface through pkg-config and through find_package) and the installed ocrb. Each must print the text of the bundled BMP example; ocrb and the Python
 # package read the PNG example as well, through the decoder helper installed in libexec.
 #   install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -29,20 +29,65 @@ soname=$(objdump -p "$lib" | awk '/SONAME/ {print $2}')
 [ -f "$prefix/include/ocrb.h" ] || fail "ocrb.h not installed"
 [ -f "$prefix/share/man/man1/ocrb.1" ] || fail "man page not installed"
 
-# The C consumer, through pkg-config.
+# A C consumer of the engine alone, through pkg-config.
 export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name ocrb.pc)")
 libdir=$(pkg-config --variable=libdir ocrb)
 [ -f "$libdir/libocrb.so" ] || fail "pkg-config libdir $libdir holds no libocrb.so"
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror -o "$work/demo" "$source/tools/demo/demo.c" \
+cc -std=c99 -Wall -Wextra -Werror -o "$work/readbmp" "$source/tools/readbmp/readbmp.c" \
   $(pkg-config --cflags --libs ocrb) -Wl,-rpath,"$libdir"
-"$work/demo" "$example" >"$work/demo.out" || fail "the C consumer failed"
-[ "$(head -n 1 "$work/demo.out")" = "$expected" ] || fail "C consumer read '$(head -n 1 "$work/demo.out")'"
+"$work/readbmp" "$example" >"$work/readbmp.out" || fail "the C consumer failed"
+[ "$(head -n 1 "$work/readbmp.out")" = "$expected" ] ||
+  fail "C consumer read '$(head -n 1 "$work/readbmp.out")'"
 
-# The C++ consumer, through the CMake package.
-cmake -S "$source/tests/install" -B "$work/cxx" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+# The C++ consumer, through the CMake package, which also gives the reader's C interface to
+# the demo.
+cmake -S "$source/tests/install" -B "$work/cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DOCRB_DEMO_SOURCE="$source/tools/demo/demo.c" >/dev/null
 cmake --build "$work/cxx" >/dev/null
 [ "$("$work/cxx/consumer" "$example")" = "$expected" ] || fail "C++ consumer output differs"
+
+# The reader's C interface: its library, header and pkg-config file, and the demo built
+# through pkg-config alone. Files by path, a JPEG from memory and an RGB pixel buffer must each
+# give what the installed ocrb -f json gives for the same file.
+reader_lib=$(find "$prefix" -name 'libocrb_reader.so.*.*' | head -n 1)
+[ -n "$reader_lib" ] || fail "no versioned libocrb_reader.so installed"
+soname=$(objdump -p "$reader_lib" | awk '/SONAME/ {print $2}')
+[ "$soname" = "libocrb_reader.so.0" ] || fail "the reader's SONAME is '$soname'"
+[ -f "$prefix/include/ocrb_reader.h" ] || fail "ocrb_reader.h not installed"
+pkg-config --exists ocrb_reader || fail "pkg-config finds no ocrb_reader"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -Werror -o "$work/demo" "$source/tools/demo/demo.c" \
+  $(pkg-config --cflags --libs ocrb_reader) -Wl,-rpath,"$libdir"
+slip=$source/examples/slip-colour-300dpi.png
+files=("$slip" "$source/examples/pages-2.tif" "$source/examples/letter.pdf")
+same() {
+  ${OCRB_PYTHON:-python3} "$source/tests/install/same_json.py" "$@" || fail "$* differ"
+}
+env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" -f json "${files[@]}" >"$work/ocrb-files.json" ||
+  fail "the installed ocrb failed on the examples"
+"$work/demo" "${files[@]}" >"$work/demo-files.json" || fail "the demo failed on the examples"
+same "$work/ocrb-files.json" "$work/demo-files.json"
+jpeg=$source/examples/slip-colour-300dpi.jpg
+env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" -f json --line best "$jpeg" >"$work/ocrb-jpeg.json"
+"$work/demo" --best --memory "$jpeg" >"$work/demo-jpeg.json" || fail "the demo failed on memory"
+same "$work/ocrb-jpeg.json" "$work/demo-jpeg.json"
+grep -q '"ok": true' "$work/demo-jpeg.json" || fail "the JPEG's coding line does not check out"
+# RGB pixels: the colour slip as a binary PPM, which the demo hands over as a pixel buffer.
+${OCRB_PYTHON:-python3} -c 'import sys; from PIL import Image
+Image.open(sys.argv[1]).convert("RGB").save(sys.argv[2])' "$slip" "$work/slip.ppm" ||
+  fail "cannot make the PPM"
+env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" -f json "$work/slip.ppm" >"$work/ocrb-ppm.json"
+"$work/demo" --pixels "$work/slip.ppm" >"$work/demo-ppm.json" || fail "the demo failed on pixels"
+same "$work/ocrb-ppm.json" "$work/demo-ppm.json"
+# The same demo built through the CMake package's ocrb::ocrb_reader.
+"$work/cxx/demo" "$slip" >"$work/cmake-demo.json" || fail "the CMake-built demo failed"
+env -u LD_LIBRARY_PATH "$prefix/bin/ocrb" -f json "$slip" >"$work/ocrb-slip.json"
+same "$work/ocrb-slip.json" "$work/cmake-demo.json"
+
+# The README's blocks that need an installed prefix, with ~/.local standing for this one.
+${OCRB_PYTHON:-python3} "$source/scripts/readme.py" --build "$build" --prefix "$prefix" \
+  >"$work/readme.out" 2>&1 || { cat "$work/readme.out" >&2; fail "a README block failed"; }
 
 # ocrb from the moved prefix: its run path is relative to itself, never the build folder.
 runpath=$(objdump -p "$prefix/bin/ocrb" | awk '/RUNPATH|RPATH/ {print $2}')

@@ -181,6 +181,54 @@ void WriteBmp(const std::filesystem::path& path, PIX* ink) {
   std::fclose(file);
 }
 
+// The pages' texts in one file, as ocrb's text output separates pages: by a form feed line.
+void WritePages(const std::filesystem::path& path,
+                const std::vector<std::vector<std::string>>& pages) {
+  std::vector<std::string> lines;
+  for (size_t p = 0; p < pages.size(); ++p) {
+    if (p > 0) lines.push_back("\f");
+    lines.insert(lines.end(), pages[p].begin(), pages[p].end());
+  }
+  WriteText(path, lines);
+}
+
+// A grey picture as colour: paper of a pale yellow, ink of a dark blue.
+Pix Tint(PIX* grey) {
+  const int width = pixGetWidth(grey), height = pixGetHeight(grey);
+  Pix colour(pixCreate(width, height, 32));
+  if (!colour) throw std::runtime_error("out of memory");
+  pixCopyResolution(colour.get(), grey);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      l_uint32 v = 0;
+      pixGetPixel(grey, x, y, &v);
+      const double g = v / 255.0;
+      l_uint32 rgb = 0;
+      composeRGBPixel(static_cast<l_int32>(std::lround(20 + 235 * g)),
+                      static_cast<l_int32>(std::lround(30 + 215 * g)),
+                      static_cast<l_int32>(std::lround(90 + 110 * g)), &rgb);
+      pixSetPixel(colour.get(), x, y, rgb);
+    }
+  }
+  return colour;
+}
+
+// A PDF of one page holding the picture at Dpi.
+void WritePdf(const std::filesystem::path& path, PIX* pix, int dpi) {
+  l_uint8* data = nullptr;
+  size_t size = 0;
+  // Without the date of writing, the same picture gives the same bytes.
+  l_pdfSetDateAndVersion(0);
+  if (pixWriteMemPdf(&data, &size, pix, dpi, nullptr) != 0 || data == nullptr) {
+    throw std::runtime_error("cannot make " + path.string());
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  const bool written = file != nullptr && std::fwrite(data, 1, size, file) == size;
+  if (file != nullptr) std::fclose(file);
+  lept_free(data);
+  if (!written) throw std::runtime_error("cannot write " + path.string());
+}
+
 void WritePix(const std::filesystem::path& path, PIX* pix, l_int32 format) {
   if (pixWrite(path.c_str(), pix, format) != 0) {
     throw std::runtime_error("cannot write " + path.string());
@@ -228,6 +276,60 @@ void MakeExamples(const std::filesystem::path& dir) {
   Pix fax_grey = Render(font, fax, fine, random);
   WritePix(dir / "fax-200x100dpi.tif", Threshold(fax_grey.get(), 128).get(), IFF_TIFF_G4);
   WriteText(dir / "fax-200x100dpi.gt.txt", fax);
+
+  // A slip's coding line in colour at 300 dpi, on tinted paper in dark blue ink: as a PNG, and
+  // the same picture as a JPEG.
+  const std::vector<std::string> slip = {"0100003949753>120000000000234478943216899+ 010001628>"};
+  Scan colour;
+  colour.XDpi = colour.YDpi = 300;
+  colour.BlurPx = 0.9;
+  colour.NoiseLevels = 2;
+  colour.Paper = 240;
+  Pix slip_picture = Tint(Render(font, slip, colour, random).get());
+  // The PNG keeps 32 colours in a palette, which keeps it small.
+  Pix slip_palette(pixOctreeQuantNumColors(slip_picture.get(), 32, 0));
+  if (!slip_palette) throw std::runtime_error("out of memory");
+  WritePix(dir / "slip-colour-300dpi.png", slip_palette.get(), IFF_PNG);
+  WriteText(dir / "slip-colour-300dpi.gt.txt", slip);
+  WritePix(dir / "slip-colour-300dpi.jpg", slip_picture.get(), IFF_JFIF_JPEG);
+
+  // Two pages of one Group 4 TIFF at 200 dpi: a coding line, then a block of two lines.
+  const std::vector<std::string> first = {"0100000987659>210000000000000000000000017+ 010123453>"};
+  const std::vector<std::string> second = {"<<0815>> 4711#", "2025-01-31 +41 44"};
+  Scan sheet;
+  sheet.NoiseLevels = 6;
+  const std::filesystem::path tiff = dir / "pages-2.tif";
+  std::filesystem::remove(tiff);
+  for (const auto* lines : {&first, &second}) {
+    Pix grey = Render(font, *lines, sheet, random);
+    if (pixWriteTiff(tiff.c_str(), Threshold(grey.get(), 128).get(), IFF_TIFF_G4, "a") != 0) {
+      throw std::runtime_error("cannot write " + tiff.string());
+    }
+  }
+  WritePages(dir / "pages-2.gt.txt", {first, second});
+
+  // A PDF of one page: a grey scan at 200 dpi embedded as an image.
+  const std::vector<std::string> letter = {"0100001250005>000000000000004567891231231+ 010012341>",
+                                           "4711 0815"};
+  Pix letter_grey = Render(font, letter, sheet, random);
+  WritePdf(dir / "letter.pdf", letter_grey.get(), 200);
+  WriteText(dir / "letter.gt.txt", letter);
+
+  // A grey PNG that states no resolution: the reader estimates it from the digits.
+  const std::vector<std::string> bare = {"31 41 59 26 53 58 97", ">>2718281828<<"};
+  Scan unknown;
+  unknown.XDpi = unknown.YDpi = 240;
+  unknown.NoiseLevels = 4;
+  Pix bare_grey = Render(font, bare, unknown, random);
+  pixSetXRes(bare_grey.get(), 0);  // pixSetResolution leaves a resolution of 0 unset
+  pixSetYRes(bare_grey.get(), 0);
+  WritePix(dir / "grey-no-dpi.png", bare_grey.get(), IFF_PNG);
+  WriteText(dir / "grey-no-dpi.gt.txt", bare);
+
+  // A list of inputs for --files-from, one name a line, relative to the top of the source
+  // tree.
+  WriteText(dir / "inputs.list",
+            {"examples/coding-200dpi.bmp", "examples/pages-2.tif", "examples/grey-no-dpi.png"});
 }
 
 std::string RandomLine(std::mt19937& random, int length) {

@@ -10,16 +10,6 @@
 namespace ocrb::cli {
 namespace {
 
-// The highest limits a user may set: the engine refuses working images of more than 2^30
-// pixels, and a file larger than 16 GiB or of more than a million pages is no single input.
-constexpr uint64_t kMaxMaxPixels = uint64_t{1} << 30;
-constexpr uint64_t kMaxMaxFileSize = uint64_t{16} << 30;
-constexpr int kMaxMaxPages = 1000000;
-// The decoder needs some room for its libraries; a day is no bound on one file.
-constexpr uint64_t kMinMaxMemory = uint64_t{64} << 20;
-constexpr uint64_t kMaxMaxMemory = uint64_t{1} << 40;
-constexpr double kMaxTimeout = 86400;
-
 int ParseNumber(const std::string& option, const std::string& text, int min, int max) {
   int value = 0;
   const char* end = text.data() + text.size();
@@ -193,7 +183,7 @@ Options ParseCommandLine(int argc, char** argv) {
     } else if (option == "--files-from") {
       o.FilesFrom = args.Value(option);
     } else if (option == "--dpi") {
-      o.Dpi = ParseNumber(option, args.Value(option), 1, 100000);
+      o.Dpi = ParseNumber(option, args.Value(option), 1, kMaxDpi);
     } else if (option == "--max-pixels") {
       o.MaxPixels = static_cast<int64_t>(ParseAmount(option, args.Value(option), 1, kMaxMaxPixels));
     } else if (option == "--max-file-size") {
