@@ -94,8 +94,9 @@ extern "C" {
 
 /* Options of a reader, for OCRBR_SetOption and OCRBR_GetOption; each is the ocrb option of
    the same name. With their defaults:
-   DPI: resolution of images stating none (96 dpi or less counts as none), and of PDF
-     pages; 0: estimated from the digits (PDF: 300). 0.
+   DPI: resolution of every image and PDF page, whatever it states; 0: the resolution the
+     image states, unless the heights of its digits clearly say otherwise, else estimated
+     from them (96 dpi or less counts as none; PDF: 300). 0.
    BINARISATION: an OCRBR_BINARISE_ method. Sauvola.
    SINGLE_LINE: nonzero: the engine reads each page as one line. 0.
    BEST_LINE: nonzero: each page keeps only its best line (--line best: check digits that
@@ -205,7 +206,7 @@ OCRBR_EXPORT int32_t OCRBR_ReadMemory(OCRBR_READER* reader, const void* data, si
 /* Reads pixels held by the caller as one page: Format is an OCRBR_PIXELS_ layout, rows run
    top down Stride bytes apart, and Data holds at least Stride * (Height - 1) bytes plus one
    row. XDpi and YDpi are the resolution (0 for none: then OCRBR_OPTION_DPI, or the estimate,
-   applies; one of them alone stands for both). Grey and colour pixels are binarised as a
+   applies as to a file that states none; one of them alone stands for both). Grey and colour pixels are binarised as a
    decoded file would be; 1-bit pixels go to the engine as they are. */
 OCRBR_EXPORT int32_t OCRBR_ReadPixels(OCRBR_READER* reader, const void* data, int32_t format,
                                       int32_t width, int32_t height, size_t stride, int32_t x_dpi,
@@ -227,7 +228,8 @@ OCRBR_EXPORT const OCRBR_PAGE* OCRBR_ResultPage(const OCRBR_RESULT* result, int3
 
 /* A page: its number in the file (1 first), its status (OCRBR_STATUS_OK, or why it failed
    alone, with its error), its size in pixels as decoded, its resolution as read and where it
-   came from (an OCRBR_DPI_ source), and how it was turned before it was read: SkewDegrees
+   came from (an OCRBR_DPI_ source), the resolution the file or pixels stated (0 for none;
+   for a PDF page, the resolution it was rendered at), and how it was turned before it was read: SkewDegrees
    (positive: the page as scanned falls to the right) after a clockwise quarter turn of
    Orientation degrees. A failed page has no lines and zero figures. */
 OCRBR_EXPORT int32_t OCRBR_PageNumber(const OCRBR_PAGE* page);
@@ -238,6 +240,8 @@ OCRBR_EXPORT int32_t OCRBR_PageHeight(const OCRBR_PAGE* page);
 OCRBR_EXPORT int32_t OCRBR_PageXDpi(const OCRBR_PAGE* page);
 OCRBR_EXPORT int32_t OCRBR_PageYDpi(const OCRBR_PAGE* page);
 OCRBR_EXPORT int32_t OCRBR_PageDpiSource(const OCRBR_PAGE* page);
+OCRBR_EXPORT int32_t OCRBR_PageStatedXDpi(const OCRBR_PAGE* page);
+OCRBR_EXPORT int32_t OCRBR_PageStatedYDpi(const OCRBR_PAGE* page);
 OCRBR_EXPORT double OCRBR_PageSkewDegrees(const OCRBR_PAGE* page);
 OCRBR_EXPORT int32_t OCRBR_PageOrientation(const OCRBR_PAGE* page);
 

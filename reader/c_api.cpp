@@ -32,6 +32,8 @@ struct OCRBR_Page {
   int32_t XDpi = 0;
   int32_t YDpi = 0;
   DpiSource Source = DpiSource::kNone;
+  int32_t StatedXDpi = 0;
+  int32_t StatedYDpi = 0;
   double SkewDegrees = 0;
   int32_t Orientation = 0;
   std::vector<OCRBR_Line> Lines;
@@ -124,6 +126,8 @@ OCRBR_Page CopyPage(PageResult&& read) {
   page.XDpi = read.XDpi;
   page.YDpi = read.YDpi;
   page.Source = read.Source;
+  page.StatedXDpi = read.StatedXDpi;
+  page.StatedYDpi = read.StatedYDpi;
   page.SkewDegrees = read.SkewDegrees;
   page.Orientation = read.Orientation;
   page.Lines.reserve(read.Lines.size());
@@ -492,6 +496,12 @@ int32_t OCRBR_PageXDpi(const OCRBR_PAGE* page) {
 }
 int32_t OCRBR_PageYDpi(const OCRBR_PAGE* page) {
   return page == nullptr ? 0 : page->YDpi;
+}
+int32_t OCRBR_PageStatedXDpi(const OCRBR_PAGE* page) {
+  return page == nullptr ? 0 : page->StatedXDpi;
+}
+int32_t OCRBR_PageStatedYDpi(const OCRBR_PAGE* page) {
+  return page == nullptr ? 0 : page->StatedYDpi;
 }
 int32_t OCRBR_PageDpiSource(const OCRBR_PAGE* page) {
   if (page == nullptr) return OCRBR_DPI_NONE;

@@ -304,6 +304,7 @@ static void TestFiles(void) {
   CHECK(OCRBR_PageWidth(page) == 990 && OCRBR_PageHeight(page) == 83);
   CHECK(OCRBR_PageXDpi(page) == 200 && OCRBR_PageYDpi(page) == 200);
   CHECK(OCRBR_PageDpiSource(page) == OCRBR_DPI_FILE);
+  CHECK(OCRBR_PageStatedXDpi(page) == 200 && OCRBR_PageStatedYDpi(page) == 200);
   CHECK(OCRBR_PageOrientation(page) == 0);
   line = OCRBR_PageLine(page, 0);
   CHECK(OCRBR_LineJunk(line) == 0);
@@ -316,12 +317,18 @@ static void TestFiles(void) {
   CHECK(ReadsAs(reader, EXAMPLE("grey-no-dpi.png"), bare));
   CHECK(OCRBR_ReadFile(reader, EXAMPLE("grey-no-dpi.png"), &result) == OCRBR_STATUS_OK);
   CHECK(OCRBR_PageDpiSource(OCRBR_ResultPage(result, 0)) == OCRBR_DPI_ESTIMATED);
+  CHECK(OCRBR_PageStatedXDpi(OCRBR_ResultPage(result, 0)) == 0);
   OCRBR_ResultFree(result);
-  /* ... and with a resolution named, that one. */
+  /* ... and with a resolution named, that one, even over one the file states. */
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_DPI, 240) == OCRBR_STATUS_OK);
   CHECK(OCRBR_ReadFile(reader, EXAMPLE("grey-no-dpi.png"), &result) == OCRBR_STATUS_OK);
   CHECK(OCRBR_PageDpiSource(OCRBR_ResultPage(result, 0)) == OCRBR_DPI_OPTION);
   CHECK(OCRBR_PageXDpi(OCRBR_ResultPage(result, 0)) == 240);
+  OCRBR_ResultFree(result);
+  CHECK(OCRBR_ReadFile(reader, EXAMPLE("coding-200dpi.bmp"), &result) == OCRBR_STATUS_OK);
+  page = OCRBR_ResultPage(result, 0);
+  CHECK(OCRBR_PageDpiSource(page) == OCRBR_DPI_OPTION && OCRBR_PageXDpi(page) == 240);
+  CHECK(OCRBR_PageStatedXDpi(page) == 200);
   OCRBR_ResultFree(result);
   CHECK(OCRBR_SetOption(reader, OCRBR_OPTION_DPI, 0) == OCRBR_STATUS_OK);
 

@@ -153,9 +153,15 @@ static void PrintPage(const OCRBR_PAGE* page) {
   printf("{\"page\": %d, \"width\": %d, \"height\": %d, \"xdpi\": %d, \"ydpi\": %d",
          (int)OCRBR_PageNumber(page), (int)OCRBR_PageWidth(page), (int)OCRBR_PageHeight(page),
          (int)OCRBR_PageXDpi(page), (int)OCRBR_PageYDpi(page));
-  printf(", \"dpi_source\": \"%s\", \"skew_degrees\": %.2f, \"orientation\": %d, \"lines\": [",
-         OCRBR_DpiSourceName(OCRBR_PageDpiSource(page)), skew > -0.005 && skew < 0.005 ? 0.0 : skew,
-         (int)OCRBR_PageOrientation(page));
+  printf(", \"dpi_source\": \"%s\"", OCRBR_DpiSourceName(OCRBR_PageDpiSource(page)));
+  if (OCRBR_PageStatedXDpi(page) > 0 || OCRBR_PageStatedYDpi(page) > 0) {
+    printf(", \"stated_dpi\": [%d, %d]", (int)OCRBR_PageStatedXDpi(page),
+           (int)OCRBR_PageStatedYDpi(page));
+  } else {
+    printf(", \"stated_dpi\": null");
+  }
+  printf(", \"skew_degrees\": %.2f, \"orientation\": %d, \"lines\": [",
+         skew > -0.005 && skew < 0.005 ? 0.0 : skew, (int)OCRBR_PageOrientation(page));
   for (l = 0; l < lines; ++l) {
     printf(l > 0 ? ",\n      " : "\n      ");
     PrintLine(OCRBR_PageLine(page, l));
