@@ -96,7 +96,8 @@ void BM_ClassifyGlyph(benchmark::State& state) {
   wrapper.LoadFromHandle(dib.Get());
   ocrb::TBlobList blobs;
   wrapper.FindBlobs(true, 1, 1, 4, &blobs);
-  const ocrb::TClassifierSettings settings{context.UseTemplates, context.MaxPasses};
+  const ocrb::TClassifierSettings settings{context.Parameters.UseTemplates,
+                                           context.Parameters.MaxPasses};
   int32_t k = 0;
   for (auto _ : state) {
     char ch = 0;

@@ -20,6 +20,7 @@
 
 #include "classify/classifier.h"
 #include "engine/context.h"
+#include "engine/handles.h"
 #include "engine/model.h"
 #include "engine/read.h"
 #include "image/dib.h"
@@ -120,9 +121,11 @@ GlobalBlock LoadBmp(const char* path) {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--files") == 0) {
-    ocrb::TEngineContext context;
+    ocrb::TEngine engine;
+    ocrb::TEngineContext& context = engine.Context;
     ocrb::LoadModel(context);
     ocrb::SetDefaultParameters(context);
+    ocrb::TReadWork work;
     std::printf("%-40s %9s %9s %8s %9s %10s %8s\n", "file", "MP", "ms", "s/MP", "requests",
                 "req/MP", "budget%");
     for (int i = 2; i < argc; ++i) {
@@ -133,7 +136,7 @@ int main(int argc, char** argv) {
       try {
         for (int run = 0; run < 5; ++run) {
           const auto start = std::chrono::steady_clock::now();
-          ocrb::RecognizeBitmap(context, dib.Get(), false);
+          work = ocrb::RecognizeBitmap(context, engine.Storage, dib.Get(), false);
           seconds = std::min(
               seconds,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -142,12 +145,11 @@ int main(int argc, char** argv) {
         std::printf("%-40s failed: %s\n", argv[i], e.what());
         continue;
       }
-      const long requests = static_cast<long>(context.LastRead.Questions);
+      const long requests = static_cast<long>(work.Questions);
       const double mp =
           static_cast<double>(context.WorkImage.Width()) * context.WorkImage.Height() / 1e6;
       std::printf("%-40s %9.3f %9.1f %8.3f %9ld %10.0f %8.2f\n", argv[i], mp, seconds * 1e3,
-                  seconds / mp, requests, requests / mp,
-                  100.0 * context.LastRead.Spent / context.LastRead.Budget);
+                  seconds / mp, requests, requests / mp, 100.0 * work.Spent / work.Budget);
     }
     return 0;
   }
@@ -170,7 +172,8 @@ int main(int argc, char** argv) {
         char ch = 0;
         double conf = 0;
         const int x = (k * 37) % (400 - w), y = (k * 53) % (400 - h);
-        ocrb::ClassifyGlyph(context.Model, {context.UseTemplates, context.MaxPasses}, image,
+        ocrb::ClassifyGlyph(context.Model,
+                            {context.Parameters.UseTemplates, context.Parameters.MaxPasses}, image,
                             TRect{x, y, x + w - 1, y + h - 1}, ch, conf);
       }
       const double us =
@@ -182,29 +185,34 @@ int main(int argc, char** argv) {
   }
   const int max_side = argc > 1 ? std::atoi(argv[1]) : 1600;
   const int dpi = argc > 2 ? std::atoi(argv[2]) : 200;
-  ocrb::TEngineContext context;
+  ocrb::TEngine engine;
+  ocrb::TEngineContext& context = engine.Context;
   ocrb::LoadModel(context);
   ocrb::SetDefaultParameters(context);
+  const ocrb::TParameters& parameters = context.Parameters;
   std::printf("%-12s %6s %9s %8s %9s %7s %8s\n", "case", "side", "ms", "s/MP", "requests", "lines",
               "budget%");
   for (const Case& c : Cases(1208)) {
     for (int side = 200; side <= max_side; side *= 2) {
       GlobalBlock dib = MakeDib(side, side, dpi, c.Ink);
       long requests = 0;
-      const ocrb::TGlyphClassifier counting = [&](const ocrb::TGlyphQuery& query, char& ch,
-                                                  double& confidence) {
+      const ocrb::TGlyphAnswer counting = [&](const ocrb::TGlyphQuery& query, char& ch,
+                                              double& confidence) {
         ++requests;
-        ocrb::ClassifyGlyph(context.Model, {context.UseTemplates, context.MaxPasses}, query.Image,
-                            query.Rect, ch, confidence);
+        ocrb::ClassifyGlyph(context.Model, {parameters.UseTemplates, parameters.MaxPasses},
+                            query.Image, query.Rect, ch, confidence);
       };
+      ocrb::TReadOptions options;
+      options.Answer = &counting;
       const auto start = std::chrono::steady_clock::now();
-      ocrb::RecognizeBitmap(context, dib.Get(), false, &counting);
+      const ocrb::TReadWork work =
+          ocrb::RecognizeBitmap(context, engine.Storage, dib.Get(), false, options);
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       const double mp = static_cast<double>(side) * side / 1e6;
       std::printf("%-12s %6d %9.1f %8.3f %9ld %7d %8.1f\n", c.Name.c_str(), side, seconds * 1e3,
-                  seconds / mp, requests, context.Results.LineCount,
-                  100.0 * context.LastRead.Spent / context.LastRead.Budget);
+                  seconds / mp, requests, context.Results().LineCount,
+                  100.0 * work.Spent / work.Budget);
       std::fflush(stdout);
     }
   }

@@ -350,7 +350,8 @@ class TLineCellReader {
     double conf = 0;
     ++work_.CellsRead;
     const TRect whole{0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1};
-    classify_(TGlyphQuery{glyph, whole, box, qkCell, next_image_id_--}, ch, conf);
+    if (!classify_(TGlyphQuery{glyph, whole, box, qkCell, next_image_id_--}, ch, conf))
+      return false;
     if (!(conf > kFragmentPlaceAbove) || !(conf > contents.Best)) return true;
     if (contents.Chars.empty() && line_.Length() >= kMaxModelLineLength) return true;
     for (auto k = contents.Chars.rbegin(); k != contents.Chars.rend(); ++k) line_.Delete(*k);
@@ -377,7 +378,7 @@ class TLineCellReader {
 
 }  // namespace
 
-void ReadLineCells(TLineModel& model, const TDIB& image, const TGlyphClassifier& classify,
+bool ReadLineCells(TLineModel& model, const TDIB& image, const TGlyphClassifier& classify,
                    const std::function<bool(int64_t)>& charge, TCellWork* work) {
   TCellWork ignored;
   TCellWork& done = work != nullptr ? *work : ignored;
@@ -391,8 +392,9 @@ void ReadLineCells(TLineModel& model, const TDIB& image, const TGlyphClassifier&
     TLineGrid refined;
     if (FitLineGrid(line, refined, &grid)) grid = refined;
     TLineCellReader reader(line, grid, image, classify, charge, next_image_id, done);
-    if (!reader.Read()) return;
+    if (!reader.Read()) return false;
   }
+  return true;
 }
 
 }  // namespace ocrb

@@ -74,8 +74,9 @@ struct TCellWork {
 // without ink stays empty. A reading above kFragmentPlaceAbove that beats the characters it would
 // replace takes their place, with the ink's rectangle; a character left that does not fit the grid
 // is reported at kMisfitConfidence at most. Charge is told the pixels each cell costs to
-// look at and answers whether the read may go on; Classify is charged by itself.
-void ReadLineCells(TLineModel& model, const TDIB& image, const TGlyphClassifier& classify,
+// look at and answers whether the read may go on; Classify is charged by itself. Returns false
+// when either said the read's budget was spent, which ends the reading of cells.
+bool ReadLineCells(TLineModel& model, const TDIB& image, const TGlyphClassifier& classify,
                    const std::function<bool(int64_t)>& charge, TCellWork* work = nullptr);
 
 }  // namespace ocrb

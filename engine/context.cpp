@@ -16,7 +16,7 @@ TResultStore* NewZeroStore() {
 
 }  // namespace
 
-TEngineContext::TEngineContext() : result_block_(NewZeroStore()), Results(*result_block_) {}
+TEngineContext::TEngineContext() : results_(NewZeroStore()) {}
 
 void TEngineContext::FreeStore::operator()(TResultStore* store) const {
   std::free(store);
@@ -29,68 +29,22 @@ void TShortString::Assign(const char* text) {
 }
 
 void SetDefaultParameters(TEngineContext& context) {
-  context.InsertSpaces = OCRB_DEFAULT_INSERT_SPACES;
-  context.SpaceWidth = OCRB_DEFAULT_SPACE_WIDTH;
-  context.MinCharWidth = OCRB_DEFAULT_MIN_CHAR_WIDTH;
-  context.MinCharHeight = OCRB_DEFAULT_MIN_CHAR_HEIGHT;
-  context.MaxCharWidth = OCRB_DEFAULT_MAX_CHAR_WIDTH;
-  context.MaxCharHeight = OCRB_DEFAULT_MAX_CHAR_HEIGHT;
-  context.SpeckSize = OCRB_DEFAULT_SPECK_SIZE;
-  context.DashMinWidth = OCRB_DEFAULT_DASH_MIN_WIDTH;
-  context.DashMinHeight = OCRB_DEFAULT_DASH_MIN_HEIGHT;
-  context.DashMaxWidth = OCRB_DEFAULT_DASH_MAX_WIDTH;
-  context.DashMaxHeight = OCRB_DEFAULT_DASH_MAX_HEIGHT;
-  context.UseTemplates = OCRB_DEFAULT_USE_TEMPLATES;
-  context.MaxPasses = OCRB_DEFAULT_MAX_PASSES;
+#define OCRB_PARAMETER_DEFAULT(id, field, type, def, ...) context.Parameters.field = def;
+  OCRB_PARAMETER_TABLE(OCRB_PARAMETER_DEFAULT)
+#undef OCRB_PARAMETER_DEFAULT
 }
 
 bool SetParameter(TEngineContext& context, int32_t id, int32_t value) {
-  int32_t* field = nullptr;
   switch (id) {
-    case OCRB_PARAM_INSERT_SPACES:
-      context.InsertSpaces = static_cast<uint8_t>(value & 0xFF);
-      return true;
-    case OCRB_PARAM_SPACE_WIDTH:
-      field = &context.SpaceWidth;
-      break;
-    case OCRB_PARAM_MIN_CHAR_WIDTH:
-      field = &context.MinCharWidth;
-      break;
-    case OCRB_PARAM_MIN_CHAR_HEIGHT:
-      field = &context.MinCharHeight;
-      break;
-    case OCRB_PARAM_MAX_CHAR_WIDTH:
-      field = &context.MaxCharWidth;
-      break;
-    case OCRB_PARAM_MAX_CHAR_HEIGHT:
-      field = &context.MaxCharHeight;
-      break;
-    case OCRB_PARAM_SPECK_SIZE:
-      field = &context.SpeckSize;
-      break;
-    case OCRB_PARAM_DASH_MIN_WIDTH:
-      field = &context.DashMinWidth;
-      break;
-    case OCRB_PARAM_DASH_MIN_HEIGHT:
-      field = &context.DashMinHeight;
-      break;
-    case OCRB_PARAM_DASH_MAX_WIDTH:
-      field = &context.DashMaxWidth;
-      break;
-    case OCRB_PARAM_DASH_MAX_HEIGHT:
-      field = &context.DashMaxHeight;
-      break;
-    case OCRB_PARAM_USE_TEMPLATES:
-      field = &context.UseTemplates;
-      break;
-    case OCRB_PARAM_MAX_PASSES:
-      field = &context.MaxPasses;
-      break;
+#define OCRB_PARAMETER_SET(id, field, type, ...)         \
+  case id:                                               \
+    context.Parameters.field = static_cast<type>(value); \
+    return true;
+    OCRB_PARAMETER_TABLE(OCRB_PARAMETER_SET)
+#undef OCRB_PARAMETER_SET
     default:
       return false;
   }
-  *field = value;
-  return true;
 }
 
 }  // namespace ocrb

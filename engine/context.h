@@ -1,5 +1,5 @@
-// The engine context: one fixed-layout record per handle holding the model, the thirteen
-// parameters and the result store. Recording a result allocates nothing; the accessors of
+// The engine context: one record per handle holding the model, the thirteen parameters, the
+// working image and the result store. Recording a result allocates nothing; the accessors of
 // the C API are plain copies out of this record.
 #ifndef OCRB_ENGINE_CONTEXT_H_
 #define OCRB_ENGINE_CONTEXT_H_
@@ -7,10 +7,9 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 
 #include "classify/model.h"
-#include "image/blobs.h"
+#include "engine/parameters.h"
 #include "image/dib.h"
 #include "ocrb.h"
 
@@ -48,58 +47,33 @@ struct TResultStore {
   int32_t Touched = 0;
 };
 
-// How reads are carried out. The defaults are the fast forms; tests switch them off to read
-// through the plain forms that the fast ones must match to the bit.
-struct TReadTuning {
-  bool IndexNeighbours = true;   // nearest blobs from a grid instead of a scan of the list
-  bool ReuseAnswers = true;      // a question asked again within one read is not recomputed
-  bool ReadCells = true;         // the empty and weak cells of lines with a grid are read whole
-  bool LinesFollowSlope = true;  // a turned line's rows are taken along its slope
-  bool JoinStrokes = true;       // pieces of thin print are labelled joined where they gather
+// The thirteen parameters, as the table in engine/parameters.h lists them; all 0 until the
+// defaults are set.
+struct TParameters {
+#define OCRB_PARAMETER_FIELD(id, field, type, ...) type field = 0;
+  OCRB_PARAMETER_TABLE(OCRB_PARAMETER_FIELD)
+#undef OCRB_PARAMETER_FIELD
 };
 
-// The classification work of the last read on a handle: questions asked, what they cost and
-// the budget they were charged against. BudgetSpent is set when the read stopped asking and
-// left the rest of the blobs unread.
-struct TReadWork {
-  int64_t Questions = 0;
-  int64_t Spent = 0;
-  int64_t Budget = 0;
-  bool BudgetSpent = false;
-  int64_t CellsRead = 0;  // cells of line grids asked about
-  int64_t CellChars = 0;  // characters those cells placed or replaced
-};
-
-// Answers given during one read, by image id and rectangle; kept across reads for its
-// storage and emptied at the start of each.
-struct TAnswerKey {
-  int32_t ImageId;
-  TRect Rect;
-  bool operator==(const TAnswerKey& o) const {
-    return ImageId == o.ImageId && Rect.Left == o.Rect.Left && Rect.Top == o.Rect.Top &&
-           Rect.Right == o.Rect.Right && Rect.Bottom == o.Rect.Bottom;
-  }
-};
-struct TAnswerKeyHash {
-  size_t operator()(const TAnswerKey& k) const {
-    uint64_t h = static_cast<uint32_t>(k.ImageId);
-    for (int32_t v : {k.Rect.Left, k.Rect.Top, k.Rect.Right, k.Rect.Bottom})
-      h = (h ^ static_cast<uint32_t>(v)) * 0x9E3779B97F4A7C15ull;
-    return static_cast<size_t>(h ^ (h >> 29));
-  }
-};
-struct TAnswer {
-  char Ch;
-  double Confidence;
-};
-using TAnswerCache = std::unordered_map<TAnswerKey, TAnswer, TAnswerKeyHash>;
-
+// What one engine handle holds: the model, the parameters, the working image and the result
+// store, and the copies of OCRB_Init's two reserved strings. What a read needs besides lives
+// in the read (engine/read.h).
 struct TEngineContext {
   // A model without a network, the store empty, every parameter 0.
   TEngineContext();
 
-  // The network, its pattern and the tables, loaded by the model start-up (engine/model.h).
+  // The network, its input vector and the tables, loaded by the model start-up
+  // (engine/model.h).
   TModel Model;
+  TParameters Parameters;
+  // The private copy of the bitmap being read; kept from read to read so that a later read
+  // takes over its block when it is large enough and not much larger.
+  TDIB WorkImage;
+  TShortString Reserved1;
+  TShortString Reserved2;
+
+  TResultStore& Results() { return *results_; }
+  const TResultStore& Results() const { return *results_; }
 
  private:
   struct FreeStore {
@@ -107,42 +81,14 @@ struct TEngineContext {
   };
   // The store is one zero-filled block from the system (1.4 MB): its pages cost nothing until
   // a line is written, so a handle that reads coding lines never touches most of it.
-  std::unique_ptr<TResultStore, FreeStore> result_block_;
-
- public:
-  TResultStore& Results;  // Lines and LineCount
-
-  TShortString Reserved1;
-  TShortString Reserved2;
-
-  TReadTuning Tuning;
-  TReadWork LastRead;
-  // Kept from read to read for their storage: the answers of one read, and the working image
-  // (whose block a later read takes over when it is large enough and not much larger).
-  TAnswerCache Answers;
-  TDIB WorkImage;
-  TLabelBuffers Labelling;
-
-  uint8_t InsertSpaces = 0;  // parameter 1, one byte wide
-  int32_t MaxPasses = 0;     // parameter 13
-  int32_t UseTemplates = 0;  // parameter 12
-  int32_t SpaceWidth = 0;    // parameters 2..11, in this order
-  int32_t MinCharWidth = 0;
-  int32_t MinCharHeight = 0;
-  int32_t MaxCharWidth = 0;
-  int32_t MaxCharHeight = 0;
-  int32_t SpeckSize = 0;
-  int32_t DashMinWidth = 0;
-  int32_t DashMinHeight = 0;
-  int32_t DashMaxWidth = 0;
-  int32_t DashMaxHeight = 0;
+  std::unique_ptr<TResultStore, FreeStore> results_;
 };
 
 // Sets the thirteen parameters to their defaults.
 void SetDefaultParameters(TEngineContext& context);
 
-// Stores Value into parameter Id (1..13); parameter 1 keeps the low 8 bits. Returns false,
-// changing nothing, for any other Id.
+// Stores Value into parameter Id (1..13), converted to the field's type (parameter 1 keeps
+// the low 8 bits). Returns false, changing nothing, for any other Id.
 bool SetParameter(TEngineContext& context, int32_t id, int32_t value);
 
 }  // namespace ocrb

@@ -5,12 +5,21 @@
 #define OCRB_ENGINE_HANDLES_H_
 
 #include "engine/context.h"
+#include "engine/read.h"
 #include "ocrb.h"
 
 namespace ocrb {
 
-// The context behind a live handle; nullptr for a null, released or never issued one. The
-// context stays owned by the handle until OCRB_Done.
+// What a handle stands for: its context, and the storage its reads reuse.
+struct TEngine {
+  TEngineContext Context;
+  TReadStorage Storage;
+};
+
+// The engine behind a live handle; nullptr for a null, released or never issued one. It stays
+// owned by the handle until OCRB_Done.
+TEngine* EngineOf(OCRB_HANDLE handle);
+// The context of EngineOf(Handle), or nullptr.
 TEngineContext* ContextOf(OCRB_HANDLE handle);
 
 }  // namespace ocrb

@@ -19,23 +19,23 @@
 namespace ocrb {
 namespace {
 
-// Contexts handed out and not yet released, by handle. A handle is the next serial number,
+// Engines handed out and not yet released, by handle. A handle is the next serial number,
 // so a released one is never handed out again; a handle that is null, was never handed out or
 // has been released is refused with a status instead of being dereferenced.
 class HandleRegistry {
  public:
-  // Takes Context over and returns its handle; nullptr (with Context released) once every
+  // Takes Engine over and returns its handle; nullptr (with Engine released) once every
   // pointer-sized number has been handed out.
-  OCRB_HANDLE Add(std::unique_ptr<TEngineContext> context) {
+  OCRB_HANDLE Add(std::unique_ptr<TEngine> engine) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (last_ == UINTPTR_MAX) return nullptr;
     const uintptr_t serial = ++last_;
-    live_.emplace(serial, std::move(context));
+    live_.emplace(serial, std::move(engine));
     return reinterpret_cast<OCRB_HANDLE>(serial);
   }
-  // Releases the context of Handle; false when it names none.
+  // Releases the engine of Handle; false when it names none.
   bool Remove(OCRB_HANDLE handle) {
-    std::unique_ptr<TEngineContext> released;
+    std::unique_ptr<TEngine> released;
     std::lock_guard<std::mutex> guard(mutex_);
     const auto found = live_.find(reinterpret_cast<uintptr_t>(handle));
     if (found == live_.end()) return false;
@@ -43,7 +43,7 @@ class HandleRegistry {
     live_.erase(found);
     return true;
   }
-  TEngineContext* Find(OCRB_HANDLE handle) {
+  TEngine* Find(OCRB_HANDLE handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto found = live_.find(reinterpret_cast<uintptr_t>(handle));
     return found == live_.end() ? nullptr : found->second.get();
@@ -52,7 +52,7 @@ class HandleRegistry {
  private:
   std::mutex mutex_;
   uintptr_t last_ = 0;  // the serial last handed out; 0 is never a handle
-  std::unordered_map<uintptr_t, std::unique_ptr<TEngineContext>> live_;
+  std::unordered_map<uintptr_t, std::unique_ptr<TEngine>> live_;
 };
 
 HandleRegistry& Registry() {
@@ -62,14 +62,19 @@ HandleRegistry& Registry() {
 
 // The line Line of the context's result, or nullptr when it names none.
 const TResultLine* LineOf(const TEngineContext& context, int32_t line) {
-  if (line < 0 || line >= context.Results.LineCount) return nullptr;
-  return &context.Results.Lines[line];
+  if (line < 0 || line >= context.Results().LineCount) return nullptr;
+  return &context.Results().Lines[line];
 }
 
 }  // namespace
 
-TEngineContext* ContextOf(OCRB_HANDLE handle) {
+TEngine* EngineOf(OCRB_HANDLE handle) {
   return handle == nullptr ? nullptr : Registry().Find(handle);
+}
+
+TEngineContext* ContextOf(OCRB_HANDLE handle) {
+  TEngine* engine = EngineOf(handle);
+  return engine == nullptr ? nullptr : &engine->Context;
 }
 
 }  // namespace ocrb
@@ -82,22 +87,23 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_Init(const char* Reserved1, const char* Reser
                                         OCRB_HANDLE* Handle) {
   if (Handle == nullptr) return OCRB_STATUS_FAILED;
   try {
-    // The context, its model's pattern and the store; a failure here is a failed creation.
-    std::unique_ptr<TEngineContext> context;
+    // The context, its model's input vector and the store; a failure here is a failed
+    // creation.
+    std::unique_ptr<ocrb::TEngine> engine;
     try {
-      context = std::make_unique<TEngineContext>();
-      context->Reserved1.Assign(Reserved1);
-      context->Reserved2.Assign(Reserved2);
-      ocrb::SetDefaultParameters(*context);
+      engine = std::make_unique<ocrb::TEngine>();
+      engine->Context.Reserved1.Assign(Reserved1);
+      engine->Context.Reserved2.Assign(Reserved2);
+      ocrb::SetDefaultParameters(engine->Context);
     } catch (...) {
       return OCRB_STATUS_CREATE_FAILED;  // the context and what it holds go with it
     }
     try {
-      ocrb::LoadModel(*context);
+      ocrb::LoadModel(engine->Context);
     } catch (...) {
       return OCRB_STATUS_MODEL_FAILED;  // the context and its model go with it
     }
-    OCRB_HANDLE handle = ocrb::Registry().Add(std::move(context));
+    OCRB_HANDLE handle = ocrb::Registry().Add(std::move(engine));
     if (handle == nullptr) return OCRB_STATUS_CREATE_FAILED;
     *Handle = handle;
     return OCRB_STATUS_OK;
@@ -127,9 +133,9 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_SetParameter(OCRB_HANDLE Handle, int32_t Id, 
 
 OCRB_EXPORT int32_t OCRB_CALL OCRB_Read(OCRB_HANDLE Handle, void* DIBHandle, int32_t SingleLine) {
   try {
-    TEngineContext* context = ocrb::ContextOf(Handle);
-    if (context == nullptr) return OCRB_STATUS_READ_FAILED;
-    ocrb::RecognizeBitmap(*context, DIBHandle, SingleLine != 0);
+    ocrb::TEngine* engine = ocrb::EngineOf(Handle);
+    if (engine == nullptr) return OCRB_STATUS_READ_FAILED;
+    ocrb::RecognizeBitmap(engine->Context, engine->Storage, DIBHandle, SingleLine != 0);
     return OCRB_STATUS_OK;
   } catch (...) {
     return OCRB_STATUS_READ_FAILED;
@@ -140,7 +146,7 @@ OCRB_EXPORT int32_t OCRB_CALL OCRB_ResultLinesCount(OCRB_HANDLE Handle, int32_t*
   try {
     TEngineContext* context = ocrb::ContextOf(Handle);
     if (context == nullptr || Count == nullptr) return OCRB_STATUS_FAILED;
-    *Count = context->Results.LineCount;
+    *Count = context->Results().LineCount;
     return OCRB_STATUS_OK;
   } catch (...) {
     return OCRB_STATUS_FAILED;

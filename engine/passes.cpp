@@ -14,6 +14,7 @@
 #include "engine/lines.h"
 #include "image/blobs.h"
 #include "image/dib.h"
+#include "platform/error.h"
 #include "platform/rect.h"
 
 namespace ocrb {
@@ -48,29 +49,15 @@ bool Collides(const TRect& k, const TRect& u) {
 }
 
 // The passes' view of the list: nearest blobs, statuses and bounds go through the neighbour
-// index when there is one.
+// index, so that it follows the list.
 struct Blobs {
   TBlobList& list;
-  TBlobNeighbours* neighbours;
+  TBlobNeighbours& neighbours;
 
   TBlobItem& operator[](int32_t i) const { return list.Items(i); }
-  int32_t Nearest(int32_t i) const {
-    return neighbours != nullptr ? neighbours->Nearest(i) : FindNearestBlob(list, i);
-  }
-  void SetStatus(int32_t i, int32_t status) const {
-    if (neighbours != nullptr) {
-      neighbours->SetStatus(i, status);
-    } else {
-      list.Items(i).Status = status;
-    }
-  }
-  void SetBounds(int32_t i, const TRect& bounds) const {
-    if (neighbours != nullptr) {
-      neighbours->SetBounds(i, bounds);
-    } else {
-      list.Items(i).Bounds = bounds;
-    }
-  }
+  int32_t Nearest(int32_t i) const { return neighbours.Nearest(i); }
+  void SetStatus(int32_t i, int32_t status) const { neighbours.SetStatus(i, status); }
+  void SetBounds(int32_t i, const TRect& bounds) const { neighbours.SetBounds(i, bounds); }
 };
 
 int64_t CenterX(const TRect& r) {
@@ -85,14 +72,14 @@ constexpr int64_t kCellsPerBlob = 4;
 
 }  // namespace
 
-TBlobNeighbours::TBlobNeighbours(TBlobList& list, int32_t cell_size, bool full_scan)
-    : list_(list), full_scan_(full_scan), cell_(std::max<int64_t>(cell_size, 1)) {
+TBlobNeighbours::TBlobNeighbours(TBlobList& list, int32_t cell_size)
+    : list_(list), cell_(std::max<int64_t>(cell_size, 1)) {
   const int32_t count = list.Count();
-  if (full_scan_ || count == 0) return;
-  // Every centre the passes can ask about (of a blob, or of a union of blobs) lies inside
-  // the union of all the bounds.
-  int64_t l = std::numeric_limits<int64_t>::max(), t = l;
-  int64_t r = std::numeric_limits<int64_t>::min(), b = r;
+  if (count == 0) return;
+  // Every centre the passes can ask about lies inside the union of all the bounds and the
+  // origin: that of a blob, of a union of blobs, or of the union of two empty rectangles,
+  // which is the rectangle 0, 0, 0, 0.
+  int64_t l = 0, t = 0, r = 0, b = 0;
   for (int32_t i = 0; i < count; ++i) {
     const TRect& bounds = list.Items(i).Bounds;
     l = std::min<int64_t>(l, std::min(bounds.Left, bounds.Right));
@@ -129,11 +116,8 @@ int64_t TBlobNeighbours::CellOf(const TRect& bounds) const {
 
 void TBlobNeighbours::Insert(int32_t index) {
   const int64_t cell = CellOf(list_.Items(index).Bounds);
-  // A centre outside the grid would break the search's distance bound: scan from then on.
-  if (cell < 0) {
-    full_scan_ = true;
-    return;
-  }
+  // Bounds only ever become unions of blobs, whose centres stay inside the grid.
+  Require(cell >= 0);
   const TRect& bounds = list_.Items(index).Bounds;
   cells_[static_cast<size_t>(cell)].push_back(Entry{index, CenterX(bounds), CenterY(bounds)});
 }
@@ -153,24 +137,23 @@ void TBlobNeighbours::SetStatus(int32_t index, int32_t status) {
   TBlobItem& blob = list_.Items(index);
   const bool was_done = blob.Status == bsDone;
   const bool done = status == bsDone;
-  if (!full_scan_ && !was_done && done) Erase(index);
+  if (!was_done && done) Erase(index);
   blob.Status = status;
-  if (!full_scan_ && was_done && !done) Insert(index);
+  if (was_done && !done) Insert(index);
 }
 
 void TBlobNeighbours::SetBounds(int32_t index, const TRect& bounds) {
   TBlobItem& blob = list_.Items(index);
-  const bool indexed = !full_scan_ && blob.Status != bsDone;
+  const bool indexed = blob.Status != bsDone;
   if (indexed) Erase(index);
   blob.Bounds = bounds;
   if (indexed) Insert(index);
 }
 
 int32_t TBlobNeighbours::Nearest(int32_t index) const {
-  if (full_scan_) return FindNearestBlob(list_, index);
   const TRect& from = list_.Items(index).Bounds;
   const int64_t home = CellOf(from);
-  if (home < 0) return FindNearestBlob(list_, index);
+  if (home < 0) return -1;  // no blob is indexed
   const int64_t cx0 = home % columns_, cy0 = home / columns_;
   const int64_t fx = CenterX(from), fy = CenterY(from);
   int32_t nearest = -1;
@@ -217,7 +200,7 @@ int32_t ScaleParam(int32_t value, int32_t resolution) {
                                                       std::numeric_limits<int32_t>::max()));
 }
 
-TScaledSizes ScaleSizes(const TEngineContext& c, int32_t r) {
+TScaledSizes ScaleSizes(const TParameters& c, int32_t r) {
   return TScaledSizes{ScaleParam(c.SpaceWidth, r),    ScaleParam(c.MinCharWidth, r),
                       ScaleParam(c.MinCharHeight, r), ScaleParam(c.MaxCharWidth, r),
                       ScaleParam(c.MaxCharHeight, r), ScaleParam(c.SpeckSize, r),
@@ -246,23 +229,6 @@ int64_t CenterDistance(const TRect& a, const TRect& b) {
   const int64_t bx = b.Left + (int64_t{b.Right} - b.Left) / 2;
   const int64_t by = b.Top + (int64_t{b.Bottom} - b.Top) / 2;
   return (ax - bx) * (ax - bx) + (ay - by) * (ay - by);
-}
-
-int32_t FindNearestBlob(const TBlobList& list, int32_t index) {
-  const TRect& from = list.Items(index).Bounds;
-  int32_t nearest = -1;
-  int64_t best = 0;
-  for (int32_t k = 0; k < list.Count(); ++k) {
-    if (k == index) continue;
-    const TBlobItem& item = list.Items(k);
-    if (item.Status == bsDone) continue;
-    const int64_t distance = CenterDistance(from, item.Bounds);
-    if (nearest < 0 || distance < best) {
-      nearest = k;
-      best = distance;
-    }
-  }
-  return nearest;
 }
 
 void NormalizeRect(TRect& rect) {
@@ -328,15 +294,16 @@ void QualifyBlobs(TBlobList& list, const TScaledSizes& s) {
   }
 }
 
-void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+bool CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
                    const TGlyphClassifier& classify, TLineModel& lines,
-                   TBlobNeighbours* neighbours) {
+                   TBlobNeighbours& neighbours) {
   const Blobs blobs{list, neighbours};
   for (int32_t i = 0; i < list.Count(); ++i) {
     if (blobs[i].Status != bsCandidate) continue;
     char ch = 0;
     double conf = 0;
-    classify(TGlyphQuery{image, blobs[i].Bounds, blobs[i].Bounds, qkCandidate}, ch, conf);
+    if (!classify(TGlyphQuery{image, blobs[i].Bounds, blobs[i].Bounds, qkCandidate}, ch, conf))
+      return false;
     if (conf < kMergeBelowConfidence) {
       const int32_t j = blobs.Nearest(i);
       if (j >= 0) {
@@ -345,7 +312,7 @@ void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
         if (!IsWide(u, s)) {
           char ch2 = 0;
           double conf2 = 0;
-          classify(TGlyphQuery{image, u, u, qkCandidateMerge}, ch2, conf2);
+          if (!classify(TGlyphQuery{image, u, u, qkCandidateMerge}, ch2, conf2)) return false;
           if (conf2 > conf) {
             blobs.SetStatus(j, bsDone);
             blobs.SetBounds(i, u);
@@ -358,10 +325,11 @@ void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
     AddCharToLines(lines, ch, blobs[i].Bounds, static_cast<float>(conf));
     blobs.SetStatus(i, bsDone);
   }
+  return true;
 }
 
-void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-             const TGlyphClassifier& classify, TLineModel& lines, TBlobNeighbours* neighbours) {
+bool RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+             const TGlyphClassifier& classify, TLineModel& lines, TBlobNeighbours& neighbours) {
   const Blobs blobs{list, neighbours};
   TRect pieces[kMaxRunPieces];
   for (int32_t i = 0; i < list.Count(); ++i) {
@@ -375,17 +343,19 @@ void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
       double conf = 0;
       TRect on_page = pieces[k];
       platform::OffsetRect(on_page, blob.Bounds.Left, blob.Bounds.Top);
-      classify(TGlyphQuery{*piece, pieces[k], on_page, qkRunPiece, i + 1}, ch, conf);
+      if (!classify(TGlyphQuery{*piece, pieces[k], on_page, qkRunPiece, i + 1}, ch, conf))
+        return false;
       platform::OffsetRect(pieces[k], blob.Bounds.Left, blob.Bounds.Top);
       AddCharToLines(lines, ch, pieces[k], static_cast<float>(conf));
     }
     blobs.SetStatus(i, bsDone);
   }
+  return true;
 }
 
-void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+bool FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
                   const TGlyphClassifier& classify, TLineModel& lines,
-                  TBlobNeighbours* neighbours) {
+                  TBlobNeighbours& neighbours) {
   const Blobs blobs{list, neighbours};
   for (int32_t i = 0; i < list.Count(); ++i) {
     if (list.Items(i).Status != bsFragment) continue;
@@ -407,7 +377,7 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
       if (FitsCharWindow(u, s)) {
         char ch2 = 0;
         double conf2 = 0;
-        classify(TGlyphQuery{image, u, u, qkFragmentGroup}, ch2, conf2);
+        if (!classify(TGlyphQuery{image, u, u, qkFragmentGroup}, ch2, conf2)) return false;
         if (conf2 > conf) {
           conf = conf2;
           ch = ch2;
@@ -446,6 +416,7 @@ void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
       for (int32_t m = 0; m < member_count; ++m) blobs.SetStatus(members[m], bsFragment);
     }
   }
+  return true;
 }
 
 }  // namespace ocrb

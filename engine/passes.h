@@ -64,13 +64,15 @@ struct TGlyphQuery {
   int32_t ImageId = 0;
 };
 
-// Classifies a query: a character and a confidence in [0, 1].
+// Classifies a query: a character and a confidence in [0, 1]. Returns false, answering
+// nothing, when the read's work budget does not allow the question; the passes then stop
+// where they are and return false themselves.
 using TGlyphClassifier =
-    std::function<void(const TGlyphQuery& query, char& ch, double& confidence)>;
+    std::function<bool(const TGlyphQuery& query, char& ch, double& confidence)>;
 
 // Round(Resolution / 200 * Value), halves to even, kept inside the 32-bit range.
 int32_t ScaleParam(int32_t value, int32_t resolution);
-TScaledSizes ScaleSizes(const TEngineContext& context, int32_t resolution);
+TScaledSizes ScaleSizes(const TParameters& parameters, int32_t resolution);
 
 // Window tests on inclusive rectangles (W = Right - Left + 1, H = Bottom - Top + 1).
 bool IsOutsideCharWindow(const TRect& rect, int32_t speck_w, int32_t speck_h, int32_t min_w,
@@ -82,17 +84,15 @@ bool IsWideRun(const TRect& rect, int32_t max_w, int32_t max_h);
 // for rows). Computed in 64 bits, so that far-apart blobs of a large page cannot overflow.
 int64_t CenterDistance(const TRect& a, const TRect& b);
 
-// The nearest other blob that is not bsDone (the lowest index on a tie), or -1.
-int32_t FindNearestBlob(const TBlobList& list, int32_t index);
-
-// FindNearestBlob's answers without a scan of the whole list per question. The centres of the
-// blobs that are not bsDone are kept in a grid of square cells; a question visits the cells
-// ring by ring around its blob until no cell left can hold a nearer blob, and settles ties on
-// the lowest index, as the scan does. The passes change statuses and bounds through it, so
-// that the grid follows the list. With FullScan every question is put to FindNearestBlob.
+// The nearest other blob that is not bsDone, by CenterDistance, the lowest index on a tie (-1
+// when there is none): what a scan of the whole list in list order would find, without the
+// scan. The centres of the blobs that are not bsDone are kept in a grid of square cells; a
+// question visits the cells ring by ring around its blob until no cell left can hold a nearer
+// blob. The passes change statuses and bounds through it, so that the grid follows the list;
+// bounds may only become unions of blobs of the list.
 class TBlobNeighbours {
  public:
-  TBlobNeighbours(TBlobList& list, int32_t cell_size, bool full_scan = false);
+  TBlobNeighbours(TBlobList& list, int32_t cell_size);
   TBlobNeighbours(const TBlobNeighbours&) = delete;
   TBlobNeighbours& operator=(const TBlobNeighbours&) = delete;
 
@@ -112,7 +112,6 @@ class TBlobNeighbours {
   };
 
   TBlobList& list_;
-  bool full_scan_;
   int64_t cell_ = 1;
   int64_t left_ = 0, top_ = 0;  // where cell (0, 0) starts
   int64_t columns_ = 0, rows_ = 0;
@@ -128,19 +127,18 @@ void NormalizeRect(TRect& rect);
 int32_t SplitRun(const TDIB& piece, TRect (&pieces)[kMaxRunPieces], int32_t speck_w,
                  int32_t speck_h, int32_t min_w, int32_t min_h, int32_t max_w, int32_t max_h);
 
-// The four passes, in the order the driver runs them. Given Neighbours (built on List after
-// qualification), the passes ask it for nearest blobs and change statuses through it;
-// without, they scan the list.
+// The four passes, in the order the driver runs them. Neighbours, built on List after
+// qualification, answers their questions for nearest blobs, and they change statuses and bounds
+// through it. A pass returns false when the classifier said the work budget was spent: it
+// stops there, and what it placed stays.
 void QualifyBlobs(TBlobList& list, const TScaledSizes& s);
-void CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+bool CandidatePass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
                    const TGlyphClassifier& classify, TLineModel& lines,
-                   TBlobNeighbours* neighbours = nullptr);
-void RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-             const TGlyphClassifier& classify, TLineModel& lines,
-             TBlobNeighbours* neighbours = nullptr);
-void FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
-                  const TGlyphClassifier& classify, TLineModel& lines,
-                  TBlobNeighbours* neighbours = nullptr);
+                   TBlobNeighbours& neighbours);
+bool RunPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+             const TGlyphClassifier& classify, TLineModel& lines, TBlobNeighbours& neighbours);
+bool FragmentPass(TBlobList& list, const TDIB& image, const TScaledSizes& s,
+                  const TGlyphClassifier& classify, TLineModel& lines, TBlobNeighbours& neighbours);
 
 }  // namespace ocrb
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "classify/classifier.h"
@@ -57,9 +58,6 @@ void SquarePixels(TDIB& work, int32_t x_res, int32_t y_res) {
   work.SetYResolution(m);
 }
 
-// Raised inside a read when its classification budget is spent; ends the passes only.
-struct TBudgetSpent {};
-
 }  // namespace
 
 int64_t QuestionCost(const TRect& rect) {
@@ -72,8 +70,10 @@ int64_t WorkBudget(int64_t working_pixels) {
   return kWorkBudgetFloor + kWorkBudgetPerPixel * working_pixels;
 }
 
-void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single_line,
-                     const TGlyphClassifier* classify) {
+TReadWork RecognizeBitmap(TEngineContext& context, TReadStorage& storage, platform::HGlobal dib,
+                          bool single_line, const TReadOptions& options) {
+  const TParameters& parameters = context.Parameters;
+  const TReadTuning& tuning = options.Tuning;
   TDIB* const work = &context.WorkImage;
   {
     // The wrapper never owns the caller's block: releasing it only unlocks.
@@ -95,30 +95,41 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
   if (x_res0 != y_res0) SquarePixels(*work, x_res0, y_res0);
   int32_t resolution = work->XResolution();
   if (resolution <= kScreenResolution) resolution = kDefaultResolution;
-  const TScaledSizes sizes = ScaleSizes(context, resolution);
+  const TScaledSizes sizes = ScaleSizes(parameters, resolution);
 
   TBlobList blobs;
-  work->FindBlobs(true, 1, 1, 4, &blobs, &context.Labelling);
+  work->FindBlobs(true, 1, 1, 4, &blobs, &storage.Labelling);
   QualifyBlobs(blobs, sizes);
   // Where thin print has fallen apart, the pieces are labelled joined; they are still read
   // on the working image, as printed.
-  if (context.Tuning.JoinStrokes &&
-      JoinBrokenStrokes(*work, sizes.MaxCharWidth, sizes.MaxCharHeight, blobs,
-                        &context.Labelling)) {
+  if (tuning.JoinStrokes && JoinBrokenStrokes(*work, sizes.MaxCharWidth, sizes.MaxCharHeight, blobs,
+                                              &storage.Labelling)) {
     QualifyBlobs(blobs, sizes);
   }
 
-  const TClassifierSettings settings{context.UseTemplates, context.MaxPasses};
-  TReadWork& work_done = context.LastRead;
-  work_done = TReadWork{};
-  work_done.Budget = WorkBudget(int64_t{work->Width()} * work->Height());
-  TAnswerCache& answers = context.Answers;
+  const TClassifierSettings settings{parameters.UseTemplates, parameters.MaxPasses};
+  TReadWork done;
+  done.Budget = WorkBudget(int64_t{work->Width()} * work->Height());
+  TAnswerCache& answers = storage.Answers;
   answers.clear();
-  const bool reuse = context.Tuning.ReuseAnswers;
-  const TGlyphClassifier own = [&](const TGlyphQuery& query, char& ch, double& confidence) {
-    if (!reuse) {
+  // Every question is charged before it is answered (answers taken from the table of this
+  // read's answers too, so that the charge does not depend on how reads are tuned); the first
+  // one past the budget is refused, and the passes end there.
+  const TGlyphClassifier classifier = [&](const TGlyphQuery& query, char& ch, double& confidence) {
+    const int64_t cost = QuestionCost(query.Rect);
+    if (done.Spent + cost > done.Budget) {
+      done.BudgetSpent = true;
+      return false;
+    }
+    done.Spent += cost;
+    ++done.Questions;
+    if (options.Answer != nullptr) {
+      (*options.Answer)(query, ch, confidence);
+      return true;
+    }
+    if (!tuning.ReuseAnswers) {
       ClassifyGlyph(context.Model, settings, query.Image, query.Rect, ch, confidence);
-      return;
+      return true;
     }
     // The same rectangle of the same image gets the same answer; fragment groups and merges
     // often ask again.
@@ -127,62 +138,39 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
     if (known != answers.end()) {
       ch = known->second.Ch;
       confidence = known->second.Confidence;
-      return;
+      return true;
     }
     ClassifyGlyph(context.Model, settings, query.Image, query.Rect, ch, confidence);
     answers.emplace(key, TAnswer{ch, confidence});
+    return true;
   };
-  const TGlyphClassifier& answer = classify != nullptr ? *classify : own;
-  // Every question is charged before it is answered (answers taken from the cache too, so
-  // that the charge does not depend on how reads are tuned); the first one past the budget
-  // ends the passes.
-  const TGlyphClassifier classifier = [&](const TGlyphQuery& query, char& ch, double& confidence) {
-    const int64_t cost = QuestionCost(query.Rect);
-    if (work_done.Spent + cost > work_done.Budget) {
-      work_done.BudgetSpent = true;
-      throw TBudgetSpent{};
+  // Looking at a cell costs its pixels, as a question does.
+  const std::function<bool(int64_t)> charge = [&](int64_t pixels) {
+    if (done.Spent + pixels > done.Budget) {
+      done.BudgetSpent = true;
+      return false;
     }
-    work_done.Spent += cost;
-    ++work_done.Questions;
-    answer(query, ch, confidence);
+    done.Spent += pixels;
+    return true;
   };
-  TResultStore& store = context.Results;
+  TResultStore& store = context.Results();
   ClearResults(store);
   // The passes file characters into a model of lines, which goes to the store once finished.
   TLineModel lines;
-  lines.FollowSlope = context.Tuning.LinesFollowSlope;
+  lines.FollowSlope = tuning.LinesFollowSlope;
   // Cells about one character tall: a nearest blob is usually in the home cell or the next.
-  TBlobNeighbours neighbours(blobs, sizes.MaxCharHeight, !context.Tuning.IndexNeighbours);
+  TBlobNeighbours neighbours(blobs, sizes.MaxCharHeight);
   try {
-    try {
-      CandidatePass(blobs, *work, sizes, classifier, lines, &neighbours);
-      RunPass(blobs, *work, sizes, classifier, lines, &neighbours);
-      FragmentPass(blobs, *work, sizes, classifier, lines, &neighbours);
-      if (context.Tuning.ReadCells) {
-        // Looking at a cell costs its pixels, as a question does.
-        const std::function<bool(int64_t)> charge = [&](int64_t pixels) {
-          if (work_done.Spent + pixels > work_done.Budget) {
-            work_done.BudgetSpent = true;
-            return false;
-          }
-          work_done.Spent += pixels;
-          return true;
-        };
-        TCellWork cells;
-        try {
-          ReadLineCells(lines, *work, classifier, charge, &cells);
-        } catch (const TBudgetSpent&) {
-          work_done.CellsRead = cells.CellsRead;
-          work_done.CellChars = cells.CharsPlaced;
-          throw;
-        }
-        work_done.CellsRead = cells.CellsRead;
-        work_done.CellChars = cells.CharsPlaced;
-      }
-    } catch (const TBudgetSpent&) {
-      // What was placed stays; the blobs not yet read are left unread.
+    // A pass that ran out of budget leaves what it placed, and the blobs not yet read unread.
+    if (CandidatePass(blobs, *work, sizes, classifier, lines, neighbours) &&
+        RunPass(blobs, *work, sizes, classifier, lines, neighbours) &&
+        FragmentPass(blobs, *work, sizes, classifier, lines, neighbours) && tuning.ReadCells) {
+      TCellWork cells;
+      ReadLineCells(lines, *work, classifier, charge, &cells);
+      done.CellsRead = cells.CellsRead;
+      done.CellChars = cells.CharsPlaced;
     }
-    if (context.InsertSpaces != 0) InsertLineSpaces(lines, sizes.SpaceWidth);
+    if (parameters.InsertSpaces != 0) InsertLineSpaces(lines, sizes.SpaceWidth);
     FinishLines(TRect{0, 0, static_cast<int32_t>(work->Width()) - 1,
                       static_cast<int32_t>(work->Height()) - 1},
                 lines, single_line);
@@ -214,6 +202,7 @@ void RecognizeBitmap(TEngineContext& context, platform::HGlobal dib, bool single
       }
     }
   }
+  return done;
 }
 
 }  // namespace ocrb

@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/parameters.h"
 #include "fuzz_util.h"
 #include "ocrb.h"
 
@@ -43,21 +44,6 @@ constexpr size_t kInfoHeaderBytes = 40;
 // Dots per inch a built bitmap may state (0: none), and 1 inch = 0.0254 m.
 constexpr int kDpi[8] = {0, 200, 300, 400, 100, 150, 240, 72};
 constexpr double kMetresPerInch = 0.0254;
-
-const int32_t kDefaults[14] = {0,
-                               OCRB_DEFAULT_INSERT_SPACES,
-                               OCRB_DEFAULT_SPACE_WIDTH,
-                               OCRB_DEFAULT_MIN_CHAR_WIDTH,
-                               OCRB_DEFAULT_MIN_CHAR_HEIGHT,
-                               OCRB_DEFAULT_MAX_CHAR_WIDTH,
-                               OCRB_DEFAULT_MAX_CHAR_HEIGHT,
-                               OCRB_DEFAULT_SPECK_SIZE,
-                               OCRB_DEFAULT_DASH_MIN_WIDTH,
-                               OCRB_DEFAULT_DASH_MIN_HEIGHT,
-                               OCRB_DEFAULT_DASH_MAX_WIDTH,
-                               OCRB_DEFAULT_DASH_MAX_HEIGHT,
-                               OCRB_DEFAULT_USE_TEMPLATES,
-                               OCRB_DEFAULT_MAX_PASSES};
 
 OCRB_HANDLE Engine() {
   static OCRB_HANDLE handle = [] {
@@ -124,7 +110,8 @@ std::vector<uint8_t> BuildDib(const uint8_t* r, size_t size, int32_t* width, int
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   OCRB_HANDLE handle = Engine();
-  for (int32_t id = 1; id <= 13; ++id) OCRB_SetParameter(handle, id, kDefaults[id]);
+  for (const ocrb::TParameterRow& row : ocrb::kParameterRows)
+    OCRB_SetParameter(handle, row.Id, row.Default);
   const bool built = data[0] & 1;
   const int32_t single_line = data[0] >> 1 & 1;
 
@@ -136,7 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t at = 15; at < 19; at += 2) {
       const int32_t id = data[at];
       const int32_t status = OCRB_SetParameter(handle, id, static_cast<int8_t>(data[at + 1]));
-      OCRB_FUZZ_CHECK(status == (id >= 1 && id <= 13 ? OCRB_STATUS_OK : OCRB_STATUS_BAD_PARAMETER));
+      OCRB_FUZZ_CHECK(
+          status ==
+          (id >= 1 && id <= ocrb::kParameterCount ? OCRB_STATUS_OK : OCRB_STATUS_BAD_PARAMETER));
     }
   } else {
     dib.assign(data + 1, data + size);

@@ -4,10 +4,11 @@
 #include <cmath>
 #include <tuple>
 
+#include "engine/parameters.h"
+
 namespace ocrb::reader {
 
 namespace {
-constexpr int kMaxSize = 10000;
 
 // The fields of a BITMAPINFOHEADER the engine checks, by their byte offsets.
 constexpr size_t kInfoHeaderBytes = 40;
@@ -95,50 +96,19 @@ std::string RefusalReason(const GlobalBlock& block) {
 }
 
 const std::array<ParameterInfo, Parameters::kCount>& ParameterTable() {
-  static const std::array<ParameterInfo, Parameters::kCount> kTable = {{
-      {OCRB_PARAM_INSERT_SPACES, "insert-spaces", true, 0, 1,
-       "fill wide gaps between characters with spaces"},
-      {OCRB_PARAM_SPACE_WIDTH, "space-width", false, 1, kMaxSize, "width of one space in a gap"},
-      {OCRB_PARAM_MIN_CHAR_WIDTH, "min-char-width", false, 0, kMaxSize,
-       "a character is wider than this"},
-      {OCRB_PARAM_MIN_CHAR_HEIGHT, "min-char-height", false, 0, kMaxSize,
-       "a character is taller than this"},
-      {OCRB_PARAM_MAX_CHAR_WIDTH, "max-char-width", false, 0, kMaxSize,
-       "a character is at most this wide"},
-      {OCRB_PARAM_MAX_CHAR_HEIGHT, "max-char-height", false, 0, kMaxSize,
-       "a character is at most this tall"},
-      {OCRB_PARAM_SPECK_SIZE, "speck-size", false, 0, kMaxSize,
-       "a blob this small is no character on its own"},
-      {OCRB_PARAM_DASH_MIN_WIDTH, "dash-min-width", false, 0, kMaxSize,
-       "least width of a flat mark (minus sign)"},
-      {OCRB_PARAM_DASH_MIN_HEIGHT, "dash-min-height", false, 0, kMaxSize,
-       "least height of a flat mark"},
-      {OCRB_PARAM_DASH_MAX_WIDTH, "dash-max-width", false, 0, kMaxSize,
-       "greatest width of a flat mark"},
-      {OCRB_PARAM_DASH_MAX_HEIGHT, "dash-max-height", false, 0, kMaxSize,
-       "greatest height of a flat mark"},
-      {OCRB_PARAM_USE_TEMPLATES, "templates", true, 0, 1,
-       "recognise with templates instead of the network"},
-      {OCRB_PARAM_MAX_PASSES, "max-passes", false, 1, 8, "preprocessing passes per glyph"},
-  }};
+  static const std::array<ParameterInfo, Parameters::kCount> kTable = [] {
+    std::array<ParameterInfo, Parameters::kCount> table{};
+    for (size_t i = 0; i < table.size(); ++i) {
+      const TParameterRow& row = kParameterRows[i];
+      table[i] = ParameterInfo{row.Id, row.Name, row.Flag, row.Least, row.Most, row.Meaning};
+    }
+    return table;
+  }();
   return kTable;
 }
 
 Parameters::Parameters() {
-  Values = {0,
-            OCRB_DEFAULT_INSERT_SPACES,
-            OCRB_DEFAULT_SPACE_WIDTH,
-            OCRB_DEFAULT_MIN_CHAR_WIDTH,
-            OCRB_DEFAULT_MIN_CHAR_HEIGHT,
-            OCRB_DEFAULT_MAX_CHAR_WIDTH,
-            OCRB_DEFAULT_MAX_CHAR_HEIGHT,
-            OCRB_DEFAULT_SPECK_SIZE,
-            OCRB_DEFAULT_DASH_MIN_WIDTH,
-            OCRB_DEFAULT_DASH_MIN_HEIGHT,
-            OCRB_DEFAULT_DASH_MAX_WIDTH,
-            OCRB_DEFAULT_DASH_MAX_HEIGHT,
-            OCRB_DEFAULT_USE_TEMPLATES,
-            OCRB_DEFAULT_MAX_PASSES};
+  for (const TParameterRow& row : kParameterRows) Values[static_cast<size_t>(row.Id)] = row.Default;
 }
 
 void AssessLine(TextLine& line) {

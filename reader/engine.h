@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/parameters.h"
 #include "ocrb.h"
 #include "reader/check.h"
 #include "reader/image.h"
@@ -13,9 +14,9 @@
 
 namespace ocrb::reader {
 
-// The engine's thirteen parameters, by OCRB_PARAM_ id.
+// The engine's thirteen parameters, by OCRB_PARAM_ id, set to their defaults.
 struct Parameters {
-  static constexpr int kCount = 13;
+  static constexpr int kCount = kParameterCount;
   std::array<int32_t, kCount + 1> Values{};  // index 0 unused
   Parameters();
   int32_t& operator[](int id) { return Values[static_cast<size_t>(id)]; }
@@ -23,7 +24,8 @@ struct Parameters {
 };
 
 // An engine parameter as the reader's users name it ("min-char-height"), with the range the
-// reader accepts. Sizes are pixels of a 200 dpi image.
+// reader accepts. Sizes are pixels of a 200 dpi image. Made from the engine's table
+// (engine/parameters.h).
 struct ParameterInfo {
   int Id;
   const char* Name;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "engine/context.h"
 #include "engine/handles.h"
 #include "engine/lines.h"
+#include "engine/parameters.h"
 #include "ocrb.h"
 
 namespace ocrb {
@@ -34,10 +36,12 @@ TEST_F(ApiTest, FreshHandleHasDefaultsReservedCopiesAndAnEmptyResult) {
   EXPECT_EQ(c.Reserved1.View(), "first");
   EXPECT_EQ(c.Reserved2.View(), "second");
   const int32_t expected[] = {1, 18, 4, 10, 25, 30, 6, 10, 2, 20, 8, 0, 8};
-  const int32_t actual[] = {c.InsertSpaces,  c.SpaceWidth,    c.MinCharWidth,  c.MinCharHeight,
-                            c.MaxCharWidth,  c.MaxCharHeight, c.SpeckSize,     c.DashMinWidth,
-                            c.DashMinHeight, c.DashMaxWidth,  c.DashMaxHeight, c.UseTemplates,
-                            c.MaxPasses};
+  const int32_t actual[] = {
+      c.Parameters.InsertSpaces,  c.Parameters.SpaceWidth,    c.Parameters.MinCharWidth,
+      c.Parameters.MinCharHeight, c.Parameters.MaxCharWidth,  c.Parameters.MaxCharHeight,
+      c.Parameters.SpeckSize,     c.Parameters.DashMinWidth,  c.Parameters.DashMinHeight,
+      c.Parameters.DashMaxWidth,  c.Parameters.DashMaxHeight, c.Parameters.UseTemplates,
+      c.Parameters.MaxPasses};
   for (int id = 1; id <= 13; ++id) EXPECT_EQ(actual[id - 1], expected[id - 1]) << "id " << id;
 
   int32_t count = -1, length = -1;
@@ -63,19 +67,42 @@ TEST_F(ApiTest, SetParameterStoresValuesUncheckedAndRefusesUnknownIds) {
   for (int id = 2; id <= 13; ++id) {
     ASSERT_EQ(OCRB_SetParameter(handle_, id, -1000 - id), OCRB_STATUS_OK) << id;
   }
-  EXPECT_EQ(Context().SpaceWidth, -1002);
-  EXPECT_EQ(Context().DashMaxHeight, -1011);
-  EXPECT_EQ(Context().UseTemplates, -1012);
-  EXPECT_EQ(Context().MaxPasses, -1013);
+  EXPECT_EQ(Context().Parameters.SpaceWidth, -1002);
+  EXPECT_EQ(Context().Parameters.DashMaxHeight, -1011);
+  EXPECT_EQ(Context().Parameters.UseTemplates, -1012);
+  EXPECT_EQ(Context().Parameters.MaxPasses, -1013);
 
-  // The parameters are the context's last fields, from InsertSpaces on.
-  const auto* params = reinterpret_cast<const unsigned char*>(&Context().InsertSpaces);
-  const size_t bytes = reinterpret_cast<const unsigned char*>(&Context() + 1) - params;
+  // An unknown id changes none of the parameters.
+  const auto* params = reinterpret_cast<const unsigned char*>(&Context().Parameters);
+  const size_t bytes = sizeof(TParameters);
   const std::vector<unsigned char> before(params, params + bytes);
   for (int id : {0, 14, -1, 1 << 30}) {
     EXPECT_EQ(OCRB_SetParameter(handle_, id, 7), OCRB_STATUS_BAD_PARAMETER) << id;
   }
   EXPECT_EQ(std::memcmp(before.data(), params, bytes), 0);
+}
+
+// The table every list of parameters is made from gives C callers' ids and defaults.
+TEST(ParameterTable, HoldsThePublicHeadersIdsAndDefaults) {
+  const int32_t ids[] = {
+      OCRB_PARAM_INSERT_SPACES,   OCRB_PARAM_SPACE_WIDTH,     OCRB_PARAM_MIN_CHAR_WIDTH,
+      OCRB_PARAM_MIN_CHAR_HEIGHT, OCRB_PARAM_MAX_CHAR_WIDTH,  OCRB_PARAM_MAX_CHAR_HEIGHT,
+      OCRB_PARAM_SPECK_SIZE,      OCRB_PARAM_DASH_MIN_WIDTH,  OCRB_PARAM_DASH_MIN_HEIGHT,
+      OCRB_PARAM_DASH_MAX_WIDTH,  OCRB_PARAM_DASH_MAX_HEIGHT, OCRB_PARAM_USE_TEMPLATES,
+      OCRB_PARAM_MAX_PASSES};
+  const int32_t defaults[] = {
+      OCRB_DEFAULT_INSERT_SPACES,   OCRB_DEFAULT_SPACE_WIDTH,     OCRB_DEFAULT_MIN_CHAR_WIDTH,
+      OCRB_DEFAULT_MIN_CHAR_HEIGHT, OCRB_DEFAULT_MAX_CHAR_WIDTH,  OCRB_DEFAULT_MAX_CHAR_HEIGHT,
+      OCRB_DEFAULT_SPECK_SIZE,      OCRB_DEFAULT_DASH_MIN_WIDTH,  OCRB_DEFAULT_DASH_MIN_HEIGHT,
+      OCRB_DEFAULT_DASH_MAX_WIDTH,  OCRB_DEFAULT_DASH_MAX_HEIGHT, OCRB_DEFAULT_USE_TEMPLATES,
+      OCRB_DEFAULT_MAX_PASSES};
+  ASSERT_EQ(kParameterCount, static_cast<int>(std::size(ids)));
+  for (int i = 0; i < kParameterCount; ++i) {
+    EXPECT_EQ(kParameterRows[i].Id, ids[i]) << kParameterRows[i].Name;
+    EXPECT_EQ(kParameterRows[i].Default, defaults[i]) << kParameterRows[i].Name;
+    EXPECT_LE(kParameterRows[i].Least, kParameterRows[i].Default) << kParameterRows[i].Name;
+    EXPECT_GE(kParameterRows[i].Most, kParameterRows[i].Default) << kParameterRows[i].Name;
+  }
 }
 
 TEST_F(ApiTest, InsertSpacesKeepsTheLowEightBits) {
@@ -85,7 +112,7 @@ TEST_F(ApiTest, InsertSpacesKeepsTheLowEightBits) {
   } cases[] = {{256, 0}, {2, 2}, {257, 1}, {-1, 255}, {0, 0}, {0x1234, 0x34}};
   for (const auto& c : cases) {
     ASSERT_EQ(OCRB_SetParameter(handle_, OCRB_PARAM_INSERT_SPACES, c.value), OCRB_STATUS_OK);
-    EXPECT_EQ(Context().InsertSpaces, c.stored) << c.value;
+    EXPECT_EQ(Context().Parameters.InsertSpaces, c.stored) << c.value;
   }
 }
 
@@ -94,7 +121,7 @@ TEST_F(ApiTest, AccessorsCopyExactlyTheLineAndNothingMore) {
   AddCharToLines(lines, '4', TRect{10, 0, 20, 19}, 0.75f);
   AddCharToLines(lines, '2', TRect{30, 1, 40, 20}, 0.5f);
   lines.Lines.emplace_back();  // line 1 stays empty, as single-line mode can leave it
-  CopyToStore(lines, Context().Results);
+  CopyToStore(lines, Context().Results());
 
   int32_t length = 0;
   ASSERT_EQ(OCRB_ResultLineLength(handle_, 0, &length), OCRB_STATUS_OK);
@@ -134,7 +161,7 @@ TEST_F(ApiTest, AccessorsCopyExactlyTheLineAndNothingMore) {
 TEST_F(ApiTest, LineIndexOutsideTheResultLeavesBuffersUntouched) {
   TLineModel lines;
   AddCharToLines(lines, '1', TRect{0, 0, 9, 19}, 1.0f);
-  CopyToStore(lines, Context().Results);
+  CopyToStore(lines, Context().Results());
   for (int32_t line : {1, -1, 255, INT32_MIN}) {
     int32_t length = 77;
     char text[4] = {'x', 'x', 'x', 'x'};
@@ -200,7 +227,7 @@ TEST(Api, StaleHandlesStayRefusedWhenANewEngineTakesTheirPlace) {
       EXPECT_EQ(OCRB_Done(stale), OCRB_STATUS_FAILED);
       // The live engine kept its own default.
       ASSERT_NE(ContextOf(handle), nullptr);
-      EXPECT_EQ(ContextOf(handle)->SpaceWidth, OCRB_DEFAULT_SPACE_WIDTH);
+      EXPECT_EQ(ContextOf(handle)->Parameters.SpaceWidth, OCRB_DEFAULT_SPACE_WIDTH);
     }
     ASSERT_EQ(OCRB_Done(handle), OCRB_STATUS_OK);
     EXPECT_EQ(ContextOf(handle), nullptr);
@@ -221,7 +248,7 @@ TEST(Api, HandlesOnSeparateThreadsKeepTheirOwnParameters) {
         }
         OCRB_SetParameter(handle, OCRB_PARAM_SPACE_WIDTH, t * 100 + i);
         const TEngineContext* context = ContextOf(handle);
-        if (context == nullptr || context->SpaceWidth != t * 100 + i) ++failures[t];
+        if (context == nullptr || context->Parameters.SpaceWidth != t * 100 + i) ++failures[t];
         OCRB_Done(handle);
       }
     });

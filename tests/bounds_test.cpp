@@ -15,6 +15,7 @@
 #include "engine/context.h"
 #include "engine/model.h"
 #include "engine/read.h"
+#include "engine_test_util.h"
 #include "ocrb.h"
 
 namespace ocrb {
@@ -107,30 +108,17 @@ TEST_F(SizeLimitTest, SquaringJustUnderTheLimitIsReadAndJustOverIsRefused) {
   EXPECT_EQ(Read(f), OCRB_STATUS_READ_FAILED);
 }
 
-// A context reading as OCRB_Init sets it up; Plain reads through the reference forms.
-std::unique_ptr<TEngineContext> NewContext(bool plain) {
-  auto context = std::make_unique<TEngineContext>();
-  SetDefaultParameters(*context);
-  LoadModel(*context);
-  if (plain) {
-    context->Tuning.IndexNeighbours = false;
-    context->Tuning.ReuseAnswers = false;
-  }
-  return context;
-}
-
 struct Lines {
   std::vector<std::string> Text;
   std::vector<std::vector<float>> Confidences;
   bool operator==(const Lines&) const = default;
 };
 
-Lines Read(TEngineContext& context, const std::vector<uint8_t>& dib) {
-  platform::GlobalBlock block = BlockOf(dib);
-  RecognizeBitmap(context, block.Get(), false);
+Lines Read(TTestEngine& engine, const std::vector<uint8_t>& dib) {
+  const TResultStore& store = engine.Read(dib);
   Lines lines;
-  for (int32_t l = 0; l < context.Results.LineCount; ++l) {
-    const TResultLine& line = context.Results.Lines[l];
+  for (int32_t l = 0; l < store.LineCount; ++l) {
+    const TResultLine& line = store.Lines[l];
     lines.Text.emplace_back(line.Text.View());
     lines.Confidences.emplace_back(line.Confidences, line.Confidences + line.Text.Length);
   }
@@ -175,13 +163,14 @@ std::vector<uint8_t> LineAboveNoise(int32_t noise_rows, int percent) {
 }
 
 TEST(WorkBudget, NoiseEndsTheReadAtTheBudgetKeepingTheLinesReadBefore) {
-  const std::unique_ptr<TEngineContext> context = NewContext(false);
+  const std::unique_ptr<TTestEngine> engine = NewTestEngine();
   const std::vector<uint8_t> dib = LineAboveNoise(600, 50);
-  const Lines fast = Read(*context, dib);
-  const TReadWork work = context->LastRead;
+  const Lines fast = Read(*engine, dib);
+  const TReadWork work = engine->LastRead;
   EXPECT_TRUE(work.BudgetSpent);
   EXPECT_LE(work.Spent, work.Budget);
-  const int64_t pixels = int64_t{context->WorkImage.Width()} * context->WorkImage.Height();
+  const TDIB& image = engine->Context().WorkImage;
+  const int64_t pixels = int64_t{image.Width()} * image.Height();
   EXPECT_EQ(work.Budget, WorkBudget(pixels));
   // The line lies above the noise, so its blobs come first and are read before the budget
   // runs out.
@@ -190,24 +179,24 @@ TEST(WorkBudget, NoiseEndsTheReadAtTheBudgetKeepingTheLinesReadBefore) {
 
   // The charge does not depend on how reads are carried out: the plain forms stop at the
   // same question and leave the same result.
-  const std::unique_ptr<TEngineContext> plain = NewContext(true);
+  const std::unique_ptr<TTestEngine> plain = NewTestEngine(true);
   EXPECT_EQ(Read(*plain, dib), fast);
   EXPECT_EQ(plain->LastRead.Questions, work.Questions);
   EXPECT_EQ(plain->LastRead.Spent, work.Spent);
 
   // A read after it starts with a fresh budget.
-  const Lines clean = Read(*context, PackedDib(kExample));
-  EXPECT_FALSE(context->LastRead.BudgetSpent);
+  const Lines clean = Read(*engine, PackedDib(kExample));
+  EXPECT_FALSE(engine->LastRead.BudgetSpent);
   ASSERT_EQ(clean.Text.size(), 1u);
   EXPECT_EQ(clean.Text[0], kExampleText);
 }
 
 TEST(WorkBudget, RealScansStayFarBelowIt) {
   // A coding line asks about each character once or twice: a tenth of its budget is plenty.
-  const std::unique_ptr<TEngineContext> context = NewContext(false);
-  Read(*context, PackedDib(kExample));
-  EXPECT_LT(context->LastRead.Spent * 10, context->LastRead.Budget);
-  EXPECT_GT(context->LastRead.Questions, 40);  // every character was asked about
+  const std::unique_ptr<TTestEngine> engine = NewTestEngine();
+  Read(*engine, PackedDib(kExample));
+  EXPECT_LT(engine->LastRead.Spent * 10, engine->LastRead.Budget);
+  EXPECT_GT(engine->LastRead.Questions, 40);  // every character was asked about
 }
 
 }  // namespace

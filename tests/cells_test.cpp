@@ -128,12 +128,14 @@ class CellsTest : public ::testing::Test {
     model_.Lines = {b_.line};
   }
   std::string Text() const { return model_.Lines[0].Text(); }
-  void Read(int64_t budget = 1 << 30) {
+  // Reads the cells with so many pixels to look at; false when they ran out, or the
+  // classifier allowed fewer than questions_ questions.
+  bool Read(int64_t budget = 1 << 30) {
     const std::function<bool(int64_t)> charge = [&, budget](int64_t pixels) {
       charged_ += pixels;
       return charged_ <= budget;
     };
-    ReadLineCells(model_, image_, classify_, charge, &work_);
+    return ReadLineCells(model_, image_, classify_, charge, &work_);
   }
 
   TDIB image_;
@@ -145,12 +147,15 @@ class CellsTest : public ::testing::Test {
   double confidence_ = 0.97;
   int64_t charged_ = 0;
   TCellWork work_;
+  int questions_ = -1;  // questions the budget allows; -1: no end
   TGlyphClassifier classify_ = [this](const TGlyphQuery& q, char& ch, double& conf) {
+    if (questions_ >= 0 && static_cast<int>(shown_.size()) >= questions_) return false;
     EXPECT_EQ(q.Kind, qkCell);
     shown_.push_back(ToArt(q.Image, q.Image.BlackIndex()));
     pages_.push_back(q.PageRect);
     ch = answer_;
     conf = confidence_;
+    return true;
   };
 };
 
@@ -259,9 +264,24 @@ TEST_F(CellsTest, TheWorkBudgetEndsTheReading) {
   TrustedLine({3, 6});
   Fill(TRect{88, 46, 92, 58});
   Fill(TRect{148, 46, 152, 58});
-  Read(1);  // the first cell's pixels are already too many
+  EXPECT_FALSE(Read(1));  // the first cell's pixels are already too many
   EXPECT_TRUE(shown_.empty());
   EXPECT_EQ(Text(), "01245789");
+}
+
+// A question the budget refuses ends the reading too: the cell read before it keeps its
+// character, the next is not read.
+TEST_F(CellsTest, AQuestionPastTheBudgetEndsTheReading) {
+  TrustedLine({3, 6});
+  Fill(TRect{88, 46, 92, 58});
+  Fill(TRect{148, 46, 152, 58});
+  questions_ = 1;  // every cell reads as '4'
+  EXPECT_FALSE(Read());
+  EXPECT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(Text(), "012445789");
+  questions_ = -1;
+  EXPECT_TRUE(Read());
+  EXPECT_EQ(Text(), "0124454789");
 }
 
 }  // namespace

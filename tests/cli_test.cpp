@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli_test_util.h"
+#include "engine/parameters.h"
 #include "pdf_test_util.h"
 
 namespace {
@@ -456,6 +457,32 @@ TEST(CliParameters, PrintParametersShowsValuesAndDefaults) {
   const Outcome version = Ocrb({"--version"});
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out.rfind(std::string("ocrb ") + OCRB_VERSION_STRING, 0), 0u) << version.Out;
+}
+
+// The man page documents every parameter as the engine's table has it: its option, what it
+// does, its range and its default.
+TEST(CliParameters, TheManPageListsEveryParameterAsTheTableHasIt) {
+  std::ifstream in(OCRB_MAN_PAGE);
+  ASSERT_TRUE(in) << OCRB_MAN_PAGE;
+  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto roff = [](std::string text) {
+    std::string escaped;
+    for (char c : text) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    return escaped;
+  };
+  for (const ocrb::TParameterRow& row : ocrb::kParameterRows) {
+    SCOPED_TRACE(row.Name);
+    std::string entry = ".TP\n";
+    if (row.Flag) {
+      entry += ".B \\-\\-[no\\-]" + roff(row.Name) + "\n" + roff(row.Meaning) + " [" +
+               (row.Default != 0 ? "on" : "off") + "].\n";
+    } else {
+      entry += "\\fB\\-\\-" + roff(row.Name) + "\\fR \\fIN\\fR\n" + roff(row.Meaning) + ", " +
+               std::to_string(row.Least) + " to " + std::to_string(row.Most) + " [" +
+               std::to_string(row.Default) + "].\n";
+    }
+    EXPECT_NE(page.find(entry), std::string::npos) << entry;
+  }
 }
 
 // Every box of the TSV output is drawn in the colour its confidence calls for; the fax is

@@ -19,6 +19,7 @@
 #include "engine/context.h"
 #include "engine/model.h"
 #include "engine/read.h"
+#include "engine_test_util.h"
 #include "platform/memory.h"
 #include "platform/resources.h"
 #include "tools/train/glyphs.h"
@@ -239,14 +240,11 @@ struct ReadResult {
   bool operator==(const ReadResult&) const = default;
 };
 
-ReadResult Read(TEngineContext& context, const std::vector<uint8_t>& dib) {
-  platform::GlobalBlock block(platform::GlobalAlloc(platform::kGMemMoveable, dib.size()));
-  std::memcpy(platform::GlobalLock(block.Get()), dib.data(), dib.size());
-  platform::GlobalUnlock(block.Get());
-  RecognizeBitmap(context, block.Get(), false);
+ReadResult Read(TTestEngine& engine, const std::vector<uint8_t>& dib) {
+  const TResultStore& store = engine.Read(dib);
   ReadResult result;
-  for (int l = 0; l < context.Results.LineCount; ++l) {
-    const TResultLine& line = context.Results.Lines[l];
+  for (int l = 0; l < store.LineCount; ++l) {
+    const TResultLine& line = store.Lines[l];
     result.text.emplace_back(line.Text.View());
     result.confidences.emplace_back();
     result.rects.emplace_back();
@@ -261,23 +259,17 @@ ReadResult Read(TEngineContext& context, const std::vector<uint8_t>& dib) {
   return result;
 }
 
-std::unique_ptr<TEngineContext> NewContext(bool plain) {
-  auto context = std::make_unique<TEngineContext>();
-  SetDefaultParameters(*context);
-  LoadModel(*context);
-  if (plain) {
-    context->Tuning.IndexNeighbours = false;
-    context->Tuning.ReuseAnswers = false;
-    context->Model.SetForwardMode(TForwardMode::kObjectGraph);
-  }
-  return context;
+std::unique_ptr<TTestEngine> NewContext(bool plain) {
+  std::unique_ptr<TTestEngine> engine = NewTestEngine(plain);
+  if (plain) engine->Context().Model.SetForwardMode(TForwardMode::kObjectGraph);
+  return engine;
 }
 
 TEST(FastEngine, ReadsExactlyAsThePlainReference) {
-  std::unique_ptr<TEngineContext> fast = NewContext(false);
-  std::unique_ptr<TEngineContext> portable = NewContext(false);
-  portable->Model.SetForwardMode(TForwardMode::kCompiledPortable);
-  std::unique_ptr<TEngineContext> plain = NewContext(true);
+  std::unique_ptr<TTestEngine> fast = NewContext(false);
+  std::unique_ptr<TTestEngine> portable = NewContext(false);
+  portable->Context().Model.SetForwardMode(TForwardMode::kCompiledPortable);
+  std::unique_ptr<TTestEngine> plain = NewContext(true);
   const train::PageMaker maker(train::DefaultFontPath("OCRB.otf"),
                                train::DefaultFontPath("OCRBS.otf"));
   std::mt19937_64 random(77);

@@ -30,7 +30,7 @@ TScaledSizes At200() {
   EXPECT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
   EXPECT_EQ(OCRB_SetParameter(handle, OCRB_PARAM_MIN_CHAR_WIDTH, 6), OCRB_STATUS_OK);
   EXPECT_EQ(OCRB_SetParameter(handle, OCRB_PARAM_MIN_CHAR_HEIGHT, 12), OCRB_STATUS_OK);
-  const TScaledSizes s = ScaleSizes(*ContextOf(handle), 200);
+  const TScaledSizes s = ScaleSizes(ContextOf(handle)->Parameters, 200);
   OCRB_Done(handle);
   return s;
 }
@@ -39,7 +39,7 @@ TScaledSizes At200() {
 TScaledSizes Defaults200() {
   TEngineContext context;
   SetDefaultParameters(context);
-  return ScaleSizes(context, 200);
+  return ScaleSizes(context.Parameters, 200);
 }
 
 TRect Sized(int32_t left, int32_t top, int32_t w, int32_t h) {
@@ -50,10 +50,10 @@ TEST(ScaleParam, DefaultsAt300And150DpiWithHalvesToEven) {
   auto context = std::make_unique<TEngineContext>();
   SetDefaultParameters(*context);
   // The least character size set to 6 x 12, the values of the stated examples.
-  context->MinCharWidth = 6;
-  context->MinCharHeight = 12;
-  const TScaledSizes s300 = ScaleSizes(*context, 300);
-  const TScaledSizes s150 = ScaleSizes(*context, 150);
+  context->Parameters.MinCharWidth = 6;
+  context->Parameters.MinCharHeight = 12;
+  const TScaledSizes s300 = ScaleSizes(context->Parameters, 300);
+  const TScaledSizes s150 = ScaleSizes(context->Parameters, 150);
   const std::vector<int32_t> got300 = {s300.SpaceWidth,   s300.MinCharWidth,  s300.MinCharHeight,
                                        s300.MaxCharWidth, s300.MaxCharHeight, s300.SpeckSize,
                                        s300.DashMinWidth, s300.DashMinHeight, s300.DashMaxWidth,
@@ -67,10 +67,10 @@ TEST(ScaleParam, DefaultsAt300And150DpiWithHalvesToEven) {
   EXPECT_EQ(ScaleParam(INT32_MAX, 400), INT32_MAX);  // kept in range, no overflow
   // The defaults, 4 x 10: 6 x 15 at 300 dpi, 3 x 8 at 150 (7.5 goes to 8, the even one).
   SetDefaultParameters(*context);
-  EXPECT_EQ(ScaleSizes(*context, 300).MinCharWidth, 6);
-  EXPECT_EQ(ScaleSizes(*context, 300).MinCharHeight, 15);
-  EXPECT_EQ(ScaleSizes(*context, 150).MinCharWidth, 3);
-  EXPECT_EQ(ScaleSizes(*context, 150).MinCharHeight, 8);
+  EXPECT_EQ(ScaleSizes(context->Parameters, 300).MinCharWidth, 6);
+  EXPECT_EQ(ScaleSizes(context->Parameters, 300).MinCharHeight, 15);
+  EXPECT_EQ(ScaleSizes(context->Parameters, 150).MinCharWidth, 3);
+  EXPECT_EQ(ScaleSizes(context->Parameters, 150).MinCharHeight, 8);
 }
 
 TEST(Qualification, StatusFromSizeAlone) {
@@ -101,17 +101,40 @@ TEST(Qualification, StatusFromSizeAlone) {
     EXPECT_EQ(small.Items(i).Status, defaults[i].status) << defaults[i].w << " x " << defaults[i].h;
 }
 
-TEST(FindNearestBlob, LowestIndexWinsTiesAndDoneBlobsAreSkipped) {
+// The nearest other blob that is not bsDone as the plain scan in list order finds it, keeping
+// a blob only on a strictly smaller distance: the reference the neighbour index answers as.
+int32_t FindNearestBlob(const TBlobList& list, int32_t index) {
+  const TRect& from = list.Items(index).Bounds;
+  int32_t nearest = -1;
+  int64_t best = 0;
+  for (int32_t k = 0; k < list.Count(); ++k) {
+    if (k == index) continue;
+    const TBlobItem& item = list.Items(k);
+    if (item.Status == bsDone) continue;
+    const int64_t distance = CenterDistance(from, item.Bounds);
+    if (nearest < 0 || distance < best) {
+      nearest = k;
+      best = distance;
+    }
+  }
+  return nearest;
+}
+
+TEST(BlobNeighbours, LowestIndexWinsTiesAndDoneBlobsAreSkipped) {
   TBlobList list;
   list.AddBlob(Sized(100, 100, 10, 10), 1, 0, 0);  // 0: the one asking
   list.AddBlob(Sized(130, 100, 10, 10), 1, 0, 0);  // 1: 30 to the right
   list.AddBlob(Sized(70, 100, 10, 10), 1, 0, 0);   // 2: 30 to the left, a tie
   list.AddBlob(Sized(100, 60, 10, 10), 1, 0, 0);   // 3: 40 above
+  TBlobNeighbours neighbours(list, 5);
+  EXPECT_EQ(neighbours.Nearest(0), 1);
   EXPECT_EQ(FindNearestBlob(list, 0), 1);
-  list.Items(1).Status = bsDone;
+  neighbours.SetStatus(1, bsDone);
+  EXPECT_EQ(neighbours.Nearest(0), 2);
   EXPECT_EQ(FindNearestBlob(list, 0), 2);
-  list.Items(2).Status = bsDone;
-  list.Items(3).Status = bsDone;
+  neighbours.SetStatus(2, bsDone);
+  neighbours.SetStatus(3, bsDone);
+  EXPECT_EQ(neighbours.Nearest(0), -1);
   EXPECT_EQ(FindNearestBlob(list, 0), -1);
   EXPECT_EQ(CenterDistance(Sized(0, 0, 11, 11), Sized(3, 4, 11, 11)), 25);
 }
@@ -225,8 +248,10 @@ struct ScriptedClassifier {
   std::vector<TRect> asked;
   std::vector<TRect> pages;
   std::vector<TQueryKind> kinds;
+  int budget = -1;  // questions answered before the budget is spent; -1: no end
   TGlyphClassifier Function() {
     return [this](const TGlyphQuery& query, char& ch, double& confidence) {
+      if (budget >= 0 && static_cast<int>(asked.size()) >= budget) return false;
       const TRect& rect = query.Rect;
       asked.push_back(rect);
       pages.push_back(query.PageRect);
@@ -239,6 +264,7 @@ struct ScriptedClassifier {
           confidence = a.confidence;
         }
       }
+      return true;
     };
   }
 };
@@ -250,15 +276,40 @@ class PassesTest : public ::testing::Test {
   TBlobList list_;
   TLineModel lines_;
   std::string Text(size_t l) const { return lines_.Lines[l].Text(); }
+  // The neighbour index of the list, made at the first pass (after qualification) and kept
+  // for the next, as a read does.
+  TBlobNeighbours& Neighbours() {
+    if (neighbours_ == nullptr) neighbours_ = std::make_unique<TBlobNeighbours>(list_, 30);
+    return *neighbours_;
+  }
   ScriptedClassifier script_;
+  std::unique_ptr<TBlobNeighbours> neighbours_;
 };
+
+// A question the budget does not allow ends the pass where it is: what was placed stays, the
+// blob asked about is left as it was, and the pass says so.
+TEST_F(PassesTest, AQuestionPastTheBudgetEndsThePass) {
+  for (int32_t x : {10, 40, 70}) list_.AddBlob(Sized(x, 10, 14, 20), 100, 0, 0);
+  script_.answers = {{Sized(10, 10, 14, 20), '1', 0.95},
+                     {Sized(40, 10, 14, 20), '2', 0.95},
+                     {Sized(70, 10, 14, 20), '3', 0.95}};
+  script_.budget = 2;
+  QualifyBlobs(list_, At200());
+  EXPECT_FALSE(CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours()));
+  ASSERT_EQ(lines_.Lines.size(), 1u);
+  EXPECT_EQ(Text(0), "12");
+  EXPECT_EQ(list_.Items(2).Status, bsCandidate);
+  script_.budget = -1;
+  EXPECT_TRUE(CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours()));
+  EXPECT_EQ(Text(0), "123");
+}
 
 TEST_F(PassesTest, ConfidentCandidateIsPlacedWithoutLookingForNeighbours) {
   list_.AddBlob(Sized(10, 10, 14, 20), 100, 0, 0);
   list_.AddBlob(Sized(30, 10, 14, 20), 100, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '4', 0.8}, {Sized(30, 10, 14, 20), '2', 0.95}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   EXPECT_EQ(script_.asked.size(), 2u);
   EXPECT_EQ(Text(0), "42");
   EXPECT_FLOAT_EQ(lines_.Lines[0][0].Conf, 0.8f);
@@ -272,7 +323,7 @@ TEST_F(PassesTest, DoubtfulCandidateMergesWithItsNeighbourWhenThatReadsBetter) {
   script_.answers = {{Sized(10, 10, 14, 13), '7', 0.6}, {Sized(10, 10, 14, 24), '2', 0.9}};
   QualifyBlobs(list_, At200());
   ASSERT_EQ(list_.Items(1).Status, bsFragment);
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   EXPECT_EQ(Box(script_.asked[1]), Box(Sized(10, 10, 14, 24)));
   EXPECT_EQ(script_.kinds[1], qkCandidateMerge);
   EXPECT_EQ(list_.Items(1).Status, bsDone);
@@ -280,7 +331,7 @@ TEST_F(PassesTest, DoubtfulCandidateMergesWithItsNeighbourWhenThatReadsBetter) {
   EXPECT_EQ(Text(0), "2~");
   // The fragment absorbed by the merge is not taken by the fragment pass.
   script_.asked.clear();
-  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   EXPECT_TRUE(script_.asked.empty());
 }
 
@@ -291,7 +342,7 @@ TEST_F(PassesTest, MergeThatReadsNoBetterLeavesTheNeighbourFree) {
   list_.AddBlob(Sized(10, 25, 14, 9), 50, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 13), '7', 0.6}, {Sized(10, 10, 14, 24), '2', 0.6}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   ASSERT_EQ(script_.kinds.size(), 2u);
   EXPECT_EQ(script_.kinds[1], qkCandidateMerge);
   EXPECT_EQ(list_.Items(1).Status, bsFragment);
@@ -305,8 +356,8 @@ TEST_F(PassesTest, WeakFragmentGroupPlacesNothingAndFreesItsMembers) {
   list_.AddBlob(Sized(50, 22, 7, 8), 20, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 12, 7, 18), '8', 0.5}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
-  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   EXPECT_EQ(Text(0), "1");
   EXPECT_EQ(list_.Items(1).Status, bsFragment);
   EXPECT_EQ(list_.Items(2).Status, bsFragment);
@@ -318,8 +369,8 @@ TEST_F(PassesTest, StrongFragmentGroupJoinsTheLineWhoseMiddleItSitsIn) {
   list_.AddBlob(Sized(50, 22, 7, 8), 20, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 12, 7, 18), '8', 0.7}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
-  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   EXPECT_EQ(Text(0), "18");
   EXPECT_EQ(script_.kinds.back(), qkFragmentGroup);
   EXPECT_EQ(Box(lines_.Lines[0][1].Rect), Box(Sized(50, 12, 7, 18)));
@@ -332,8 +383,8 @@ TEST_F(PassesTest, StrongFragmentGroupOutsideEveryLineMiddlePlacesNothing) {
   list_.AddBlob(Sized(50, 50, 7, 8), 20, 0, 0);
   script_.answers = {{Sized(10, 10, 14, 20), '1', 0.99}, {Sized(50, 40, 7, 18), '8', 0.9}};
   QualifyBlobs(list_, At200());
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
-  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   EXPECT_EQ(static_cast<int>(lines_.Lines.size()), 1);
   EXPECT_EQ(Text(0), "1");
   EXPECT_EQ(list_.Items(2).Status, bsDone);
@@ -350,7 +401,7 @@ TEST_F(PassesTest, RunIsCutAndEveryPieceIsPlacedInImageCoordinates) {
   QualifyBlobs(list_, At200());
   ASSERT_EQ(list_.Items(0).Status, bsRun);
   script_.answers = {{TRect{0, 0, 15, 19}, '0', 0.9}};  // asked in the piece's coordinates
-  RunPass(list_, page, At200(), script_.Function(), lines_);
+  RunPass(list_, page, At200(), script_.Function(), lines_, Neighbours());
   EXPECT_EQ(Text(0), "0~");
   EXPECT_EQ(Box(lines_.Lines[0][0].Rect), Box({40, 30, 55, 49}));
   EXPECT_EQ(Box(lines_.Lines[0][1].Rect), Box({56, 30, 67, 49}));
@@ -381,8 +432,8 @@ TEST_F(PassesTest, FragmentGroupIsPlacedWhereItReadBestAndGivesBackTheRest) {
                      {Sized(52, 10, 10, 20), '6', 0.95}};
   QualifyBlobs(list_, At200());
   for (int32_t i = 1; i <= 4; ++i) ASSERT_EQ(list_.Items(i).Status, bsFragment) << i;
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
-  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   ASSERT_EQ(static_cast<int>(lines_.Lines.size()), 1);
   const TTextLine& line = lines_.Lines[0];
   ASSERT_EQ(line.Text(), "156");
@@ -409,8 +460,8 @@ TEST_F(PassesTest, PlacedFragmentGroupLeavesNoneOfItsInkToLaterGroups) {
   for (int32_t i = 1; i <= 4; ++i) ASSERT_EQ(list_.Items(i).Status, bsFragment) << i;
   ASSERT_LT(CenterDistance(list_.Items(3).Bounds, list_.Items(1).Bounds),
             CenterDistance(list_.Items(3).Bounds, list_.Items(4).Bounds));
-  CandidatePass(list_, image_, At200(), script_.Function(), lines_);
-  FragmentPass(list_, image_, At200(), script_.Function(), lines_);
+  CandidatePass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
+  FragmentPass(list_, image_, At200(), script_.Function(), lines_, Neighbours());
   ASSERT_EQ(static_cast<int>(lines_.Lines.size()), 1);
   EXPECT_EQ(Text(0), "156");
   EXPECT_EQ(list_.Items(1).Status, bsDone);

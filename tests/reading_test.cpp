@@ -13,6 +13,7 @@
 #include "engine/context.h"
 #include "engine/model.h"
 #include "engine/read.h"
+#include "engine_test_util.h"
 #include "ocrb.h"
 #include "platform/memory.h"
 #include "tools/train/glyphs.h"
@@ -209,14 +210,11 @@ TEST(TurnedLines, LevelPagesReadAsWhenLinesWereJudgedWhole) {
   PageRecipe level;
   level.MaxAngleDeg = 0;
   std::mt19937_64 random(2311);
-  auto read = [](TEngineContext& context, const std::vector<uint8_t>& dib) {
-    platform::GlobalBlock block(platform::GlobalAlloc(platform::kGMemMoveable, dib.size()));
-    std::memcpy(platform::GlobalLock(block.Get()), dib.data(), dib.size());
-    platform::GlobalUnlock(block.Get());
-    RecognizeBitmap(context, block.Get(), false);
+  auto read = [](TTestEngine& engine, const std::vector<uint8_t>& dib) {
+    const TResultStore& store = engine.Read(dib);
     std::vector<std::string> out;
-    for (int32_t l = 0; l < context.Results.LineCount; ++l) {
-      const TResultLine& line = context.Results.Lines[l];
+    for (int32_t l = 0; l < store.LineCount; ++l) {
+      const TResultLine& line = store.Lines[l];
       std::string row(line.Text.View());
       for (int k = 0; k < line.Text.Length; ++k) {
         const TRect& r = line.Rects[k];
@@ -229,15 +227,11 @@ TEST(TurnedLines, LevelPagesReadAsWhenLinesWereJudgedWhole) {
     }
     return out;
   };
-  TEngineContext follow, whole;
-  for (TEngineContext* context : {&follow, &whole}) {
-    SetDefaultParameters(*context);
-    LoadModel(*context);
-  }
-  whole.Tuning.LinesFollowSlope = false;
+  const std::unique_ptr<TTestEngine> follow = NewTestEngine(), whole = NewTestEngine();
+  whole->Options.Tuning.LinesFollowSlope = false;
   for (int n = 0; n < 60; ++n) {
     const SynthPage page = maker.Make(level, random);
-    EXPECT_EQ(read(follow, page.Dib), read(whole, page.Dib)) << "page " << n;
+    EXPECT_EQ(read(*follow, page.Dib), read(*whole, page.Dib)) << "page " << n;
   }
 }
 

@@ -294,7 +294,7 @@ TEST(EmbeddedModel, NamesFreshGlyphs) {
     for (int c = 0; c < kClassCount; ++c)
       glyphs.push_back(Maker().Render(c, GlyphRecipe{}, random));
   for (int templates = 0; templates <= 1; ++templates) {
-    const TClassifierSettings settings{templates, context.MaxPasses};
+    const TClassifierSettings settings{templates, context.Parameters.MaxPasses};
     int right = 0;
     for (const RenderedGlyph& g : glyphs) {
       char ch = 0;

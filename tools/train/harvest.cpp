@@ -71,8 +71,9 @@ void Harvest(TEngineContext& context, const SynthPage& page, int32_t dpi, bool v
             static_cast<uint8_t*>(platform::GlobalLock(block.Get())));
   platform::GlobalUnlock(block.Get());
   const double pitch = dpi / 10.0;
-  const TGlyphClassifier hook = [&](const TGlyphQuery& query, char& ch, double& confidence) {
-    ClassifyGlyph(context.Model, TClassifierSettings{context.UseTemplates, context.MaxPasses},
+  const TParameters& parameters = context.Parameters;
+  const TGlyphAnswer hook = [&](const TGlyphQuery& query, char& ch, double& confidence) {
+    ClassifyGlyph(context.Model, TClassifierSettings{parameters.UseTemplates, parameters.MaxPasses},
                   query.Image, query.Rect, ch, confidence);
     const int label = LabelQuery(query.PageRect, page.Glyphs, pitch);
     ++stats.Queries[query.Kind];
@@ -88,12 +89,16 @@ void Harvest(TEngineContext& context, const SynthPage& page, int32_t dpi, bool v
       samples.push_back(sample);
     }
   };
-  RecognizeBitmap(context, block.Get(), false, &hook);
+  TReadStorage storage;
+  TReadOptions options;
+  options.Answer = &hook;
+  RecognizeBitmap(context, storage, block.Get(), false, options);
 
   std::string truth, read;
   for (const std::string& line : page.Lines) truth += WithoutSpaces(line) + "\n";
-  for (int l = 0; l < context.Results.LineCount; ++l)
-    read += WithoutSpaces(std::string(context.Results.Lines[l].Text.View())) + "\n";
+  const TResultStore& store = context.Results();
+  for (int l = 0; l < store.LineCount; ++l)
+    read += WithoutSpaces(std::string(store.Lines[l].Text.View())) + "\n";
   stats.Characters += static_cast<int64_t>(truth.size());
   stats.Errors += EditDistance(truth, read);
 }
