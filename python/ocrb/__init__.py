@@ -18,6 +18,7 @@ cluster.
 
 from __future__ import annotations
 
+import inspect
 import os
 import sys
 from dataclasses import dataclass, field
@@ -243,50 +244,43 @@ def _parameter_name(name: str) -> str:
     return name.replace("-", "_")
 
 
+def _parameters_doc() -> str:
+    """The list of parameters in Engine's documentation, from the engine's own table."""
+    rows = []
+    for name, flag, low, high, default, meaning in _ocrb.PARAMETERS:
+        if flag:
+            rows.append(f"    - ``{_parameter_name(name)}`` (bool): {meaning} "
+                        f"[{'on' if default else 'off'}]")
+        else:
+            rows.append(f"    - ``{_parameter_name(name)}``: {meaning}, {low}..{high} [{default}]")
+    return "\n".join(rows)
+
+
 class Engine:
-    """A recognition engine with its parameters.
+    __doc__ = f"""A recognition engine with its parameters.
 
     Every parameter is optional and given by name; ``None`` keeps the engine's default.
-    Sizes are pixels of a 200 dpi image, scaled to each image's resolution:
+    Sizes are pixels of a 200 dpi image, scaled to each image's resolution. With their
+    ranges and [defaults]:
 
-    - ``insert_spaces`` (bool): fill wide gaps between characters with spaces
-    - ``space_width``: width of one space in a gap (1..10000)
-    - ``min_char_width``, ``min_char_height``: a character is wider, taller than this
-    - ``max_char_width``, ``max_char_height``: a character is at most this wide, tall
-    - ``speck_size``: a blob this small is no character on its own
-    - ``dash_min_width``, ``dash_min_height``, ``dash_max_width``, ``dash_max_height``: the
-      window of flat marks such as the minus sign
-    - ``templates`` (bool): recognise with templates instead of the network
-    - ``max_passes``: preprocessing passes per glyph (1..8)
+{_parameters_doc()}
 
-    Sizes outside 0..10000 raise ``ValueError``. One engine serves one thread at a time:
-    a second thread calling ``read`` while the first is still reading gets a
-    ``RuntimeError``; create one engine per thread instead.
+    A value outside its range raises ``ValueError``, a value of the wrong type or an unknown
+    name ``TypeError``. One engine serves one thread at a time: a second thread calling
+    ``read`` while the first is still reading gets a ``RuntimeError``; create one engine per
+    thread instead.
     """
 
-    def __init__(
-        self,
-        *,
-        insert_spaces: Optional[bool] = None,
-        space_width: Optional[int] = None,
-        min_char_width: Optional[int] = None,
-        min_char_height: Optional[int] = None,
-        max_char_width: Optional[int] = None,
-        max_char_height: Optional[int] = None,
-        speck_size: Optional[int] = None,
-        dash_min_width: Optional[int] = None,
-        dash_min_height: Optional[int] = None,
-        dash_max_width: Optional[int] = None,
-        dash_max_height: Optional[int] = None,
-        templates: Optional[bool] = None,
-        max_passes: Optional[int] = None,
-    ) -> None:
-        given = dict(locals())
+    def __init__(self, **given: Optional[int]) -> None:
+        known = {_parameter_name(row[0]) for row in _ocrb.PARAMETERS}
+        for key in given:
+            if key not in known:
+                raise TypeError(f"Engine() got an unexpected keyword argument '{key}'")
         values: list[int] = []
         self._parameters: dict[str, int] = {}
         for name, flag, _low, _high, default, _meaning in _ocrb.PARAMETERS:
             key = _parameter_name(name)
-            value = given[key]
+            value = given.get(key)
             if value is None:
                 value = default
             elif flag and not isinstance(value, (bool, int)):
@@ -560,3 +554,9 @@ def _is_pil_image(image: Any) -> bool:
 
 
 _DEFAULTS = {_parameter_name(p[0]): p[4] for p in _ocrb.PARAMETERS}
+# Engine's keywords, one for each parameter of the engine's table, for help() and editors.
+Engine.__init__.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
+    [inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)]
+    + [inspect.Parameter(_parameter_name(p[0]), inspect.Parameter.KEYWORD_ONLY, default=None,
+                         annotation=Optional[bool] if p[1] else Optional[int])
+       for p in _ocrb.PARAMETERS])

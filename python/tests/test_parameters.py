@@ -19,6 +19,16 @@ def test_every_engine_parameter_is_a_keyword() -> None:
         assert engine.parameters[name.replace("-", "_")] == default
 
 
+def test_the_documentation_lists_every_parameter_with_its_range_and_default() -> None:
+    doc = ocrb.Engine.__doc__ or ""
+    for name, flag, low, high, default, meaning in _ocrb.PARAMETERS:
+        key = name.replace("-", "_")
+        if flag:
+            assert f"``{key}`` (bool): {meaning} [{'on' if default else 'off'}]" in doc
+        else:
+            assert f"``{key}``: {meaning}, {low}..{high} [{default}]" in doc
+
+
 def test_values_reach_the_engine() -> None:
     engine = ocrb.Engine(space_width=30, insert_spaces=False, max_passes=2)
     assert engine.parameters["space_width"] == 30
