@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fuzz_util.h"
+#include "image/packed_dib.h"
 #include "ocrb.h"
 #include "reader/decoders.h"
 #include "reader/image.h"
@@ -26,21 +27,18 @@ namespace reader = ocrb::reader;
 constexpr int kDpi[4] = {0, 100, 200, 300};
 constexpr size_t kInfoHeaderBytes = 40;
 
-int32_t Get32(const uint8_t* p) {
-  return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                              uint32_t{p[3]} << 24);
-}
+using ocrb::layout::GetI32;
 
 // The packed DIB of a page, checked against what the page says of itself.
 void CheckDib(const uint8_t* dib, size_t size, int width, int height) {
   OCRB_FUZZ_CHECK(width > 0 && height > 0);
   OCRB_FUZZ_CHECK(size >= kInfoHeaderBytes);
   OCRB_FUZZ_CHECK(dib != nullptr);
-  const uint32_t header = static_cast<uint32_t>(Get32(dib));
+  const uint32_t header = static_cast<uint32_t>(GetI32(dib));
   OCRB_FUZZ_CHECK(header >= kInfoHeaderBytes && header <= size);
-  OCRB_FUZZ_CHECK(Get32(dib + 4) == width && Get32(dib + 8) == height);
+  OCRB_FUZZ_CHECK(GetI32(dib + 4) == width && GetI32(dib + 8) == height);
   OCRB_FUZZ_CHECK((dib[14] | dib[15] << 8) == 1);
-  const uint32_t used = static_cast<uint32_t>(Get32(dib + 32));
+  const uint32_t used = static_cast<uint32_t>(GetI32(dib + 32));
   const size_t table = 4 * size_t{used == 0 ? 2u : used};
   const size_t stride = (static_cast<size_t>(width) + 31) / 32 * 4;
   // A 1-bit BMP goes over as it is, with whatever follows its rows; a decoded page is exact.

@@ -27,6 +27,7 @@
 #include "engine/handles.h"
 #include "engine/model.h"
 #include "fuzz_util.h"
+#include "image/packed_dib.h"
 #include "ocrb.h"
 #include "platform/resources.h"
 #include "platform/stream.h"
@@ -63,10 +64,7 @@ struct Sample {
   int32_t Height = 0;
 };
 
-int32_t Get32(const uint8_t* p) {
-  return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                              uint32_t{p[3]} << 24);
-}
+using ocrb::layout::GetI32;
 
 // The left end of examples/coding-200dpi.bmp (a 1-bit BMP whose pixels follow its
 // two-entry colour table) as a packed DIB: each row cut to its first bytes.
@@ -76,9 +74,9 @@ Sample LoadSample() {
   const size_t kInfo = 40, kTable = 8;
   if (file.size() < kFileHeaderBytes + kInfo + kTable) Broken("the sample bitmap is missing");
   const uint8_t* dib = file.data() + kFileHeaderBytes;
-  const int32_t width = Get32(dib + 4), height = Get32(dib + 8);
+  const int32_t width = GetI32(dib + 4), height = GetI32(dib + 8);
   const size_t stride = (static_cast<size_t>(width) + 31) / 32 * 4;
-  if (Get32(dib) != 40 || width <= 0 || height <= 0 ||
+  if (GetI32(dib) != 40 || width <= 0 || height <= 0 ||
       file.size() < kFileHeaderBytes + kInfo + kTable + stride * static_cast<size_t>(height))
     Broken("the sample bitmap is not the expected 1-bit BMP");
   Sample s;

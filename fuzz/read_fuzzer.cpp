@@ -30,6 +30,7 @@
 
 #include "engine/parameters.h"
 #include "fuzz_util.h"
+#include "image/packed_dib.h"
 #include "ocrb.h"
 
 namespace {
@@ -54,19 +55,10 @@ OCRB_HANDLE Engine() {
   return handle;
 }
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 2; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get16(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8;
-}
-int32_t Get32(const uint8_t* p) {
-  return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                              uint32_t{p[3]} << 24);
-}
+using ocrb::layout::Get16;
+using ocrb::layout::GetI32;
+using ocrb::layout::Put16;
+using ocrb::layout::Put32;
 
 int32_t PixelsPerMetre(int dpi) {
   return static_cast<int32_t>(dpi / kMetresPerInch + 0.5);
@@ -94,8 +86,8 @@ std::vector<uint8_t> BuildDib(const uint8_t* r, size_t size, int32_t* width, int
   Put32(dib, 28, static_cast<uint32_t>(PixelsPerMetre(y_dpi)));
   uint32_t paper = 0xFFFFFF, ink = 0;
   if (r[6] & 2) {
-    paper = static_cast<uint32_t>(Get32(r + 7));
-    ink = static_cast<uint32_t>(Get32(r + 11));
+    paper = static_cast<uint32_t>(GetI32(r + 7));
+    ink = static_cast<uint32_t>(GetI32(r + 11));
   }
   if (r[6] & 1) std::swap(paper, ink);
   Put32(dib, kInfoHeaderBytes, paper);
@@ -138,9 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool squared = false;
   if (status == OCRB_STATUS_OK) {
     // A header the engine accepted: the size, and whether the resolutions differ.
-    width = Get32(dib.data() + 4);
-    height = Get32(dib.data() + 8);
-    squared = Get32(dib.data() + 24) != Get32(dib.data() + 28);
+    width = GetI32(dib.data() + 4);
+    height = GetI32(dib.data() + 8);
+    squared = GetI32(dib.data() + 24) != GetI32(dib.data() + 28);
   }
   // After a failure the result is the previous one (or a cleared one), of unknown size.
   CheckResult(handle, status == OCRB_STATUS_OK ? width : 0, height, squared);

@@ -1,5 +1,6 @@
-// Sizes of packed DIBs and little-endian field access, shared by the image units. Sizes are
-// formed in 64 bits and checked against kMaxPixelBytes before anything is allocated.
+// Sizes of packed DIBs, shared by the image units (field offsets and little-endian access
+// come from image/packed_dib.h). Sizes are formed in 64 bits and checked against
+// kMaxPixelBytes before anything is allocated.
 #ifndef OCRB_IMAGE_LAYOUT_H_
 #define OCRB_IMAGE_LAYOUT_H_
 
@@ -9,41 +10,9 @@
 #include <type_traits>
 
 #include "image/dib.h"
+#include "image/packed_dib.h"
 
 namespace ocrb::layout {
-
-// Offsets of the info header fields.
-constexpr size_t kSizeField = 0;
-constexpr size_t kWidthField = 4;
-constexpr size_t kHeightField = 8;
-constexpr size_t kPlanesField = 12;
-constexpr size_t kBitCountField = 14;
-constexpr size_t kCompressionField = 16;
-constexpr size_t kSizeImageField = 20;
-constexpr size_t kXPelsField = 24;
-constexpr size_t kYPelsField = 28;
-constexpr size_t kClrUsedField = 32;
-constexpr size_t kClrImportantField = 36;
-
-// Resolution is stored in pixels per metre and exchanged in dots per inch.
-constexpr long double kPelsPerMeterPerDpi = 39.37L;
-
-inline uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-inline uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-inline int32_t GetI32(const uint8_t* p) {
-  return static_cast<int32_t>(Get32(p));
-}
-inline void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Round: to nearest, halves to even, in extended precision.
 inline int64_t Round(long double x) {

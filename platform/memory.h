@@ -39,19 +39,22 @@ size_t GlobalSize(HGlobal mem);
 // Frees the block, locked or not: nullptr on success, mem itself for an invalid handle.
 HGlobal GlobalFree(HGlobal mem);
 
-// Owns one movable block and frees it on destruction.
-class GlobalBlock {
+// Owns one movable block and frees it on destruction with Free: GlobalFree inside the
+// library, the exported OCRB_GlobalFree in code that reaches the engine through its C
+// interface (the reader, which names its own kind).
+template <HGlobal (*Free)(HGlobal)>
+class TOwnedBlock {
  public:
-  GlobalBlock() = default;
-  explicit GlobalBlock(HGlobal mem) : mem_(mem) {}
-  GlobalBlock(const GlobalBlock&) = delete;
-  GlobalBlock& operator=(const GlobalBlock&) = delete;
-  GlobalBlock(GlobalBlock&& other) noexcept : mem_(other.Release()) {}
-  GlobalBlock& operator=(GlobalBlock&& other) noexcept {
-    Reset(other.Release());
+  TOwnedBlock() = default;
+  explicit TOwnedBlock(HGlobal mem) : mem_(mem) {}
+  TOwnedBlock(const TOwnedBlock&) = delete;
+  TOwnedBlock& operator=(const TOwnedBlock&) = delete;
+  TOwnedBlock(TOwnedBlock&& other) noexcept : mem_(other.Release()) {}
+  TOwnedBlock& operator=(TOwnedBlock&& other) noexcept {
+    if (this != &other) Reset(other.Release());
     return *this;
   }
-  ~GlobalBlock() { Reset(); }
+  ~TOwnedBlock() { Reset(); }
 
   HGlobal Get() const { return mem_; }
   HGlobal Release() {
@@ -60,13 +63,15 @@ class GlobalBlock {
     return mem;
   }
   void Reset(HGlobal mem = nullptr) {
-    if (mem_ != nullptr) GlobalFree(mem_);
+    if (mem_ != nullptr) Free(mem_);
     mem_ = mem;
   }
 
  private:
   HGlobal mem_ = nullptr;
 };
+
+using GlobalBlock = TOwnedBlock<&GlobalFree>;
 
 }  // namespace ocrb::platform
 

@@ -463,13 +463,14 @@ Page ReceivePage(Helper& helper, const wire::Header& header, int current,
   std::vector<uint8_t> dib(dib_bytes);
   if (!helper.Read(dib.data(), dib.size(), budget)) Broken("a page without its bitmap");
   if (Get32(dib.data()) != kInfoHeaderBytes ||
-      static_cast<int32_t>(Get32(dib.data() + 4)) != info.Width ||
-      static_cast<int32_t>(Get32(dib.data() + 8)) != info.Height || Get16(dib.data() + 14) != 1) {
+      static_cast<int32_t>(Get32(dib.data() + layout::kWidthField)) != info.Width ||
+      static_cast<int32_t>(Get32(dib.data() + layout::kHeightField)) != info.Height ||
+      Get16(dib.data() + layout::kBitCountField) != 1) {
     Broken("a bitmap that does not match its page");
   }
   Page page;
   page.Number = current;
-  page.Dib = GlobalBlock(dib.data(), dib.size());
+  page.Dib = CopyToBlock(dib.data(), dib.size());
   dib = std::vector<uint8_t>();
   page.Width = info.Width;
   page.Height = info.Height;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "image/packed_dib.h"
 #include "reader/image.h"
 
 namespace ocrb::reader {
@@ -59,10 +60,16 @@ const DecoderApi& Decoder();
 
 // ---- Shared by the input side and the decoders ---------------------------------------------
 
-// The BMP convention for pixels per metre: 200 dpi is stored as 7874.
-constexpr double kPelsPerMeterPerDpi = 39.37;
-constexpr size_t kFileHeaderBytes = 14;
-constexpr size_t kInfoHeaderBytes = 40;
+// The packed DIB's layout and the resolution factor (200 dpi is stored as 7874 pixels a metre).
+using layout::Get16;
+using layout::Get32;
+using layout::kFileHeaderBytes;
+using layout::kInfoHeaderBytes;
+using layout::kPelsPerMeterPerDpi;
+using layout::kXPelsField;
+using layout::kYPelsField;
+using layout::Put16;
+using layout::Put32;
 // The engine takes a stated resolution of this or less for none, and reads such images as
 // kAssumedDpi.
 constexpr int kScreenDpi = 96;
@@ -80,24 +87,19 @@ constexpr double kMinSkewConfidence = 3;
 constexpr size_t kHeadBytes = 64;
 constexpr char kPdfMagic[] = "%PDF-";
 
-inline uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-inline uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
+// Conversions in double precision, halves away from zero.
 inline int32_t DpiToPelsPerMeter(int dpi) {
-  return dpi > 0 ? static_cast<int32_t>(std::lround(dpi * kPelsPerMeterPerDpi)) : 0;
+  return dpi > 0 ? static_cast<int32_t>(std::lround(dpi * static_cast<double>(kPelsPerMeterPerDpi)))
+                 : 0;
 }
 inline int PelsPerMeterToDpi(int32_t ppm) {
-  return ppm > 0 ? static_cast<int>(std::lround(ppm / kPelsPerMeterPerDpi)) : 0;
+  return ppm > 0 ? static_cast<int>(std::lround(ppm / static_cast<double>(kPelsPerMeterPerDpi)))
+                 : 0;
+}
+// Sets both resolutions of the packed DIB at Dib to Dpi.
+inline void SetDibDpi(uint8_t* dib, int x_dpi, int y_dpi) {
+  Put32(dib + kXPelsField, static_cast<uint32_t>(DpiToPelsPerMeter(x_dpi)));
+  Put32(dib + kYPelsField, static_cast<uint32_t>(DpiToPelsPerMeter(y_dpi)));
 }
 inline bool IsPdf(const uint8_t* data, size_t size) {
   return size >= sizeof kPdfMagic - 1 && std::memcmp(data, kPdfMagic, sizeof kPdfMagic - 1) == 0;

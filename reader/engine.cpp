@@ -5,28 +5,23 @@
 #include <tuple>
 
 #include "engine/parameters.h"
+#include "image/packed_dib.h"
+#include "reader/decoder.h"
 
 namespace ocrb::reader {
 
 namespace {
 
-// The fields of a BITMAPINFOHEADER the engine checks, by their byte offsets.
-constexpr size_t kInfoHeaderBytes = 40;
-constexpr size_t kWidthOffset = 4;
-constexpr size_t kHeightOffset = 8;
-constexpr size_t kBitCountOffset = 14;
-constexpr size_t kCompressionOffset = 16;
-constexpr size_t kXPelsOffset = 24;
-constexpr size_t kYPelsOffset = 28;
-// A resolution in pixels a metre, as dots an inch for the message.
-constexpr double kMetresPerInch = 0.0254;
-
-uint32_t Field32(const uint8_t* at) {
-  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
-}
-int32_t FieldI32(const uint8_t* at) {
-  return static_cast<int32_t>(Field32(at));
-}
+using layout::Get16;
+using layout::Get32;
+using layout::GetI32;
+using layout::kBitCountField;
+using layout::kCompressionField;
+using layout::kHeightField;
+using layout::kInfoHeaderBytes;
+using layout::kWidthField;
+using layout::kXPelsField;
+using layout::kYPelsField;
 
 std::string Size(int64_t width, int64_t height) {
   return std::to_string(width) + " x " + std::to_string(height);
@@ -35,7 +30,7 @@ std::string Size(int64_t width, int64_t height) {
 // RefusalReason on the bytes of a block.
 std::string ExplainHeader(const uint8_t* h, size_t size) {
   if (size < 4) return "the block of " + std::to_string(size) + " bytes holds no header";
-  const uint32_t header = Field32(h);
+  const uint32_t header = Get32(h);
   if (header < kInfoHeaderBytes) {
     return "its header size field says " + std::to_string(header) + " bytes, fewer than 40";
   }
@@ -43,10 +38,10 @@ std::string ExplainHeader(const uint8_t* h, size_t size) {
     return "its header of " + std::to_string(header) + " bytes is larger than its block of " +
            std::to_string(size);
   }
-  const int32_t width = FieldI32(h + kWidthOffset);
-  const int32_t height = FieldI32(h + kHeightOffset);
-  const unsigned bits = h[kBitCountOffset] | unsigned{h[kBitCountOffset + 1]} << 8;
-  if (Field32(h + kCompressionOffset) != 0) return "it is compressed (only plain rows are read)";
+  const int32_t width = GetI32(h + kWidthField);
+  const int32_t height = GetI32(h + kHeightField);
+  const unsigned bits = Get16(h + kBitCountField);
+  if (Get32(h + kCompressionField) != 0) return "it is compressed (only plain rows are read)";
   if (height < 0) return "its rows run top down (a negative height)";
   if (width <= 0 || height == 0) return "its size " + Size(width, height) + " is not positive";
   if (bits != 1) return "it has " + std::to_string(bits) + " bits a pixel, not 1";
@@ -61,8 +56,8 @@ std::string ExplainHeader(const uint8_t* h, size_t size) {
       "more than the engine's limit of " + std::to_string(OCRB_MAX_WORKING_PIXELS);
   if (pixels > OCRB_MAX_WORKING_PIXELS)
     return "its " + Size(width, height) + " pixels are " + limit;
-  const int32_t x_res = FieldI32(h + kXPelsOffset);
-  const int32_t y_res = FieldI32(h + kYPelsOffset);
+  const int32_t x_res = GetI32(h + kXPelsField);
+  const int32_t y_res = GetI32(h + kYPelsField);
   if (x_res == y_res) return "";
   if (x_res <= 0 || y_res <= 0) {
     return "it states one resolution and not the other (" + std::to_string(x_res) + " x " +
@@ -72,8 +67,8 @@ std::string ExplainHeader(const uint8_t* h, size_t size) {
   const long double w = static_cast<long double>(width) * m / x_res;
   const long double h2 = static_cast<long double>(height) * m / y_res;
   if (w * h2 > OCRB_MAX_WORKING_PIXELS) {
-    return "squaring its pixels at " + std::to_string(std::lround(x_res * kMetresPerInch)) + " x " +
-           std::to_string(std::lround(y_res * kMetresPerInch)) + " dpi makes " +
+    return "squaring its pixels at " + std::to_string(PelsPerMeterToDpi(x_res)) + " x " +
+           std::to_string(PelsPerMeterToDpi(y_res)) + " dpi makes " +
            Size(std::llround(w), std::llround(h2)) + " pixels, " + limit;
   }
   return "";

@@ -218,8 +218,7 @@ std::vector<uint8_t> PackDib(PIX* ink, int x_dpi, int y_dpi) {
   Put16(h + 12, 1);
   Put16(h + 14, 1);
   Put32(h + 20, static_cast<uint32_t>(stride * height));
-  Put32(h + 24, static_cast<uint32_t>(DpiToPelsPerMeter(x_dpi)));
-  Put32(h + 28, static_cast<uint32_t>(DpiToPelsPerMeter(y_dpi)));
+  SetDibDpi(h, x_dpi, y_dpi);
   Put32(h + 32, 2);
   Put32(h + 36, 2);
   const uint8_t palette[8] = {255, 255, 255, 0, 0, 0, 0, 0};  // index 0 paper, 1 ink

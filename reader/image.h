@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "ocrb.h"
+#include "platform/memory.h"
 
 // Leptonica's picture, named here without its headers: the input side holds pictures only for
 // whoever draws on them.
@@ -63,23 +64,12 @@ enum class Binarisation { kSauvola, kNormalisedOtsu, kOtsu };
 bool ParseBinarisation(const std::string& name, Binarisation* method);
 const char* BinarisationName(Binarisation method);
 
-// A movable block from the engine's allocator, freed on destruction.
-class GlobalBlock {
- public:
-  GlobalBlock() = default;
-  // Copies Size bytes; throws std::bad_alloc when the block cannot be had.
-  GlobalBlock(const uint8_t* data, size_t size);
-  ~GlobalBlock();
-  GlobalBlock(GlobalBlock&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  GlobalBlock& operator=(GlobalBlock&& other) noexcept;
-  GlobalBlock(const GlobalBlock&) = delete;
-  GlobalBlock& operator=(const GlobalBlock&) = delete;
-
-  OCRB_HGLOBAL Get() const { return handle_; }
-
- private:
-  OCRB_HGLOBAL handle_ = nullptr;
-};
+// A movable block from the engine's allocator, freed on destruction through the engine's C
+// interface.
+using GlobalBlock = platform::TOwnedBlock<&OCRB_GlobalFree>;
+// A new block holding a copy of Size bytes at Data; throws std::bad_alloc when the block
+// cannot be had.
+GlobalBlock CopyToBlock(const uint8_t* data, size_t size);
 
 // Where the resolution handed to the engine came from: the file (for a PDF, the page size it
 // states), the caller, the heights of the digits on the page, or nowhere (the engine's own
@@ -133,10 +123,11 @@ constexpr double kDefaultTimeout = 10;
 // PDF pages are rendered at this resolution unless the caller names one.
 constexpr int kDefaultPdfDpi = 300;
 
-// The widest bounds a caller may set (ocrb's options, the C interface): the engine refuses
-// working images of more than 2^30 pixels, and a file larger than 16 GiB or of more than a
-// million pages is no single input. The decoder needs some room for its libraries; a day is no
-// bound on one file.
+// The widest bounds a caller may set (ocrb's options, the C interface): 2^30 pixels, four
+// times the engine's limit on a working image (OCRB_MAX_WORKING_PIXELS, 2^28), so that a page
+// past that limit is refused by the engine, with its reason, and not by the option; and a
+// file larger than 16 GiB or of more than a million pages is no single input. The decoder needs
+// some room for its libraries; a day is no bound on one file.
 constexpr uint64_t kMaxMaxPixels = uint64_t{1} << 30;
 constexpr uint64_t kMaxMaxFileSize = uint64_t{16} << 30;
 constexpr int kMaxMaxPages = 1000000;

@@ -31,14 +31,15 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   }
   const uint8_t* dib = bytes.data() + kFileHeaderBytes;
   const uint32_t header = Get32(dib);
-  const int32_t width = static_cast<int32_t>(Get32(dib + 4));
-  const int32_t height = static_cast<int32_t>(Get32(dib + 8));
+  const int32_t width = static_cast<int32_t>(Get32(dib + layout::kWidthField));
+  const int32_t height = static_cast<int32_t>(Get32(dib + layout::kHeightField));
   if (header < kInfoHeaderBytes || Get16(dib + 14) != 1 || Get32(dib + 16) != 0 || width <= 0 ||
       height <= 0) {
     return std::nullopt;
   }
   CheckPixels("the image", width, height, options);
-  const uint64_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
+  const uint64_t colours =
+      Get32(dib + layout::kClrUsedField) == 0 ? 2 : Get32(dib + layout::kClrUsedField);
   if (colours > 256) throw InputError(kExitCorrupt, "damaged BMP header (palette too large)");
   const uint64_t table_end = uint64_t{header} + 4 * colours;  // header and palette
   const uint64_t stride = (uint64_t(width) + 31) / 32 * 4;
@@ -61,20 +62,19 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
     packed.assign(dib, dib + table_end);
     packed.insert(packed.end(), bytes.data() + offset, bytes.data() + offset + pixel_bytes);
   }
-  const int x_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 24)));
-  const int y_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + 28)));
+  const int x_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + kXPelsField)));
+  const int y_dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(packed.data() + kYPelsField)));
   const Resolution chosen = ChooseResolution(x_dpi, y_dpi, DpiSource::kFile, options, [&] {
     const ResolutionEstimate estimate = EstimateDibResolution(packed.data(), width, height);
     return DpiEstimate{estimate.Dpi, estimate.Trusted()};
   });
   // One stated resolution stands for both, in the header too.
   if (chosen.Source != DpiSource::kNone && (chosen.X != x_dpi || chosen.Y != y_dpi)) {
-    Put32(packed.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.X)));
-    Put32(packed.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.Y)));
+    SetDibDpi(packed.data(), chosen.X, chosen.Y);
   }
 
   Page page;
-  page.Dib = GlobalBlock(packed.data(), packed.size());
+  page.Dib = CopyToBlock(packed.data(), packed.size());
   page.Width = width;
   page.Height = height;
   // What the engine is handed: the header's own figures unless replaced.
@@ -91,29 +91,13 @@ std::optional<Page> ReadPlainBmp(const std::vector<uint8_t>& bytes, const LoadOp
   return page;
 }
 
-GlobalBlock::GlobalBlock(const uint8_t* data, size_t size) {
-  handle_ = OCRB_GlobalAlloc(OCRB_GMEM_MOVEABLE, size);
-  void* bytes = handle_ != nullptr ? OCRB_GlobalLock(handle_) : nullptr;
-  if (bytes == nullptr) {
-    if (handle_ != nullptr) OCRB_GlobalFree(handle_);
-    handle_ = nullptr;
-    throw std::bad_alloc();
-  }
+GlobalBlock CopyToBlock(const uint8_t* data, size_t size) {
+  GlobalBlock block(OCRB_GlobalAlloc(OCRB_GMEM_MOVEABLE, size));
+  void* bytes = block.Get() != nullptr ? OCRB_GlobalLock(block.Get()) : nullptr;
+  if (bytes == nullptr) throw std::bad_alloc();
   std::memcpy(bytes, data, size);
-  OCRB_GlobalUnlock(handle_);
-}
-
-GlobalBlock::~GlobalBlock() {
-  if (handle_ != nullptr) OCRB_GlobalFree(handle_);
-}
-
-GlobalBlock& GlobalBlock::operator=(GlobalBlock&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != nullptr) OCRB_GlobalFree(handle_);
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
+  OCRB_GlobalUnlock(block.Get());
+  return block;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {

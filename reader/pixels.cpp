@@ -72,7 +72,7 @@ Page PageFromPixels(const PixelView& pixels, int x_dpi, int y_dpi, const LoadOpt
   pixSetResolution(pix.get(), std::max(0, x_dpi), std::max(0, y_dpi));
   DecodedPage packed = PackPage(std::move(pix), options, "pixel", DpiSource::kFile);
   Page page;
-  page.Dib = GlobalBlock(packed.Dib.data(), packed.Dib.size());
+  page.Dib = CopyToBlock(packed.Dib.data(), packed.Dib.size());
   page.Width = packed.Width;
   page.Height = packed.Height;
   page.XDpi = packed.XDpi;

@@ -63,7 +63,8 @@ struct Layout {
 
 l_int32 ToDpi(png_uint_32 per_metre) {
   // As Leptonica rounds it.
-  return static_cast<l_int32>(static_cast<l_float32>(per_metre) / 39.37 + 0.5);
+  return static_cast<l_int32>(
+      static_cast<l_float32>(per_metre) / static_cast<double>(kPelsPerMeterPerDpi) + 0.5);
 }
 
 // Reads the header and, for the PNGs read here, every row into Builder (made once the size is

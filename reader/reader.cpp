@@ -252,11 +252,10 @@ class PageReader {
         turned.XDpi = chosen.X;
         turned.YDpi = chosen.Y;
         turned.Source = chosen.Source;
-        Put32(bytes.data() + 24, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.X)));
-        Put32(bytes.data() + 28, static_cast<uint32_t>(DpiToPelsPerMeter(chosen.Y)));
+        SetDibDpi(bytes.data(), chosen.X, chosen.Y);
       }
     }
-    turned.Dib = GlobalBlock(bytes.data(), bytes.size());
+    turned.Dib = CopyToBlock(bytes.data(), bytes.size());
     turned.Number = page_.Number;
     PageResult result = engine_.Read(turned, single_line_);
     // Boxes back in the page's pixels; the lines keep the figures measured level.

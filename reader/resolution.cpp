@@ -234,7 +234,7 @@ ResolutionEstimate EstimateResolution(int width, int height, const InkRows& rows
 
 ResolutionEstimate EstimateDibResolution(const uint8_t* dib, int width, int height) {
   const uint32_t header = Get32(dib);
-  const uint32_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
+  const uint32_t colours = Get32(dib + layout::kClrUsedField) == 0 ? 2 : Get32(dib + layout::kClrUsedField);
   const uint8_t* table = dib + header;
   auto darkness = [table](int i) { return -(table[4 * i] + table[4 * i + 1] + table[4 * i + 2]); };
   const uint32_t flip = colours >= 2 && darkness(0) > darkness(1) ? 0xFFFFFFFFu : 0;

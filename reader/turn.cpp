@@ -14,17 +14,14 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "image/packed_dib.h"
+
 namespace ocrb::reader {
 namespace {
 
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using namespace layout;  // the packed DIB's fields
 
-constexpr size_t kInfoHeader = 40;
+constexpr size_t kInfoHeader = kInfoHeaderBytes;
 // Turned pages are never larger than this many pixels; a quarter or a few degrees of turn
 // grows a page by far less.
 constexpr double kMaxTurnedPixels = double{1 << 30};
@@ -109,12 +106,12 @@ OneBitDib ParseOneBitDib(const uint8_t* dib, size_t size) {
   if (size < kInfoHeader) throw std::invalid_argument("not a packed DIB");
   const uint32_t header = Get32(dib);
   OneBitDib view;
-  view.Width = static_cast<int32_t>(Get32(dib + 4));
-  view.Height = static_cast<int32_t>(Get32(dib + 8));
-  const uint64_t colours = Get32(dib + 32) == 0 ? 2 : Get32(dib + 32);
+  view.Width = GetI32(dib + kWidthField);
+  view.Height = GetI32(dib + kHeightField);
+  const uint64_t colours = Get32(dib + kClrUsedField) == 0 ? 2 : Get32(dib + kClrUsedField);
   view.Stride = (static_cast<uint64_t>(view.Width) + 31) / 32 * 4;
-  if (header < kInfoHeader || view.Width <= 0 || view.Height <= 0 || dib[14] != 1 || colours < 2 ||
-      colours > 256 ||
+  if (header < kInfoHeader || view.Width <= 0 || view.Height <= 0 ||
+      Get16(dib + kBitCountField) != 1 || colours < 2 || colours > 256 ||
       header + 4 * colours + view.Stride * static_cast<uint64_t>(view.Height) > size) {
     throw std::invalid_argument("not a packed 1-bit DIB");
   }
@@ -157,18 +154,18 @@ std::vector<uint8_t> TurnDib(const uint8_t* dib, size_t size, const TurnPlan& pl
   if (static_cast<double>(tw) * th > kMaxTurnedPixels) throw std::bad_alloc();
   const size_t out_stride = (static_cast<size_t>(tw) + 31) / 32 * 4;
   std::vector<uint8_t> out(kInfoHeader + 8 + out_stride * static_cast<size_t>(th), 0);
-  uint32_t x_ppm = Get32(dib + 24), y_ppm = Get32(dib + 28);
+  uint32_t x_ppm = Get32(dib + kXPelsField), y_ppm = Get32(dib + kYPelsField);
   if (((plan.Quarters % 4) + 4) % 2 == 1) std::swap(x_ppm, y_ppm);
-  Put32(&out[0], kInfoHeader);
-  Put32(&out[4], static_cast<uint32_t>(tw));
-  Put32(&out[8], static_cast<uint32_t>(th));
-  out[12] = 1;
-  out[14] = 1;
-  Put32(&out[20], static_cast<uint32_t>(out_stride * static_cast<size_t>(th)));
-  Put32(&out[24], x_ppm);
-  Put32(&out[28], y_ppm);
-  Put32(&out[32], 2);
-  Put32(&out[36], 2);
+  Put32(out, kSizeField, kInfoHeader);
+  Put32(out, kWidthField, static_cast<uint32_t>(tw));
+  Put32(out, kHeightField, static_cast<uint32_t>(th));
+  Put16(out, kPlanesField, 1);
+  Put16(out, kBitCountField, 1);
+  Put32(out, kSizeImageField, static_cast<uint32_t>(out_stride * static_cast<size_t>(th)));
+  Put32(out, kXPelsField, x_ppm);
+  Put32(out, kYPelsField, y_ppm);
+  Put32(out, kClrUsedField, 2);
+  Put32(out, kClrImportantField, 2);
   Put32(&out[40], 0x00FFFFFF);  // entry 0 white, entry 1 black: ink is a set bit
   uint8_t* out_rows = &out[kInfoHeader + 8];
 

@@ -14,20 +14,14 @@
 #include <vector>
 
 #include "image/dib.h"
+#include "image/packed_dib.h"
 #include "platform/memory.h"
 
 namespace ocrb::testing_util {
 
-inline void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
+using layout::Get32;
+using layout::Put16;
+using layout::Put32;
 
 // The fields of a packed DIB to build. Stride and the table size follow the usual rules:
 // rows padded to 4 bytes, 2^bits table entries up to 8 bits.

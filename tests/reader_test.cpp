@@ -201,7 +201,7 @@ TEST(ReadImage, RefusalsCarryTheirStatuses) {
   std::vector<uint8_t> dib = PackDib(ink.get(), 200, 200);
   dib[14] = 4;
   Page page;
-  page.Dib = GlobalBlock(dib.data(), dib.size());
+  page.Dib = CopyToBlock(dib.data(), dib.size());
   try {
     engine.Read(page, false);
     ADD_FAILURE() << "a 4-bit header was read";
@@ -286,7 +286,7 @@ GlobalBlock MakeDib(const DibFields& f) {
   put32(24, static_cast<uint32_t>(f.XPelsPerMetre));
   put32(28, static_cast<uint32_t>(f.YPelsPerMetre));
   put32(40, 0x00ffffff);  // palette: white (the zeros: a blank page), black
-  return GlobalBlock(bytes.data(), bytes.size());
+  return CopyToBlock(bytes.data(), bytes.size());
 }
 
 // The reason told for a refusal agrees with the engine, by its own route: the engine refuses

@@ -305,7 +305,7 @@ TEST(ResolutionEstimate, SyntheticScans) {
   for (int n = 0; n < kPages; ++n) {
     const train::SynthPage scan = maker.Make(recipe, random);
     ASSERT_GE(scan.Dib.size(), 40u);
-    const int dpi = static_cast<int>(std::lround((scan.Dib[24] | scan.Dib[25] << 8) / 39.37));
+    const int dpi = PelsPerMeterToDpi(static_cast<int32_t>(Get32(scan.Dib.data() + kXPelsField)));
     std::vector<int> heights;
     for (const train::TrueGlyph& g : scan.Glyphs)
       if (g.Ch >= '2' && g.Ch <= '9') heights.push_back(g.Box.Bottom - g.Box.Top + 1);
@@ -327,7 +327,7 @@ TEST(ResolutionEstimate, SyntheticScans) {
     std::copy(scan.Dib.begin() + 24, scan.Dib.begin() + 32, right.begin() + 14 + 24);
     const int false_dpi = dpi / 2 > 96 ? dpi / 2 : dpi * 2;
     for (size_t at : {size_t{14 + 24}, size_t{14 + 28}}) {
-      const uint32_t ppm = static_cast<uint32_t>(std::lround(false_dpi * 39.37));
+      const uint32_t ppm = static_cast<uint32_t>(DpiToPelsPerMeter(false_dpi));
       for (int i = 0; i < 4; ++i) wrong[at + i] = static_cast<uint8_t>(ppm >> (8 * i));
     }
     const std::vector<Page> as_right = DecodeImage(right, LoadOptions{});

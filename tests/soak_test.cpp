@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "image/packed_dib.h"
 #include "ocrb.h"
 
 #if defined(OCRB_SANITIZED)
@@ -46,13 +47,8 @@ size_t HeapInUse() {
 #endif
 }
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
-         uint32_t{b[at + 3]} << 24;
-}
+using ocrb::layout::Get32;
+using ocrb::layout::Put32;
 
 // The bundled coding line as a packed DIB (the BMP file without its 14-byte file header).
 std::vector<uint8_t> ExampleDib() {
@@ -74,7 +70,7 @@ std::vector<Bitmap> Bitmaps(const std::vector<uint8_t>& example) {
   std::vector<Bitmap> all;
   all.push_back({"example", example, true});
   std::vector<uint8_t> fax = example;  // the same pixels stated at 200 x 100 dpi
-  Put32(fax, 28, Get32(example, 28) / 2);
+  Put32(fax, ocrb::layout::kYPelsField, Get32(example.data() + ocrb::layout::kYPelsField) / 2);
   all.push_back({"200x100dpi", fax, true});
   std::vector<uint8_t> specks = example;
   std::mt19937 random(5);

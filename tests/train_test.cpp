@@ -9,6 +9,7 @@
 
 #include "classify/classifier.h"
 #include "engine/handles.h"
+#include "image/packed_dib.h"
 #include "neural/backprop.h"
 #include "ocrb.h"
 #include "platform/stream.h"
@@ -182,8 +183,9 @@ TEST(Pages, TrueBoxesHoldTheInkOfACleanPage) {
   std::vector<GlyphView> plain;
   HarvestStats stats;
   const uint32_t ppm = page.Dib[24] | page.Dib[25] << 8;
-  Harvest(context, page, static_cast<int32_t>(std::lround(ppm / 39.37)), false, samples, plain,
-          stats);
+  Harvest(context, page,
+          static_cast<int32_t>(std::lround(ppm / static_cast<double>(layout::kPelsPerMeterPerDpi))),
+          false, samples, plain, stats);
   EXPECT_GE(stats.Positives[qkCandidate], stats.Queries[qkCandidate] * 9 / 10);
   EXPECT_LE(stats.Errors, stats.Characters / 10);
   EXPECT_FALSE(samples.empty());
@@ -265,8 +267,9 @@ TEST(Pages, OrdinaryTextIsAskedAboutAsNotACharacterAndNeverInTheTruth) {
   std::vector<GlyphView> plain;
   HarvestStats stats;
   const uint32_t ppm = page.Dib[24] | page.Dib[25] << 8;
-  Harvest(context, page, static_cast<int32_t>(std::lround(ppm / 39.37)), false, samples, plain,
-          stats);
+  Harvest(context, page,
+          static_cast<int32_t>(std::lround(ppm / static_cast<double>(layout::kPelsPerMeterPerDpi))),
+          false, samples, plain, stats);
   // Every OCR-B character is still a candidate of its class, and the words around them are
   // candidates too, labelled as no character.
   EXPECT_GE(stats.Positives[qkCandidate], static_cast<int64_t>(page.Glyphs.size()) * 9 / 10);

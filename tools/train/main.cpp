@@ -45,6 +45,7 @@
 #include "classify/classifier.h"
 #include "engine/model.h"
 #include "engine/read.h"
+#include "image/packed_dib.h"
 #include "neural/backprop.h"
 #include "platform/stream.h"
 #include "tools/train/dense.h"
@@ -208,7 +209,7 @@ DenseNet TrainNet(const Options& o, const std::vector<Sample>& samples, int epoc
 int PageDpi(const SynthPage& page) {
   // Horizontal resolution from the header: pixels per metre at offset 24.
   const uint32_t ppm = page.Dib[24] | page.Dib[25] << 8 | page.Dib[26] << 16 | page.Dib[27] << 24;
-  return static_cast<int>(std::lround(ppm / 39.37));
+  return static_cast<int>(std::lround(ppm / static_cast<double>(layout::kPelsPerMeterPerDpi)));
 }
 
 // Writes Options.pages synthetic pages to Options.write_pages as pNNNN.bmp (a 1-bit BMP file)

@@ -11,6 +11,7 @@
 #include <numbers>
 
 #include "classify/classifier.h"
+#include "image/packed_dib.h"
 
 namespace ocrb::train {
 namespace {
@@ -87,9 +88,7 @@ GreyImage Rotate(const GreyImage& image, double angle, std::vector<TrueGlyph>& g
   return out;
 }
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using layout::Put32;
 
 // The packed 1-bit DIB of Ink, keeping every Step-th row (Step 2 for a half-height page).
 std::vector<uint8_t> PackDib(const InkImage& ink, int step, int x_dpi, int y_dpi,
@@ -103,8 +102,9 @@ std::vector<uint8_t> PackDib(const InkImage& ink, int step, int x_dpi, int y_dpi
   b[12] = 1;
   b[14] = 1;
   Put32(b, 20, static_cast<uint32_t>(stride * height));
-  Put32(b, 24, static_cast<uint32_t>(std::lround(x_dpi * 39.37)));
-  Put32(b, 28, static_cast<uint32_t>(std::lround(y_dpi * 39.37)));
+  const double factor = static_cast<double>(layout::kPelsPerMeterPerDpi);
+  Put32(b, 24, static_cast<uint32_t>(std::lround(x_dpi * factor)));
+  Put32(b, 28, static_cast<uint32_t>(std::lround(y_dpi * factor)));
   const uint32_t black = 0x000000, white = 0xFFFFFF;
   Put32(b, 40, white_first ? white : black);
   Put32(b, 44, white_first ? black : white);
