@@ -72,7 +72,6 @@ namespace {
 
 std::atomic<int32_t> link_counter{-1};
 std::atomic<int32_t> node_counter{-1};
-std::atomic<uint64_t> edit_counter{0};
 
 // The weight generator and its lock. A function-local static is built on first use, which
 // the language makes thread-safe.
@@ -106,14 +105,6 @@ int32_t LastNodeID() {
 void ResetIDCounters() {
   link_counter.store(-1);
   node_counter.store(-1);
-}
-
-uint64_t NetworkEditCount() {
-  return edit_counter.load(std::memory_order_relaxed);
-}
-
-void NoteNetworkEdit() {
-  edit_counter.fetch_add(1, std::memory_order_relaxed);
 }
 
 void SeedRandomWeights(uint64_t seed) {
@@ -192,7 +183,6 @@ void TBaseLink::LoadFromStream(TStream& stream) {
   std::vector<double> cells = ReadCells(stream, count);
   id_ = id;
   values_ = std::move(cells);
-  NoteNetworkEdit();
 }
 
 double TBaseLink::GetValue(int32_t index) const {
@@ -204,7 +194,6 @@ void TBaseLink::SetValue(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   Require(InUnitRange(value));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 void TBaseLink::SetSourceNode(TBaseNode* node) {
@@ -287,7 +276,6 @@ void TBaseLink::StoreWeight(double weight) {
 void TBaseLink::StoreCell(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,7 +303,6 @@ void TBaseNode::LoadFromStream(TStream& stream) {
   id_ = id;
   values_ = std::move(values);
   errors_ = std::move(errors);
-  NoteNetworkEdit();
 }
 
 void TBaseNode::SaveToStream(TStream& stream) const {
@@ -333,7 +320,6 @@ void TBaseNode::SetValue(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   Require(InUnitRange(value));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 double TBaseNode::GetError(int32_t index) const {
@@ -362,7 +348,6 @@ void TBaseNode::LinkTo(TBaseNode& to_node, TBaseLink& link) {
   }
   link.SetSourceNode(this);
   link.SetDestNode(&to_node);
-  NoteNetworkEdit();
 }
 
 void TBaseNode::Notify(int32_t) {}
@@ -386,7 +371,6 @@ TBaseLink* TBaseNode::DetachLink(TBaseNode& from_node, TBaseNode& to_node) {
     out.ExtractCurrent();
     link->SetSourceNode(nullptr);
     link->SetDestNode(nullptr);
-    NoteNetworkEdit();
     return link;
   }
   return nullptr;
@@ -400,7 +384,6 @@ double TBaseNode::Cell(int32_t index) const {
 void TBaseNode::StoreCell(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 double TBaseNode::ErrorCell(int32_t index) const {
@@ -495,7 +478,6 @@ void TBaseNetwork::DestroyNetwork() {
   std::vector<std::unique_ptr<TBaseLink>>().swap(links_);
   node_count_ = 0;
   link_count_ = 0;
-  NoteNetworkEdit();
 }
 
 void TBaseNetwork::GatherInputs() {

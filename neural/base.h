@@ -76,13 +76,6 @@ void SeedRandomWeights(uint64_t seed);
 // Mersenne twister behind a mutex). The result must lie in Low..High.
 double RandomWeight(double low, double high);
 
-// A count that grows whenever any network of the process changes in a way its forward pass can
-// see: a link weight or cell written, a node's value cell written from outside (inputs), a
-// record loaded, links attached or detached, tables built or released. A compiled copy of a
-// network (neural/compiled.h) remembers the count it was made at and is remade when it moved.
-uint64_t NetworkEditCount();
-void NoteNetworkEdit();
-
 // ---------------------------------------------------------------------------------------------
 // TLList: a doubly linked list of item references with one cursor.
 //
