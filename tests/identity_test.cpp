@@ -37,6 +37,13 @@ uint64_t Bits(double v) {
   return b;
 }
 
+// Equal to the bit, or both NaN. Which NaN a sum of two NaNs gives depends on the operand
+// order the compiler picks for the addition, which C++ leaves open; every NaN output is alike
+// to the classifier (never above a score).
+bool SameValue(double a, double b) {
+  return Bits(a) == Bits(b) || (std::isnan(a) && std::isnan(b));
+}
+
 // The embedded model's network, loaded into a fresh model.
 std::unique_ptr<TModel> EmbeddedModel() {
   auto model = std::make_unique<TModel>();
@@ -299,15 +306,15 @@ TEST(CompiledNetwork, WeightsThatAreNotFiniteRunAsTheObjectGraphRunsThem) {
       for (TKernel kernel : RunnableKernels()) {
         compiled.Run(x.data(), 256, kernel);
         for (int32_t node = graph->FirstHidden(); node < graph->NodeCount(); ++node) {
-          ASSERT_EQ(Bits(compiled.Values()[static_cast<size_t>(node)]),
-                    Bits(graph->GetNode(node).GetValue(0)))
+          ASSERT_TRUE(SameValue(compiled.Values()[static_cast<size_t>(node)],
+                                graph->GetNode(node).GetValue(0)))
               << "weight " << odd << ", round " << round << ", node " << node;
         }
       }
       std::copy(x.begin(), x.end(), model.Inputs().begin());
       model.Run();
       for (int32_t k = 0; k < 15; ++k)
-        ASSERT_EQ(Bits(model.Output(k)), Bits(graph->GetOutput(k))) << "output " << k;
+        ASSERT_TRUE(SameValue(model.Output(k), graph->GetOutput(k))) << "output " << k;
     }
   }
 }
