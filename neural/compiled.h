@@ -9,8 +9,9 @@
 // sum. Two shortcuts are exact: a source value of exactly 0.0 adds a zero that cannot change a
 // sum that never becomes -0.0 (so it is skipped), and a source value of 1.0 adds the weight
 // itself. Both need finite weights (0.0 x infinity is NaN), so a network holding any other
-// weight is run without them: every term a product, in order, with the portable kernel. Each
-// unit's output is the same Logistic the node calls.
+// weight is run without them: every term a product, in order, with the portable kernel, which
+// gives NaN wherever the graph does (which NaN, sign and payload, is the compiler's choice of
+// operand order in either form). Each unit's output is the same Logistic the node calls.
 //
 // The kernels come in a portable form, an AVX2 form and an AVX-512 form, chosen at run time;
 // none fuses a multiply with an add.
