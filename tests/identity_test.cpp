@@ -44,14 +44,6 @@ bool SameValue(double a, double b) {
   return Bits(a) == Bits(b) || (std::isnan(a) && std::isnan(b));
 }
 
-// The embedded model's network, loaded into a fresh model.
-std::unique_ptr<TModel> EmbeddedModel() {
-  auto model = std::make_unique<TModel>();
-  const platform::ResourceBytes net = platform::FindResourceBytes(kNetworkResource);
-  model->LoadNetwork(net.data, net.size);
-  return model;
-}
-
 // The object graph of a network stream.
 std::unique_ptr<TBackpropNetwork> Graph(const uint8_t* data, size_t size) {
   auto graph = std::make_unique<TBackpropNetwork>();
@@ -302,7 +294,9 @@ TEST(CompiledNetwork, WeightsThatAreNotFiniteRunAsTheObjectGraphRunsThem) {
       graph->SetInputs(pattern);
       graph->Run(0);
       // Hidden unit 0 sums input 0 x the odd weight: NaN whenever that input is paper.
-      if (x[0] == 0.0) EXPECT_TRUE(std::isnan(graph->GetNode(256).GetValue(0)));
+      if (x[0] == 0.0) {
+        EXPECT_TRUE(std::isnan(graph->GetNode(256).GetValue(0)));
+      }
       for (TKernel kernel : RunnableKernels()) {
         compiled.Run(x.data(), 256, kernel);
         for (int32_t node = graph->FirstHidden(); node < graph->NodeCount(); ++node) {
