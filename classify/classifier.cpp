@@ -10,8 +10,6 @@
 
 #include "classify/glyph.h"
 #include "image/dib.h"
-#include "neural/backprop.h"
-#include "neural/pattern.h"
 #include "platform/error.h"
 
 namespace ocrb {
@@ -136,7 +134,7 @@ void ClassifyGlyph(TModel& model, const TClassifierSettings& settings, const TDI
   ClassifyGlyphPasses(
       settings.MaxPasses, image, rect,
       [&](const TDIB& working, bool trim_edges, int32_t& best, double& score) {
-        ExtractGlyphPattern(working, whole, trim_edges, model.Pattern());
+        ExtractGlyphPattern(working, whole, trim_edges, model.Inputs());
         model.Run();
         // Strictly greater: the lowest class wins a tie and an output <= 0 never counts.
         for (int32_t i = 0; i < kClassCount; ++i) {

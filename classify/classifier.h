@@ -68,7 +68,7 @@ struct TClassifierSettings {
 };
 
 // Classifies Rect (inclusive, inside Image) with the model's network, or its template counts,
-// over up to MaxPasses preprocessing passes. Writes the model's Pattern and network values.
+// over up to MaxPasses preprocessing passes. Writes the model's inputs and network values.
 void ClassifyGlyph(TModel& model, const TClassifierSettings& settings, const TDIB& image,
                    const TRect& rect, char& ch, double& confidence);
 

@@ -13,7 +13,6 @@
 
 #include "image/dib.h"
 #include "image/layout.h"
-#include "neural/pattern.h"
 #include "platform/error.h"
 #include "platform/rect.h"
 
@@ -119,17 +118,10 @@ int32_t ExtractGlyphGrid(const TDIB& image, const TRect& rect, bool trim_edges, 
 }
 
 int32_t ExtractGlyphPattern(const TDIB& image, const TRect& rect, bool trim_edges,
-                            TPattern& pattern) {
+                            TGlyphInputs& inputs) {
   return Extract(
-      image, rect, trim_edges, CellRounding::kTrunc, false,
-      [&] {
-        // A pattern too small for the grid is refused by its own setter, as clearing cell by
-        // cell would refuse it.
-        if (pattern.InputCount() < kGridSize * kGridSize)
-          pattern.SetInput(pattern.InputCount(), 0.0);
-        pattern.ClearInputs();
-      },
-      [&](int32_t gx, int32_t gy) { pattern.SetInput(gy * kGridSize + gx, 1.0); });
+      image, rect, trim_edges, CellRounding::kTrunc, false, [&] { inputs.fill(0.0); },
+      [&](int32_t gx, int32_t gy) { inputs[static_cast<size_t>(gy * kGridSize + gx)] = 1.0; });
 }
 
 }  // namespace ocrb

@@ -1,9 +1,10 @@
 // Glyph extraction: a small bilevel image holding one glyph becomes a 16 x 16 grid of ink
 // cells, for the template recogniser (TGlyphGrid, column by column) or as the 256 inputs of
-// the network's pattern (row by row).
+// the network (TGlyphInputs, row by row).
 #ifndef OCRB_CLASSIFY_GLYPH_H_
 #define OCRB_CLASSIFY_GLYPH_H_
 
+#include <array>
 #include <cstdint>
 
 #include "ocrb.h"
@@ -11,7 +12,6 @@
 namespace ocrb {
 
 class TDIB;
-class TPattern;
 
 constexpr int kGridSize = 16;  // cells per side of the glyph grid
 
@@ -19,6 +19,10 @@ constexpr int kGridSize = 16;  // cells per side of the glyph grid
 struct TGlyphGrid {
   uint8_t Cells[kGridSize * kGridSize];
 };
+
+// The network's input vector for one glyph: 256 cells, 0.0 paper or 1.0 ink; cell GY * 16 + GX
+// (row by row, each left to right).
+using TGlyphInputs = std::array<double, kGridSize * kGridSize>;
 
 // Reduces the glyph in Rect of Image (inclusive; an empty rectangle in the platform sense
 // selects the whole image) to Grid: optional trimming of a sparse or ragged first and last
@@ -28,11 +32,10 @@ struct TGlyphGrid {
 // sample falls outside the image.
 int32_t ExtractGlyphGrid(const TDIB& image, const TRect& rect, bool trim_edges, TGlyphGrid& grid);
 
-// The same reduction written as inputs GY * 16 + GX (0.0 paper, 1.0 ink) of Pattern, which
-// needs at least 256 inputs; the cell counts truncate instead of rounding and gaps are not
-// filled.
+// The same reduction written as network inputs, every cell set; the cell counts truncate
+// instead of rounding and gaps are not filled.
 int32_t ExtractGlyphPattern(const TDIB& image, const TRect& rect, bool trim_edges,
-                            TPattern& pattern);
+                            TGlyphInputs& inputs);
 
 }  // namespace ocrb
 

@@ -1,27 +1,23 @@
-// The model keeps the compiled copy of its network in step with the object graph by the
-// process-wide edit count of the network library: whenever the count has moved since the copy
-// was made, and the graph exists, the copy is made again before the next pass. Edits of other
-// networks move the count too; they only cost a needless recompile, never a wrong answer.
+// A model holds its network only as the compiled copy of the stream it was loaded from. A
+// stream is judged whole before anything changes, so a refused one leaves the model as it was.
 #include "classify/model.h"
 
+#include <algorithm>
 #include <utility>
 
+#include "neural/failure.h"
 #include "platform/error.h"
 
 namespace ocrb {
 
-TModel::TModel() : pattern_(std::make_unique<TPattern>(kPatternInputs, kPatternOutputs)) {}
-
 void TModel::LoadNetwork(const uint8_t* data, size_t size) {
-  // Judged whole before anything changes: a refused stream leaves the model as it was.
   const TStoredNetwork stored = ParseBackpropStream(data, size);
-  graph_.reset();
   if (data < owned_stream_.data() || data >= owned_stream_.data() + owned_stream_.size())
     owned_stream_.clear();
   stream_data_ = data;
   stream_size_ = size;
-  compiled_ok_ = compiled_.Compile(stored);
-  graph_ran_ = false;
+  compiled_.Compile(stored);
+  reference_.reset();
 }
 
 void TModel::LoadNetwork(TStream& stream) {
@@ -32,62 +28,20 @@ void TModel::LoadNetwork(TStream& stream) {
   LoadNetwork(owned_stream_.data(), owned_stream_.size());
 }
 
-void TModel::SetNetwork(std::unique_ptr<TBackpropNetwork> network) {
-  Require(network != nullptr);
-  graph_ = std::move(network);
-  owned_stream_.clear();
-  stream_data_ = nullptr;
-  stream_size_ = 0;
-  compiled_at_ = NetworkEditCount();
-  compiled_ok_ = compiled_.Compile(*graph_);
-  graph_ran_ = false;
-}
-
-TBackpropNetwork& TModel::Network() {
-  if (graph_ == nullptr) {
-    if (stream_data_ == nullptr) throw Error("No network loaded");
-    auto graph = std::make_unique<TBackpropNetwork>();
-    TReadOnlyMemoryStream stream(stream_data_, static_cast<int64_t>(stream_size_));
-    graph->LoadFromStream(stream);
-    graph_ = std::move(graph);
-    // The compiled copy came from the same stream, so it already matches the new graph.
-    compiled_at_ = NetworkEditCount();
-  }
-  return *graph_;
-}
-
-void TModel::Refresh() {
-  if (graph_ == nullptr || compiled_at_ == NetworkEditCount()) return;
-  compiled_at_ = NetworkEditCount();
-  compiled_ok_ = compiled_.Compile(*graph_);
-}
-
-bool TModel::Compiled() {
-  if (mode_ == TForwardMode::kObjectGraph) return false;
-  Refresh();
-  return compiled_ok_;
-}
-
 void TModel::Run() {
-  if (!Compiled()) {
-    TBackpropNetwork& network = Network();
-    network.SetInputs(*pattern_);
-    network.Run(0);
-    graph_ran_ = true;
-    // Writing the inputs counts as an edit; only edits made between passes should remake the
-    // compiled copy.
-    if (mode_ != TForwardMode::kObjectGraph) compiled_at_ = NetworkEditCount();
+  if (reference_ != nullptr) {
+    reference_->Run(inputs_);
     return;
   }
-  // The object graph refuses a pattern with more inputs than it has input nodes.
-  Require(pattern_->InputCount() <= compiled_.InputCount());
-  compiled_.Run(pattern_->InputData(), pattern_->InputCount(),
+  if (!HasNetwork()) throw Error("No network loaded");
+  // A network with fewer input nodes than the vector has cells cannot take it.
+  Require(static_cast<int32_t>(inputs_.size()) <= compiled_.InputCount());
+  compiled_.Run(inputs_.data(), static_cast<int32_t>(inputs_.size()),
                 mode_ == TForwardMode::kCompiledPortable ? TKernel::kPortable : BestKernel());
-  graph_ran_ = false;
 }
 
 double TModel::Output(int32_t index) const {
-  if (graph_ran_) return graph_->GetOutput(index);
+  if (reference_ != nullptr) return reference_->Output(index);
   Require(index >= 0 && index < compiled_.OutputCount());
   return compiled_.Output(index);
 }

@@ -1,24 +1,21 @@
 // The trained model behind one engine handle: the back-propagation network that names glyphs,
-// the pattern that feeds it, and the two statistics tables.
+// the input vector that feeds it, and the two statistics tables.
 //
-// The network lives in two forms. Reading uses a compiled copy (neural/compiled.h), made when
-// the network is loaded and made again whenever the network changes. The object graph
-// (TBackpropNetwork), the form the trainer and the stream format speak, is built only when
-// someone asks for it: from the stored stream after a load, or handed in whole. A network the
-// compiler cannot take (an unusual wiring, a weight that is not finite) is run through its
-// object graph instead, with the same results.
+// The network is read from its stream and compiled for the forward pass (neural/compiled.h);
+// the model keeps nothing else of it. A forward pass of another make (the object graph of the
+// training library, say) may be put in its place to check the compiled one against it.
 #ifndef OCRB_CLASSIFY_MODEL_H_
 #define OCRB_CLASSIFY_MODEL_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "classify/glyph.h"
 #include "image/dib.h"
-#include "neural/backprop.h"
 #include "neural/compiled.h"
-#include "neural/pattern.h"
 #include "platform/stream.h"
 
 namespace ocrb {
@@ -34,68 +31,69 @@ struct TClassProfile {
   double Spare;
 };
 
-// How the model runs its network: the compiled copy with the best kernels the processor
-// has, the compiled copy with the portable kernels, or always the object graph (the plain
-// reference the fast forms are checked against).
-enum class TForwardMode { kCompiled, kCompiledPortable, kObjectGraph };
+// How the model runs its compiled network: with the best kernels the processor has, or with
+// the portable kernels.
+enum class TForwardMode { kCompiled, kCompiledPortable };
+
+// A forward pass run instead of the compiled network, over the same stored network.
+class TReferencePass {
+ public:
+  virtual ~TReferencePass() = default;
+  // One pass on Inputs; then Output(0 .. outputs - 1) are the outputs. Raises on a network
+  // with fewer inputs than Inputs holds.
+  virtual void Run(const TGlyphInputs& inputs) = 0;
+  // Raises unless Index names an output unit.
+  virtual double Output(int32_t index) const = 0;
+};
 
 class TModel {
  public:
-  // A pattern of 256 inputs and 15 outputs; no network yet, tables zero.
-  TModel();
+  // Inputs all 0.0; no network yet, tables zero.
+  TModel() = default;
   TModel(const TModel&) = delete;
   TModel& operator=(const TModel&) = delete;
 
   // Loads a network stream, refusing (raising) exactly what TBackpropNetwork::LoadFromStream
   // refuses, and compiles it. The bytes are not copied: they must outlive the model (the
-  // library's resources do). The object graph is not built.
+  // library's resources do).
   void LoadNetwork(const uint8_t* data, size_t size);
   // The same for the rest of Stream, whose bytes the model keeps.
   void LoadNetwork(TStream& stream);
-  // Takes Network over whole and compiles it.
-  void SetNetwork(std::unique_ptr<TBackpropNetwork> network);
-  bool HasNetwork() const { return graph_ != nullptr || stream_data_ != nullptr; }
-
-  // The object graph, built from the stored stream on first use. Changes made through it are
-  // seen by the next forward pass. Raises when no network is loaded.
-  TBackpropNetwork& Network();
+  bool HasNetwork() const { return stream_data_ != nullptr; }
+  // The bytes of the stream the network was loaded from (null and 0 before a load), for a
+  // reference pass to be built from.
+  const uint8_t* NetworkData() const { return stream_data_; }
+  size_t NetworkSize() const { return stream_size_; }
 
   // The network's input vector: ClassifyGlyph writes the glyph's 256 cells here.
-  TPattern& Pattern() { return *pattern_; }
+  TGlyphInputs& Inputs() { return inputs_; }
   // The classifier's working image, kept for its block from one glyph to the next.
   TDIB& GlyphImage() { return glyph_image_; }
 
-  // One forward pass on Pattern's inputs; then Output(0..14) are the outputs. Requires a
-  // network with at least as many inputs as the pattern and at least 15 outputs (raising
-  // the assertion failure otherwise, as the object graph does).
+  // One forward pass on Inputs; then Output(0..14) are the outputs. Requires a network with at
+  // least 256 inputs and 15 outputs (raising the assertion failure otherwise).
   void Run();
   double Output(int32_t index) const;
 
   void SetForwardMode(TForwardMode mode) { mode_ = mode; }
   TForwardMode ForwardMode() const { return mode_; }
-  // Whether forward passes use the compiled copy (false: the network is run as an object
-  // graph, by choice or because it could not be compiled).
-  bool Compiled();
+  // Runs Pass instead of the compiled network until the next load (null: the compiled one
+  // again).
+  void SetReferencePass(std::unique_ptr<TReferencePass> pass) { reference_ = std::move(pass); }
 
   TClassProfile ClassProfiles[kTemplateClassSlots] = {};
   // [plane: 0 ink, 1 paper][class slot][grid cell]
   int32_t TemplateCounts[2][kTemplateClassSlots][kGridCells] = {};
 
  private:
-  // Brings the compiled copy up to date with the object graph when the graph has changed.
-  void Refresh();
-
-  std::unique_ptr<TPattern> pattern_;
+  TGlyphInputs inputs_ = {};
   TDIB glyph_image_;
-  std::unique_ptr<TBackpropNetwork> graph_;  // built on first use, or handed in
-  std::vector<uint8_t> owned_stream_;        // a stream read from a TStream
-  const uint8_t* stream_data_ = nullptr;     // the stream the network was loaded from, if any
+  std::vector<uint8_t> owned_stream_;     // a stream read from a TStream
+  const uint8_t* stream_data_ = nullptr;  // the stream the network was loaded from, if any
   size_t stream_size_ = 0;
   TCompiledNetwork compiled_;
-  bool compiled_ok_ = false;
-  uint64_t compiled_at_ = 0;  // NetworkEditCount() when the copy last matched the graph
   TForwardMode mode_ = TForwardMode::kCompiled;
-  bool graph_ran_ = false;  // the last pass ran the object graph
+  std::unique_ptr<TReferencePass> reference_;
 };
 
 }  // namespace ocrb

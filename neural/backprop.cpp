@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <typeinfo>
 
 namespace ocrb {
 namespace {
@@ -323,6 +324,55 @@ TBaseNode& TBackpropNetwork::OutputNode(int32_t index) const {
   Require(index >= 0 && index < OutputCount() &&
           static_cast<size_t>(first_output_) + static_cast<size_t>(index) < nodes_.size());
   return *nodes_[static_cast<size_t>(first_output_ + index)];
+}
+
+std::optional<TStoredNetwork> LayeredWeights(const TBackpropNetwork& network) {
+  const int32_t layer_count = network.LayerCount();
+  if (layer_count < 2) return std::nullopt;
+  TStoredNetwork stored;
+  stored.LayerSizes.resize(static_cast<size_t>(layer_count));
+  int64_t nodes = 0;
+  for (int32_t l = 0; l < layer_count; ++l) {
+    stored.LayerSizes[static_cast<size_t>(l)] = network.LayerSize(l);
+    nodes += network.LayerSize(l);
+  }
+  if (network.NodeCount() != nodes) return std::nullopt;
+  const int32_t inputs = stored.LayerSizes[0];
+  for (int32_t i = 0; i < inputs; ++i) {
+    const TBaseNode& node = network.GetNode(i);
+    if (typeid(node) != typeid(TInputNode) || node.GetValueCount() < 1) return std::nullopt;
+    stored.InputValues.push_back(node.GetValue(0));
+  }
+  // Weights of each layer pair in link-table order: destination-major, source-minor.
+  int32_t start = 0;
+  stored.Weights.resize(static_cast<size_t>(layer_count - 1));
+  for (int32_t l = 0; l + 1 < layer_count; ++l) {
+    const int32_t sources = stored.LayerSizes[static_cast<size_t>(l)];
+    const int32_t units = stored.LayerSizes[static_cast<size_t>(l + 1)];
+    const int32_t first_unit = start + sources;
+    std::vector<double>& weights = stored.Weights[static_cast<size_t>(l)];
+    weights.reserve(static_cast<size_t>(int64_t{sources} * units));
+    for (int32_t t = 0; t < units; ++t) {
+      TBaseNode& unit = network.GetNode(first_unit + t);
+      const std::type_info& kind = typeid(unit);
+      if ((kind != typeid(TBPMiddleNode) && kind != typeid(TBPOutputNode)) ||
+          unit.GetValueCount() < 1 || unit.InLinks().Count() != sources) {
+        return std::nullopt;
+      }
+      TLList<TBaseLink>& in = unit.InLinks();
+      in.First();
+      for (int32_t s = 0; s < sources; ++s, in.Next()) {
+        const TBaseLink* link = in.Current();
+        if (typeid(*link) != typeid(TBPLink) ||
+            link->GetSourceNode() != &network.GetNode(start + s) || link->GetValueCount() < 1) {
+          return std::nullopt;
+        }
+        weights.push_back(link->Weight());
+      }
+    }
+    start = first_unit;
+  }
+  return stored;
 }
 
 }  // namespace ocrb

@@ -16,22 +16,15 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "neural/adaline.h"
+#include "neural/compiled.h"
+#include "neural/logistic.h"
 
 namespace ocrb {
-
-// The logistic 1 / (1 + e^-X) in Double. For X >= 37 it is exactly 1.0 and for X <= -710 exactly
-// 0.0; those ends are answered without the exponential, so no overflow is raised there.
-// (exp(-X) < 2^-53 for X >= 37, so 1 + exp(-X) rounds to 1.0; exp(-X) overflows to infinity
-// for X <= -710.) Inline, so that the compiled forward pass calls the very same code.
-inline double Logistic(double x) {
-  if (x >= 37.0) return 1.0;
-  if (x <= -710.0) return 0.0;
-  return 1.0 / (1.0 + std::exp(-x));
-}
 
 // A feed-forward node with the logistic transfer.
 class TBPNode : public TFeedForwardNode {
@@ -133,8 +126,8 @@ class TBackpropNetwork : public TADALINENetwork {
   // Size of the input layer.
   int32_t InputCount() const override;
 
-  // Largest layer count a stream may state.
-  static constexpr int32_t kMaxLayerCount = 1024;
+  // Largest layer count a stream may state (the stream parser's limit).
+  static constexpr int32_t kMaxLayerCount = kMaxStoredLayers;
 
  protected:
   void CheckStoredCounts(int32_t node_count, int32_t link_count,
@@ -148,6 +141,12 @@ class TBackpropNetwork : public TADALINENetwork {
   int32_t first_output_ = 0;
   double momentum_ = 0.0;
 };
+
+// The input values and weights of Network in the stored form the compiled pass is made from,
+// or nothing when Network is not a plain layered one: every input a plain input node and every
+// unit a logistic unit fed by every node of the layer before, in source order, through
+// back-propagation links. Weights that are not finite are copied as they are.
+std::optional<TStoredNetwork> LayeredWeights(const TBackpropNetwork& network);
 
 }  // namespace ocrb
 

@@ -22,31 +22,8 @@ namespace ocrb {
 // ---------------------------------------------------------------------------------------------
 // Failures
 
-namespace {
-
-// The last two components of a source path: "neural/base.cpp" from "/any/root/neural/base.cpp".
-std::string UnitName(std::string_view path) {
-  const size_t last = path.find_last_of("/\\");
-  if (last == std::string_view::npos || last == 0) return std::string(path);
-  const size_t before = path.find_last_of("/\\", last - 1);
-  return std::string(before == std::string_view::npos ? path : path.substr(before + 1));
-}
-
-std::string AssertionMessage(const std::string& unit, int line) {
-  return "Assertion failure (" + unit + ", line " + std::to_string(line) + ")";
-}
-
-}  // namespace
-
-AssertionFailure::AssertionFailure(const std::string& unit, int line)
-    : Error(AssertionMessage(unit, line)), unit_(unit), line_(line) {}
-
 AbstractCallError::AbstractCallError(const std::string& operation)
     : Error("Abstract operation called: " + operation) {}
-
-void RaiseAssertionFailure(const char* file, int line) {
-  throw AssertionFailure(UnitName(file != nullptr ? file : ""), line);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Stream fields
@@ -95,7 +72,6 @@ namespace {
 
 std::atomic<int32_t> link_counter{-1};
 std::atomic<int32_t> node_counter{-1};
-std::atomic<uint64_t> edit_counter{0};
 
 // The weight generator and its lock. A function-local static is built on first use, which
 // the language makes thread-safe.
@@ -129,14 +105,6 @@ int32_t LastNodeID() {
 void ResetIDCounters() {
   link_counter.store(-1);
   node_counter.store(-1);
-}
-
-uint64_t NetworkEditCount() {
-  return edit_counter.load(std::memory_order_relaxed);
-}
-
-void NoteNetworkEdit() {
-  edit_counter.fetch_add(1, std::memory_order_relaxed);
 }
 
 void SeedRandomWeights(uint64_t seed) {
@@ -215,7 +183,6 @@ void TBaseLink::LoadFromStream(TStream& stream) {
   std::vector<double> cells = ReadCells(stream, count);
   id_ = id;
   values_ = std::move(cells);
-  NoteNetworkEdit();
 }
 
 double TBaseLink::GetValue(int32_t index) const {
@@ -227,7 +194,6 @@ void TBaseLink::SetValue(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   Require(InUnitRange(value));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 void TBaseLink::SetSourceNode(TBaseNode* node) {
@@ -310,7 +276,6 @@ void TBaseLink::StoreWeight(double weight) {
 void TBaseLink::StoreCell(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -338,7 +303,6 @@ void TBaseNode::LoadFromStream(TStream& stream) {
   id_ = id;
   values_ = std::move(values);
   errors_ = std::move(errors);
-  NoteNetworkEdit();
 }
 
 void TBaseNode::SaveToStream(TStream& stream) const {
@@ -356,7 +320,6 @@ void TBaseNode::SetValue(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   Require(InUnitRange(value));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 double TBaseNode::GetError(int32_t index) const {
@@ -385,7 +348,6 @@ void TBaseNode::LinkTo(TBaseNode& to_node, TBaseLink& link) {
   }
   link.SetSourceNode(this);
   link.SetDestNode(&to_node);
-  NoteNetworkEdit();
 }
 
 void TBaseNode::Notify(int32_t) {}
@@ -409,7 +371,6 @@ TBaseLink* TBaseNode::DetachLink(TBaseNode& from_node, TBaseNode& to_node) {
     out.ExtractCurrent();
     link->SetSourceNode(nullptr);
     link->SetDestNode(nullptr);
-    NoteNetworkEdit();
     return link;
   }
   return nullptr;
@@ -423,7 +384,6 @@ double TBaseNode::Cell(int32_t index) const {
 void TBaseNode::StoreCell(int32_t index, double value) {
   Require(ValidIndex(index, values_));
   values_[static_cast<size_t>(index)] = value;
-  NoteNetworkEdit();
 }
 
 double TBaseNode::ErrorCell(int32_t index) const {
@@ -518,7 +478,6 @@ void TBaseNetwork::DestroyNetwork() {
   std::vector<std::unique_ptr<TBaseLink>>().swap(links_);
   node_count_ = 0;
   link_count_ = 0;
-  NoteNetworkEdit();
 }
 
 void TBaseNetwork::GatherInputs() {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "neural/failure.h"
 #include "platform/error.h"
 #include "platform/stream.h"
 
@@ -29,44 +30,12 @@ namespace ocrb {
 // ---------------------------------------------------------------------------------------------
 // Failures
 
-// A range or precondition check failed. The message is "Assertion failure (UNIT, line N)",
-// UNIT being the source file of the check relative to the source tree (e.g. neural/base.cpp).
-class AssertionFailure : public Error {
- public:
-  AssertionFailure(const std::string& unit, int line);
-  const std::string& Unit() const { return unit_; }
-  int Line() const { return line_; }
-
- private:
-  std::string unit_;
-  int line_;
-};
-
 // An operation that the class declares but does not implement was called. The message is
 // "Abstract operation called: CLASS.OPERATION".
 class AbstractCallError : public Error {
  public:
   explicit AbstractCallError(const std::string& operation);
 };
-
-// A stored network, node or link record is malformed (counts that do not fit the shape, fewer
-// cells than the object uses, more data announced than the stream holds).
-class NetworkStreamError : public Error {
- public:
-  using Error::Error;
-};
-
-// Raises AssertionFailure naming File (a source path) and Line.
-[[noreturn]] void RaiseAssertionFailure(const char* file, int line);
-
-// Raises AssertionFailure naming the caller's file and line unless Ok holds. The place comes
-// from the compiler's builtins as default arguments, which resolve at the call site: the same
-// as std::source_location::current(), which not every supported compiler can build with
-// libstdc++ (clang before 15 lacks the builtin it needs).
-inline void Require(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-  if (!ok) [[unlikely]]
-    RaiseAssertionFailure(file, line);
-}
 
 // True for -1.0 <= Value <= 1.0; false for NaN.
 inline bool InUnitRange(double value) {
@@ -106,13 +75,6 @@ void SeedRandomWeights(uint64_t seed);
 // Low + r * (High - Low), r uniform in [0, 1) from the process-wide generator (a 64-bit
 // Mersenne twister behind a mutex). The result must lie in Low..High.
 double RandomWeight(double low, double high);
-
-// A count that grows whenever any network of the process changes in a way its forward pass can
-// see: a link weight or cell written, a node's value cell written from outside (inputs), a
-// record loaded, links attached or detached, tables built or released. A compiled copy of a
-// network (neural/compiled.h) remembers the count it was made at and is remade when it moved.
-uint64_t NetworkEditCount();
-void NoteNetworkEdit();
 
 // ---------------------------------------------------------------------------------------------
 // TLList: a doubly linked list of item references with one cursor.

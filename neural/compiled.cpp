@@ -11,9 +11,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <typeinfo>
 
-#include "neural/backprop.h"
+#include "neural/failure.h"
+#include "neural/logistic.h"
 
 namespace ocrb {
 namespace {
@@ -89,7 +89,7 @@ TStoredNetwork ParseBackpropStream(const uint8_t* data, size_t size) {
   ByteReader in(data, size);
   in.Int32();  // the network's identifier
   const int32_t layer_count = in.Int32();
-  if (layer_count < 2 || layer_count > TBackpropNetwork::kMaxLayerCount) {
+  if (layer_count < 2 || layer_count > kMaxStoredLayers) {
     throw NetworkStreamError("Network stream: layer count out of range");
   }
   TStoredNetwork stored;
@@ -174,6 +174,7 @@ void TCompiledNetwork::Clear() {
   sums_.clear();
   active_.clear();
   output_start_ = 0;
+  all_finite_ = true;
 }
 
 bool TCompiledNetwork::Build(const std::vector<int32_t>& sizes) {
@@ -202,7 +203,8 @@ bool TCompiledNetwork::Build(const std::vector<int32_t>& sizes) {
 }
 
 bool TCompiledNetwork::Compile(const TStoredNetwork& stored) {
-  if (!Build(stored.LayerSizes) || stored.Weights.size() != layers_.size()) {
+  if (!Build(stored.LayerSizes) || stored.Weights.size() != layers_.size() ||
+      stored.InputValues.size() != static_cast<size_t>(InputCount())) {
     Clear();
     return false;
   }
@@ -217,10 +219,7 @@ bool TCompiledNetwork::Compile(const TStoredNetwork& stored) {
     for (int32_t t = 0; t < layer.Units; ++t) {
       for (int32_t s = 0; s < layer.Sources; ++s) {
         const double weight = w[static_cast<size_t>(int64_t{t} * layer.Sources + s)];
-        if (!std::isfinite(weight)) {
-          Clear();
-          return false;
-        }
+        all_finite_ = all_finite_ && std::isfinite(weight);
         layer.Weights[static_cast<size_t>(int64_t{s} * layer.Stride + t)] = weight;
       }
     }
@@ -229,63 +228,16 @@ bool TCompiledNetwork::Compile(const TStoredNetwork& stored) {
   return true;
 }
 
-bool TCompiledNetwork::Compile(const TBackpropNetwork& network) {
-  const int32_t layer_count = network.LayerCount();
-  std::vector<int32_t> sizes(static_cast<size_t>(std::max(layer_count, 0)));
-  for (int32_t l = 0; l < layer_count; ++l) sizes[static_cast<size_t>(l)] = network.LayerSize(l);
-  if (!Build(sizes) || network.NodeCount() != static_cast<int32_t>(values_.size())) {
-    Clear();
-    return false;
-  }
-  // Every input must be a plain input node and every unit a logistic unit whose in-links run
-  // from each node of the layer before, in order, through back-propagation links.
-  for (int32_t i = 0; i < sizes[0]; ++i) {
-    const TBaseNode& node = network.GetNode(i);
-    if (typeid(node) != typeid(TInputNode) || node.GetValueCount() < 1) {
-      Clear();
-      return false;
-    }
-    values_[static_cast<size_t>(i)] = node.GetValue(0);
-  }
-  int32_t start = 0;
-  for (size_t l = 0; l < layers_.size(); ++l) {
-    Layer& layer = layers_[l];
-    const int32_t first_unit = start + layer.Sources;
-    for (int32_t t = 0; t < layer.Units; ++t) {
-      TBaseNode& unit = network.GetNode(first_unit + t);
-      const std::type_info& kind = typeid(unit);
-      if ((kind != typeid(TBPMiddleNode) && kind != typeid(TBPOutputNode)) ||
-          unit.GetValueCount() < 1 || unit.InLinks().Count() != layer.Sources) {
-        Clear();
-        return false;
-      }
-      TLList<TBaseLink>& in = unit.InLinks();
-      in.First();
-      for (int32_t s = 0; s < layer.Sources; ++s, in.Next()) {
-        const TBaseLink* link = in.Current();
-        if (typeid(*link) != typeid(TBPLink) ||
-            link->GetSourceNode() != &network.GetNode(start + s) || link->GetValueCount() < 1 ||
-            !std::isfinite(link->Weight())) {
-          Clear();
-          return false;
-        }
-        layer.Weights[static_cast<size_t>(int64_t{s} * layer.Stride + t)] = link->Weight();
-      }
-    }
-    start = first_unit;
-  }
-  return true;
-}
-
 void TCompiledNetwork::Run(const double* inputs, int32_t count, TKernel kernel) {
   std::copy(inputs, inputs + count, values_.begin());
+  if (!all_finite_) kernel = TKernel::kPortable;
   const bool portable = kernel == TKernel::kPortable;
   const bool avx512 = kernel == TKernel::kAvx512;
   size_t source_start = 0;
   for (const Layer& layer : layers_) {
     const double* x = values_.data() + source_start;
     std::fill(sums_.begin(), sums_.begin() + layer.Stride, 0.0);
-    if (source_start == 0) {
+    if (source_start == 0 && all_finite_) {
       // The inputs: mostly paper (0.0, skipped) and ink (1.0, the weight itself).
       const int32_t active = (portable ? kernels::ListActivePortable
                               : avx512 ? kernels::ListActiveAvx512
@@ -297,8 +249,8 @@ void TCompiledNetwork::Run(const double* inputs, int32_t count, TKernel kernel) 
     } else {
       (portable ? kernels::AccumulateAllPortable
        : avx512 ? kernels::AccumulateAllAvx512
-                : kernels::AccumulateAllAvx2)(x, layer.Sources, layer.Weights.data(),
-                                              layer.Stride, sums_.data());
+                : kernels::AccumulateAllAvx2)(x, layer.Sources, layer.Weights.data(), layer.Stride,
+                                              sums_.data());
     }
     double* out = values_.data() + source_start + layer.Sources;
     for (int32_t t = 0; t < layer.Units; ++t) out[t] = Logistic(sums_[static_cast<size_t>(t)]);

@@ -1,14 +1,17 @@
 // A layered back-propagation network compiled for the forward pass: every layer pair as one
 // dense weight matrix, source-major (the weights leaving source s lie side by side, one per
-// destination unit, padded to a multiple of four), and every unit's value in one array.
+// destination unit, padded to a multiple of four), and every unit's value in one array. It is
+// made from the network's stream alone; reading needs nothing else of the network.
 //
-// The pass gives the same bits as TBackpropNetwork::Run. Each unit's sum still starts at +0.0
-// and adds source value x weight one source at a time in the unit's own in-link order; what
-// runs side by side is the sums of different units, never the terms of one sum. Two shortcuts
-// are exact: a source value of exactly 0.0 adds a zero that cannot change a sum that never
-// becomes -0.0 (so it is skipped), and a source value of 1.0 adds the weight itself. Both need
-// finite weights, so a network with any other weight is not compiled. Each unit's output is
-// the same Logistic the node calls.
+// The pass gives the same bits as the object model's TBackpropNetwork::Run. Each unit's sum
+// still starts at +0.0 and adds source value x weight one source at a time in the unit's own
+// in-link order; what runs side by side is the sums of different units, never the terms of one
+// sum. Two shortcuts are exact: a source value of exactly 0.0 adds a zero that cannot change a
+// sum that never becomes -0.0 (so it is skipped), and a source value of 1.0 adds the weight
+// itself. Both need finite weights (0.0 x infinity is NaN), so a network holding any other
+// weight is run without them: every term a product, in order, with the portable kernel, which
+// gives NaN wherever the graph does (which NaN, sign and payload, is the compiler's choice of
+// operand order in either form). Each unit's output is the same Logistic the node calls.
 //
 // The kernels come in a portable form, an AVX2 form and an AVX-512 form, chosen at run time;
 // none fuses a multiply with an add.
@@ -22,7 +25,8 @@
 
 namespace ocrb {
 
-class TBackpropNetwork;
+// Largest layer count a stored back-propagation network may state.
+constexpr int32_t kMaxStoredLayers = 1024;
 
 // The parts of a stored back-propagation network the forward pass needs, read straight from
 // its stream bytes.
@@ -53,13 +57,14 @@ std::vector<TKernel> RunnableKernels();
 
 class TCompiledNetwork {
  public:
-  // False when the network is not a plain layered one (every unit fed by every node of the
-  // layer before, in source order, through back-propagation links into logistic units) or
-  // holds a weight that is not finite; the compiled copy is then empty.
-  bool Compile(const TBackpropNetwork& network);
+  // False when Stored does not describe a layered network (fewer than two layers, or weight
+  // lists that do not match the layer sizes); the compiled copy is then empty.
   bool Compile(const TStoredNetwork& stored);
   void Clear();
   bool Empty() const { return layer_sizes_.empty(); }
+  // Whether every weight is finite, so that passes may skip zero inputs and run the vector
+  // kernels; otherwise every pass is the plain portable one.
+  bool AllWeightsFinite() const { return all_finite_; }
 
   int32_t InputCount() const { return layer_sizes_.empty() ? 0 : layer_sizes_.front(); }
   int32_t OutputCount() const { return layer_sizes_.empty() ? 0 : layer_sizes_.back(); }
@@ -67,6 +72,7 @@ class TCompiledNetwork {
 
   // One forward pass. Inputs[0 .. Count-1] replace the first Count input values (Count must
   // not exceed InputCount); inputs after them keep the values the network was compiled with.
+  // Kernel is used when every weight is finite.
   void Run(const double* inputs, int32_t count, TKernel kernel);
   void Run(const double* inputs, int32_t count) { Run(inputs, count, kernel_); }
 
@@ -92,6 +98,7 @@ class TCompiledNetwork {
   std::vector<double> sums_;
   std::vector<int32_t> active_;  // inputs that are not 0.0
   int32_t output_start_ = 0;
+  bool all_finite_ = true;
   TKernel kernel_ = BestKernel();
 };
 

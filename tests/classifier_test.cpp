@@ -231,9 +231,9 @@ TEST(ClassifyByTemplates, EmptyTableGivesTheRejectCharacter) {
   EXPECT_EQ(confidence, 0.0);
 }
 
-// A 256-1-15 network whose stored weights are set through the stream: the hidden unit
+// The stream of a 256-1-15 network whose weights are set in the stream: the hidden unit
 // outputs 0.5 for every glyph, and output K gets weight OutputWeights[K].
-std::unique_ptr<TBackpropNetwork> HandMadeNetwork(const std::vector<double>& output_weights) {
+std::vector<uint8_t> HandMadeNetwork(const std::vector<double>& output_weights) {
   TBackpropNetwork shape(3, 0.45, 0.9, {256, 1, 15});
   TMemoryStream stream;
   shape.SaveToStream(stream);
@@ -245,10 +245,13 @@ std::unique_ptr<TBackpropNetwork> HandMadeNetwork(const std::vector<double>& out
   }
   for (int t = 0; t < 15; ++t)
     std::memcpy(&bytes[links + 12 * (256 + t) + 4], &output_weights[t], 8);
-  auto network = std::make_unique<TBackpropNetwork>();
+  return bytes;
+}
+
+// Loads Bytes into Model, which keeps its own copy.
+void LoadInto(TModel& model, const std::vector<uint8_t>& bytes) {
   TReadOnlyMemoryStream source(bytes.data(), static_cast<int64_t>(bytes.size()));
-  network->LoadFromStream(source);
-  return network;
+  model.LoadNetwork(source);
 }
 
 TEST(ClassifyGlyph, NetworkOutputsPickTheStrictlyLargestLowestClass) {
@@ -262,13 +265,13 @@ TEST(ClassifyGlyph, NetworkOutputsPickTheStrictlyLargestLowestClass) {
   // Outputs 9 and 12 tie at the top: 9 wins. logistic(0.5 * 10) < 0.9, so all 8 passes run.
   std::vector<double> weights(15, 1.0);
   weights[9] = weights[12] = 2.0;
-  model.SetNetwork(HandMadeNetwork(weights));
+  LoadInto(model, HandMadeNetwork(weights));
   ClassifyGlyph(model, settings, *glyph, rect, ch, confidence);
   EXPECT_EQ(ch, '9');
   EXPECT_DOUBLE_EQ(confidence, 1.0 / (1.0 + std::exp(-1.0)));
 
   // Every output exactly 0 (sum -1000): nothing is named.
-  model.SetNetwork(HandMadeNetwork(std::vector<double>(15, -2000.0)));
+  LoadInto(model, HandMadeNetwork(std::vector<double>(15, -2000.0)));
   ClassifyGlyph(model, settings, *glyph, rect, ch, confidence);
   EXPECT_EQ(ch, '~');
   EXPECT_EQ(confidence, 0.0);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "dib_test_util.h"
-#include "neural/pattern.h"
 #include "platform/error.h"
 
 namespace ocrb {
@@ -34,11 +33,11 @@ std::vector<std::string> GridArt(const TGlyphGrid& grid) {
       if (grid.Cells[gx * 16 + gy]) art[gy][gx] = '#';
   return art;
 }
-std::vector<std::string> PatternArt(const TPattern& pattern) {
+std::vector<std::string> PatternArt(const TGlyphInputs& inputs) {
   std::vector<std::string> art(16, std::string(16, '.'));
   for (int gy = 0; gy < 16; ++gy)
     for (int gx = 0; gx < 16; ++gx)
-      if (pattern.GetInput(gy * 16 + gx) == 1.0) art[gy][gx] = '#';
+      if (inputs[static_cast<size_t>(gy * 16 + gx)] == 1.0) art[gy][gx] = '#';
   return art;
 }
 // Which grid columns hold ink anywhere.
@@ -64,7 +63,7 @@ Extracted Extract(const std::vector<std::string>& art, bool trim = false,
                   TRect rect = TRect{0, 0, 0, 0}) {
   auto image = FromArt(art);
   TGlyphGrid grid;
-  TPattern pattern(256, 15);
+  TGlyphInputs pattern;
   Extracted e;
   e.grid_count = ExtractGlyphGrid(*image, rect, trim, grid);
   e.pattern_count = ExtractGlyphPattern(*image, rect, trim, pattern);
@@ -110,12 +109,33 @@ TEST(GlyphExtraction, OutputOrdersAreColumnMajorForGridAndRowMajorForPattern) {
   art[0][1] = '#';  // GX 1, GY 0
   auto image = FromArt(art);
   TGlyphGrid grid;
-  TPattern pattern(256, 15);
+  TGlyphInputs pattern;
   ExtractGlyphGrid(*image, TRect{0, 0, 0, 0}, false, grid);
   ExtractGlyphPattern(*image, TRect{0, 0, 0, 0}, false, pattern);
   EXPECT_EQ(grid.Cells[1 * 16 + 0], 1);
-  EXPECT_EQ(pattern.GetInput(0 * 16 + 1), 1.0);
-  EXPECT_EQ(pattern.GetInput(1 * 16 + 0), 0.0);
+  EXPECT_EQ(pattern[0 * 16 + 1], 1.0);
+  EXPECT_EQ(pattern[1 * 16 + 0], 0.0);
+}
+
+// The inputs are written whole: what an earlier glyph left in the vector is gone, and the ink
+// cells are as many as the extraction counts.
+TEST(GlyphExtraction, PatternOverwritesEveryInputCell) {
+  std::vector<std::string> art(12, std::string(8, '.'));
+  for (int y = 2; y < 10; ++y) art[y][3] = art[y][4] = '#';
+  auto image = FromArt(art);
+  for (const double stale : {0.5, 1.0, -1.0}) {
+    TGlyphInputs inputs;
+    inputs.fill(stale);
+    const int32_t count = ExtractGlyphPattern(*image, TRect{0, 0, 0, 0}, false, inputs);
+    int32_t ink = 0;
+    for (double cell : inputs) {
+      ASSERT_TRUE(cell == 0.0 || cell == 1.0) << cell;
+      ink += cell == 1.0;
+    }
+    EXPECT_EQ(ink, count);
+    EXPECT_GT(ink, 0);
+    EXPECT_LT(ink, 256);
+  }
 }
 
 TEST(GlyphExtraction, OnlyTheGridFillsAPaperPixelEnclosedByInk) {
@@ -188,7 +208,7 @@ TEST(GlyphExtraction, RectangleReachingPastTheImageRaisesOutOfBitmap) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Out of bitmap");
   }
-  TPattern pattern(256, 15);
+  TGlyphInputs pattern;
   EXPECT_THROW(ExtractGlyphPattern(*image, TRect{-5, 0, 9, 9}, false, pattern), Error);
 }
 

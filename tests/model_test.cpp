@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "dib_test_util.h"
 #include "engine/context.h"
 #include "engine/handles.h"
+#include "neural/backprop.h"
 #include "ocrb.h"
 #include "platform/resources.h"
 
@@ -19,6 +21,14 @@ namespace {
 
 TEngineContext& Context(OCRB_HANDLE handle) {
   return *ocrb::ContextOf(handle);  // @@
+}
+
+// The object graph of the stream Model was loaded from.
+std::unique_ptr<TBackpropNetwork> Graph(const TModel& model) {
+  auto network = std::make_unique<TBackpropNetwork>();
+  TReadOnlyMemoryStream stream(model.NetworkData(), static_cast<int64_t>(model.NetworkSize()));
+  network->LoadFromStream(stream);
+  return network;
 }
 
 std::vector<uint8_t> NetworkBytes(const TBackpropNetwork& network) {
@@ -30,7 +40,8 @@ std::vector<uint8_t> NetworkBytes(const TBackpropNetwork& network) {
 TEST(ModelStartUp, EmbeddedModelIsTheStoredShapeWithItsRatesInEveryUnit) {
   OCRB_HANDLE handle = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &handle), OCRB_STATUS_OK);
-  const TBackpropNetwork& network = Context(handle).Model.Network();
+  const std::unique_ptr<TBackpropNetwork> graph = Graph(Context(handle).Model);
+  const TBackpropNetwork& network = *graph;
   EXPECT_EQ(network.NodeCount(), 399);
   EXPECT_EQ(network.LinkCount(), 34688);
   EXPECT_EQ(network.LayerCount(), 3);
@@ -51,7 +62,7 @@ TEST(ModelStartUp, TwoHandlesHoldEqualModelsAndClassifyAlike) {
   OCRB_HANDLE a = nullptr, b = nullptr;
   ASSERT_EQ(OCRB_Init("", "", &a), OCRB_STATUS_OK);
   ASSERT_EQ(OCRB_Init("", "", &b), OCRB_STATUS_OK);
-  EXPECT_EQ(NetworkBytes(Context(a).Model.Network()), NetworkBytes(Context(b).Model.Network()));
+  EXPECT_EQ(NetworkBytes(*Graph(Context(a).Model)), NetworkBytes(*Graph(Context(b).Model)));
   const TModel& ma = Context(a).Model;
   const TModel& mb = Context(b).Model;
   EXPECT_EQ(std::memcmp(ma.TemplateCounts, mb.TemplateCounts, sizeof ma.TemplateCounts), 0);

@@ -50,9 +50,9 @@ TEST(TrainingData, ViewsAreTheClassifiersOwnPasses) {
   const std::vector<GlyphView> views = GlyphMaker::Views(glyph);
   ASSERT_EQ(views.size(), 8u);
   // Pass 1 is the plain glyph: the same inputs the engine's extraction gives.
-  TPattern pattern(256, 15);
+  TGlyphInputs pattern;
   ExtractGlyphPattern(*glyph.Image, TRect{0, 0, 0, 0}, false, pattern);
-  for (int i = 0; i < 256; ++i) ASSERT_EQ(views[0].Inputs[i], pattern.GetInput(i)) << i;
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(views[0].Inputs[i], pattern[static_cast<size_t>(i)]) << i;
   // Thinning leaves less ink than the plain pass.
   auto ink = [](const GlyphView& v) {
     int n = 0;

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "classify/classifier.h"
-#include "neural/pattern.h"
 
 namespace ocrb::train {
 
@@ -59,7 +58,7 @@ std::vector<GlyphView> GlyphMaker::Views(const TDIB& image, const TRect& rect, i
   TDIB working;
   working.NewImage(rect.Right - rect.Left + 1, rect.Bottom - rect.Top + 1, kFormat1Bit,
                    image.XResolution(), image.YResolution());
-  TPattern pattern(256, 15);
+  TGlyphInputs pattern;
   std::vector<GlyphView> views;
   for (int pass = 1; pass <= kMaxPassCount; ++pass) {
     GlyphView view;
@@ -68,7 +67,7 @@ std::vector<GlyphView> GlyphMaker::Views(const TDIB& image, const TRect& rect, i
     const bool trim = AdvanceGlyphPass(image, rect, pass, working);
     const TRect whole{0, 0, 0, 0};
     ExtractGlyphPattern(working, whole, trim, pattern);
-    for (int i = 0; i < 256; ++i) view.Inputs[i] = pattern.GetInput(i) > 0.5 ? 1 : 0;
+    for (int i = 0; i < 256; ++i) view.Inputs[i] = pattern[static_cast<size_t>(i)] > 0.5 ? 1 : 0;
     ExtractGlyphGrid(working, whole, trim, view.Grid);
     views.push_back(view);
   }
