@@ -14,6 +14,7 @@
 #include "engine/lines.h"
 #include "image/blobs.h"
 #include "image/dib.h"
+#include "neural/failure.h"
 #include "platform/error.h"
 #include "platform/rect.h"
 
