@@ -249,6 +249,12 @@ TEST(InputLimits, GifFramesCountAsPagesAndTheirPixelsAddUp) {
   options.MaxPixels = 25000;
   EXPECT_NE(Refusal(MakeGif(4, 10, 10), options).find("(more than 3) exceeds --max-pages (3)"),
             std::string::npos);
+  // As many frames as the limit allows pass the count (these frames hold no pixel data, which
+  // the decoder refuses next).
+  LoadOptions at_limit;
+  at_limit.MaxPages = 4;
+  const std::string at = Refusal(MakeGif(4, 10, 10), at_limit);
+  EXPECT_EQ(at.find("--max-pages"), std::string::npos) << at;
   const std::string sum = Refusal(MakeGif(3, 100, 100), options);
   EXPECT_NE(sum.find("frames (30000 pixels) exceeds --max-pixels (25000)"), std::string::npos)
       << sum;
