@@ -171,9 +171,12 @@ struct LoadOptions {
   int Orientation = kOrientationAuto;
 };
 
-// The whole content of a file, or of standard input for "-". Throws InputError with
-// kExitEnvironment when it cannot be opened or read.
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// The whole content of a file, or of standard input for "-", whatever it holds: throws
+// InputError(kExitCorrupt) when it holds more than Max_bytes, and InputError(kExitEnvironment)
+// when it cannot be opened or read. The same routine as ReadInputFile, without its test of
+// the first bytes.
+std::vector<uint8_t> ReadFileBytes(const std::string& path,
+                                   uint64_t max_bytes = kDefaultMaxFileSize);
 
 // The content of an input file ("-": standard input), read no further than it has to be:
 // throws InputError(kExitCorrupt) as soon as the file is larger than Options.MaxFileSize (a

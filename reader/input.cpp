@@ -100,44 +100,33 @@ GlobalBlock CopyToBlock(const uint8_t* data, size_t size) {
   return block;
 }
 
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  struct Closer {
-    void operator()(FILE* file) const {
-      if (file != stdin) std::fclose(file);
-    }
-  };
-  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
-  if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
-  std::vector<uint8_t> bytes;
-  uint8_t buffer[1 << 16];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + got);
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const {
+    if (file != stdin) std::fclose(file);
   }
-  // Reading a directory fails here (EISDIR) rather than at fopen.
-  if (std::ferror(file.get())) throw InputError(kExitEnvironment, std::strerror(errno));
-  return bytes;
-}
+};
+using OpenFile = std::unique_ptr<FILE, FileCloser>;
 
-std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options) {
-  struct Closer {
-    void operator()(FILE* file) const {
-      if (file != stdin) std::fclose(file);
-    }
-  };
-  std::unique_ptr<FILE, Closer> file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
+// Path opened for reading ("-": standard input).
+OpenFile Open(const std::string& path) {
+  OpenFile file(path == "-" ? stdin : std::fopen(path.c_str(), "rb"));
   if (!file) throw InputError(kExitEnvironment, std::strerror(errno));
-  return ReadInputStream(file.get(), options);
+  return file;
 }
 
-std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options) {
-  const std::string limit = "--max-file-size (" + Count(options.MaxFileSize) + " bytes)";
+// Reads File to its end, no further than it has to be: more than Max_bytes is refused
+// (InputError(kExitCorrupt), naming Limit), a regular file from its size before any byte is
+// read. With Images_only, a pipe or device whose first bytes are no image is given up at once.
+std::vector<uint8_t> ReadWithin(FILE* file, uint64_t max_bytes, const std::string& limit,
+                                bool images_only) {
   struct stat info {};
   std::vector<uint8_t> bytes;
   const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
   if (regular) {
     const auto size = static_cast<uint64_t>(info.st_size);
-    if (size > options.MaxFileSize) {
+    if (size > max_bytes) {
       throw InputError(kExitCorrupt, "the file (" + Count(size) + " bytes) exceeds " + limit);
     }
     bytes.reserve(size);
@@ -146,11 +135,11 @@ std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options) {
   // and given up at once when their first bytes are no image. BMP and PDF are told without
   // the decoders; a regular file is left to them.
   uint8_t buffer[1 << 16];
-  bool sniffed = regular;
+  bool sniffed = regular || !images_only;
   for (;;) {
     const size_t got = std::fread(buffer, 1, sizeof buffer, file);
     if (got == 0) break;
-    if (bytes.size() + got > options.MaxFileSize) {
+    if (bytes.size() + got > max_bytes) {
       throw InputError(kExitCorrupt, "the input exceeds " + limit);
     }
     bytes.insert(bytes.end(), buffer, buffer + got);
@@ -165,6 +154,22 @@ std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options) {
   // Reading a directory fails here (EISDIR) rather than at opening.
   if (std::ferror(file)) throw InputError(kExitEnvironment, std::strerror(errno));
   return bytes;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path, uint64_t max_bytes) {
+  return ReadWithin(Open(path).get(), max_bytes,
+                    "the limit of " + Count(max_bytes) + " bytes for a file", false);
+}
+
+std::vector<uint8_t> ReadInputFile(const std::string& path, const LoadOptions& options) {
+  return ReadInputStream(Open(path).get(), options);
+}
+
+std::vector<uint8_t> ReadInputStream(FILE* file, const LoadOptions& options) {
+  return ReadWithin(file, options.MaxFileSize,
+                    "--max-file-size (" + Count(options.MaxFileSize) + " bytes)", true);
 }
 
 void DecodeImage(const std::vector<uint8_t>& bytes, const LoadOptions& options,

@@ -186,6 +186,40 @@ TEST(ReadImage, ReadsEveryPageOfATiff) {
   }
 }
 
+// Any file (a list of names) is read whole through the same bounded routine as images, without
+// the test of an image's first bytes: up to its limit, and not a byte past it, from a pipe too.
+TEST(ReadFileBytes, ReadsAnyFileWithinItsLimit) {
+  char path[] = "/tmp/ocrb_reader_test_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string text(100, 'a');
+  ASSERT_EQ(write(fd, text.data(), text.size()), 100);
+  close(fd);
+  const std::vector<uint8_t> whole = ReadFileBytes(path, 100);
+  EXPECT_EQ(std::string(whole.begin(), whole.end()), text);
+  try {
+    ReadFileBytes(path, 99);
+    ADD_FAILURE() << "a file past its limit was read";
+  } catch (const InputError& e) {
+    EXPECT_EQ(e.Status(), kExitCorrupt);
+    EXPECT_STREQ(e.what(), "the file (100 bytes) exceeds the limit of 99 bytes for a file");
+  }
+  std::remove(path);
+  try {
+    ReadFileBytes("/dev/zero", 1 << 20);
+    ADD_FAILURE() << "an endless device was read";
+  } catch (const InputError& e) {
+    EXPECT_EQ(e.Status(), kExitCorrupt);
+    EXPECT_STREQ(e.what(), "the input exceeds the limit of 1048576 bytes for a file");
+  }
+  try {
+    ReadFileBytes("/no/such/file");
+    ADD_FAILURE() << "a missing file was read";
+  } catch (const InputError& e) {
+    EXPECT_EQ(e.Status(), kExitEnvironment);
+  }
+}
+
 TEST(ReadImage, RefusalsCarryTheirStatuses) {
   Engine engine{Parameters{}};
   const std::vector<uint8_t> text = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
