@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "dib_test_util.h"
 #include "reader_test_util.h"
 
 namespace ocrb::reader {
@@ -304,22 +305,18 @@ struct DibFields {
 };
 
 GlobalBlock MakeDib(const DibFields& f) {
-  const int64_t stride = (int64_t{f.Width > 0 ? f.Width : 1} * f.BitCount + 31) / 32 * 4;
-  const int64_t rows = f.Height < 0 ? -int64_t{f.Height} : f.Height;
-  const int64_t pixels = stride * rows;
-  std::vector<uint8_t> bytes(static_cast<size_t>(40 + 8 + pixels - f.Shortfall), 0);
-  const auto put32 = [&](size_t at, uint32_t v) {
-    for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<uint8_t>(v >> (8 * b));
-  };
-  put32(0, f.HeaderSize);
-  put32(4, static_cast<uint32_t>(f.Width));
-  put32(8, static_cast<uint32_t>(f.Height));
-  bytes[12] = 1;
-  bytes[14] = static_cast<uint8_t>(f.BitCount);
-  put32(16, f.Compression);
-  put32(24, static_cast<uint32_t>(f.XPelsPerMetre));
-  put32(28, static_cast<uint32_t>(f.YPelsPerMetre));
-  put32(40, 0x00ffffff);  // palette: white (the zeros: a blank page), black
+  testing_util::DibFields built;
+  built.width = f.Width;
+  built.height = f.Height;
+  built.bits = f.BitCount;
+  built.compression = f.Compression;
+  built.x_ppm = f.XPelsPerMetre;
+  built.y_ppm = f.YPelsPerMetre;
+  built.palette = {0x00ffffff, 0};  // white (the zeros: a blank page), black
+  std::vector<uint8_t> bytes = testing_util::BuildDib(built);
+  // The size field as given over the layout of a 40-byte header, and the rows cut short.
+  testing_util::Put32(bytes, 0, f.HeaderSize);
+  bytes.resize(bytes.size() - static_cast<size_t>(f.Shortfall));
   return CopyToBlock(bytes.data(), bytes.size());
 }
 
